@@ -1,0 +1,230 @@
+/*
+ * lyfs: read and write the card file system of video recorders.
+ *
+ * A recorder keeps its recordings in a few fixed root folders, each owning one
+ * pre-allocated region of the card. This library mounts such a card (a block
+ * device or a card image), lists and reads the recordings, writes new files,
+ * and partitions and formats new cards.
+ *
+ * Conventions of this interface:
+ *  - Every function returns a 32-bit status: 0 (LYFS_OK) for success, one of
+ *    the LYFS_* codes below otherwise. Exports that return a count or a
+ *    position return -1 on failure.
+ *  - Objects the host can name (a mounted card, a folder, an open file) are
+ *    32-bit handles. A handle is never 0 and is never reused while the process
+ *    lives, so a stale handle is simply "not found".
+ *  - The host records below are packed, little-endian byte layouts; their
+ *    sizes and offsets are fixed and checked at compile time.
+ *  - Call CL_LyFS_Start before anything else and CL_LyFS_Stop last.
+ *  - Diagnostics go to the debug output (see lyfs_set_debug_output); the
+ *    returned status is the only result the host must look at.
+ */
+#ifndef LYFS_LYFS_H
+#define LYFS_LYFS_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#if defined(_WIN32)
+#define LYFS_API __declspec(dllexport)
+#elif defined(__GNUC__)
+#define LYFS_API __attribute__((visibility("default")))
+#else
+#define LYFS_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* ------------------------------------------------------------------------ */
+/* Status codes                                                             */
+/* ------------------------------------------------------------------------ */
+
+enum {
+    /* Success. */
+    LYFS_OK = 0,
+    /* CL_LyFS_Check_LyFS_partition: the device holds the card file system. */
+    LYFS_IS_LYFS = 1,
+    /* Out of memory, or a lock cannot be created. */
+    LYFS_ERR_NO_MEMORY = 4,
+    /* Sector transfer without a device; CL_LyFS_Format asked for a low-level format. */
+    LYFS_ERR_NO_DEVICE_HANDLE = 5,
+    /* The mount failed; partitioning cannot set up the disk. */
+    LYFS_ERR_MOUNT = 8,
+    /* Empty folder name while formatting. */
+    LYFS_ERR_EMPTY_FOLDER_NAME = 13,
+    /* The folder-size record names 10 or more folders. */
+    LYFS_ERR_FOLDER_RECORD = 14,
+    /* CL_LyFS_Device_Close: the record holds no partition. */
+    LYFS_ERR_CLOSE_NO_PARTITION = 15,
+    /* A file name shorter than 9 or longer than 39 characters. */
+    LYFS_ERR_NAME_LENGTH = 19,
+    /* A file being closed has no cluster chain. */
+    LYFS_ERR_NO_CHAIN = 29,
+    /* A folder holds no file (at mount; not a failure). */
+    LYFS_NO_FILE = 36,
+    /* A folder's file-content area has no free cluster. */
+    LYFS_ERR_NO_FREE_CLUSTER = 37,
+    /* A folder's file-entry ring is full. */
+    LYFS_ERR_RING_FULL = 38,
+    /* The file to delete is not the oldest of its folder. */
+    LYFS_ERR_NOT_RING_HEADER = 39,
+    /* Positioning the device failed. */
+    LYFS_ERR_SEEK = 40,
+    /* A sector read failed. */
+    LYFS_ERR_READ = 41,
+    /* A sector write failed (also: the card is write-protected). */
+    LYFS_ERR_WRITE = 42,
+    /* The device cannot be opened, or its folders cannot be set up. */
+    LYFS_ERR_OPEN_DEVICE = 43,
+    /* The dev_desc record names no mounted partition. */
+    LYFS_ERR_NO_PARTITION = 44,
+    /* No folder of that name. */
+    LYFS_ERR_NO_FOLDER = 45,
+    /* CL_LyFS_Format: the library holds no disk for the device. */
+    LYFS_ERR_NO_DISK = 46,
+    /* Failure of a file or list export. */
+    LYFS_FAIL = -1
+};
+
+/* ------------------------------------------------------------------------ */
+/* Host records                                                             */
+/* ------------------------------------------------------------------------ */
+
+#pragma pack(push, 1)
+
+/* One partition-table slot as the host sees it (16 bytes). */
+typedef struct lyfs_part_slot {
+    uint8_t status;        /* boot indicator byte */
+    uint8_t reserved0[3];  /* zero */
+    uint8_t type;          /* 0x52 card file system, 0x0B/0x0C FAT32, 0 empty */
+    uint8_t reserved1[3];  /* zero */
+    uint32_t first_sector; /* first 512-byte sector of the partition on the device */
+    uint32_t sector_count; /* sectors of the partition */
+} lyfs_part_slot;
+
+/*
+ * The device descriptor. The host allocates it and keeps it alive and
+ * unchanged from CL_LyFS_Device_Open to CL_LyFS_Device_Close; every later call
+ * takes its address. Bytes not named here are never written by the library.
+ */
+typedef struct dev_desc {
+    uint32_t part_handle;        /*   0: handle of the mounted partition */
+    uint8_t part_count;          /*   4: used partition-table slots */
+    lyfs_part_slot slots[4];     /*   5: slots in table order; only slot 1 is written */
+    uint8_t unused[23];          /*  69: not written */
+    uint8_t sectors_per_cluster; /*  92: byte from the card file system's boot sector */
+    uint32_t fat_device_sector;  /*  93: reserved plus hidden sectors of that boot sector */
+    uint32_t fat_first_sector;   /*  97: first FAT sector, relative to the partition (32) */
+    uint32_t first_cluster;      /* 101: first cluster of the data area (2) */
+    uint32_t part_total_sectors; /* 105: sectors of the mounted partition */
+    uint32_t backup_boot_sct;    /* 109: relative sector of the backup boot sector (6) */
+    uint16_t reserved_sectors;   /* 113: reserved sectors of that boot sector */
+} dev_desc;
+
+/* Device information (16 bytes): see CL_LyFS_Get_Master_Device_Info. */
+typedef struct lyfs_device_info {
+    uint32_t n_scts_per_clus; /* sectors per cluster (256 or 1025); 0 for a partition */
+    uint32_t reserved[2];     /* zero */
+    uint32_t total_sectors;   /* sectors of the device, or of the mounted partition */
+} lyfs_device_info;
+
+#pragma pack(pop)
+
+#if defined(__cplusplus)
+#define LYFS_STATIC_ASSERT(cond, msg) static_assert(cond, msg)
+#else
+#define LYFS_STATIC_ASSERT(cond, msg) _Static_assert(cond, msg)
+#endif
+
+LYFS_STATIC_ASSERT(sizeof(lyfs_part_slot) == 16, "partition slot is 16 bytes");
+LYFS_STATIC_ASSERT(sizeof(dev_desc) == 115, "dev_desc is 115 bytes");
+LYFS_STATIC_ASSERT(offsetof(dev_desc, part_count) == 4, "dev_desc.part_count at 4");
+LYFS_STATIC_ASSERT(offsetof(dev_desc, slots) == 5, "dev_desc.slots at 5");
+LYFS_STATIC_ASSERT(offsetof(dev_desc, sectors_per_cluster) == 92, "dev_desc spc at 92");
+LYFS_STATIC_ASSERT(offsetof(dev_desc, fat_device_sector) == 93, "dev_desc FAT sector at 93");
+LYFS_STATIC_ASSERT(offsetof(dev_desc, fat_first_sector) == 97, "dev_desc fat_first_sector at 97");
+LYFS_STATIC_ASSERT(offsetof(dev_desc, first_cluster) == 101, "dev_desc first_cluster at 101");
+LYFS_STATIC_ASSERT(offsetof(dev_desc, part_total_sectors) == 105, "dev_desc total at 105");
+LYFS_STATIC_ASSERT(offsetof(dev_desc, backup_boot_sct) == 109, "dev_desc backup_boot_sct at 109");
+LYFS_STATIC_ASSERT(offsetof(dev_desc, reserved_sectors) == 113, "dev_desc reserved at 113");
+LYFS_STATIC_ASSERT(sizeof(lyfs_device_info) == 16, "device information is 16 bytes");
+
+/* ------------------------------------------------------------------------ */
+/* Library lifecycle                                                        */
+/* ------------------------------------------------------------------------ */
+
+/* Creates the library state. A second call while started returns 0. */
+LYFS_API int32_t CL_LyFS_Start(void);
+
+/*
+ * Frees every device the library still holds and the library state.
+ * Close files and devices first; stopping commits nothing. Always 0.
+ */
+LYFS_API int32_t CL_LyFS_Stop(void);
+
+/* ------------------------------------------------------------------------ */
+/* Device information                                                       */
+/* ------------------------------------------------------------------------ */
+
+/*
+ * Sets up the device at master_dev_name (a block device such as /dev/sdb or
+ * a card image file) if the library does not hold it yet, and reports its
+ * sectors per cluster (word 0) and sector count (word 3). The device stays
+ * held, so a following CL_LyFS_Device_Open of the same path reuses it.
+ * Returns 0, 4, 5, 40, 41 or 43.
+ */
+LYFS_API int32_t CL_LyFS_Get_Master_Device_Info(const char* master_dev_name,
+                                                lyfs_device_info* info);
+
+/*
+ * Reports the sector count of the partition mounted through dev_handle
+ * (word 3; the other words are 0). Returns 44, with info untouched, when the
+ * record names no mounted partition.
+ */
+LYFS_API int32_t CL_LyFS_Get_Device_Info(dev_desc* dev_handle, lyfs_device_info* info);
+
+/* Kept for compatibility: does nothing and returns 0. */
+LYFS_API int32_t CL_LyFS_Get_Partition_Info(dev_desc* dev_handle);
+
+/*
+ * Returns 1 (LYFS_IS_LYFS) when slot 1 of the device's partition table holds
+ * the card file system (type 0x52), else 0. On a positive answer the device
+ * stays held; on a negative one it is released unless it is mounted.
+ */
+LYFS_API int32_t CL_LyFS_Check_LyFS_partition(const char* master_dev_name);
+
+/* Kept for compatibility: each does nothing and returns 0. */
+LYFS_API int32_t CL_LyFS_Get_FAT32_Partition(void);
+LYFS_API int32_t CL_LyFS_Get_LyFS_Partition(void);
+LYFS_API int32_t CL_LyFS_Get_Available_Partition(void);
+LYFS_API int32_t CL_LyFS_Fwrite_Header_Update(void);
+LYFS_API int32_t CL_LyFS_Get_Finfo_with_Fname(void);
+
+/* ------------------------------------------------------------------------ */
+/* Diagnostics                                                              */
+/* ------------------------------------------------------------------------ */
+
+/*
+ * Receives each diagnostic line (at most 511 characters, ending in its own
+ * "\n"). It may be called from any thread, also while library locks are held,
+ * so it must not call back into the library.
+ */
+typedef void (*lyfs_debug_sink)(const char* line, void* user);
+
+/*
+ * Installs the sink for diagnostic lines; null restores the default (stderr
+ * when the environment variable LYFS_DEBUG is set, else nowhere). With
+ * verbose set, the library's trace lines are sent as well.
+ */
+LYFS_API void lyfs_set_debug_output(lyfs_debug_sink sink, void* user, int verbose);
+
+/* A short English description of a status code, for messages to people. */
+LYFS_API const char* lyfs_status_text(int32_t status);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* LYFS_LYFS_H */

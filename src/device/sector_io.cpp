@@ -1,0 +1,106 @@
+#include "device/sector_io.h"
+
+#include "api/log.h"
+#include "lyfs/lyfs.h"
+#include "platform/mutex.h"
+
+namespace lyfs {
+namespace {
+
+// One lock for every transfer of every disk, alive as long as the library,
+// so each positioning is paired with its own transfer.
+platform::Mutex& sector_io_mutex() {
+    static platform::Mutex mutex;
+    return mutex;
+}
+
+// Largest request whose byte count still fits 32 bits.
+constexpr std::uint32_t kMaxSectorsPerRequest = 0xFFFFFFFFu / kSectorBytes;
+
+struct Direction {
+    const char* name;        // "read_sectors" / "write_sectors"
+    const char* call;        // "ReadFile" / "WriteFile"
+    int32_t failure_status;  // 41 / 42
+};
+
+constexpr Direction kRead{"read_sectors", "ReadFile", LYFS_ERR_READ};
+constexpr Direction kWrite{"write_sectors", "WriteFile", LYFS_ERR_WRITE};
+
+template <typename Transfer>
+int32_t transfer_sectors(const Direction& dir, platform::DeviceHandle device,
+                         std::uint32_t first_sector, std::uint32_t sector_count,
+                         Transfer transfer) {
+    if (device == nullptr || device == platform::kInvalidDevice) {
+        log_error("[ERROR]%s, invalid handle, sector:%d\n", dir.name, first_sector);
+        return LYFS_ERR_NO_DEVICE_HANDLE;
+    }
+    if (sector_count > kMaxSectorsPerRequest) {
+        log_error("[ERROR]%s, %s bytes count failed, sector:%d, %d, %d, %d\n", dir.name, dir.call,
+                  first_sector, 0, sector_count, 0);
+        return dir.failure_status;
+    }
+    const std::uint32_t bytes = sector_count * kSectorBytes;
+    const std::uint64_t position = static_cast<std::uint64_t>(first_sector) * kSectorBytes;
+
+    platform::MutexGuard guard(&sector_io_mutex());
+    platform::IoResult result;
+    for (std::uint32_t attempt = 1;; ++attempt) {
+        result = transfer(bytes, position);
+        if (result.outcome == platform::IoOutcome::kSeekFailed) {
+            log_error("[ERROR]%s, SetFilePointer failed, sector:%d\n", dir.name, first_sector);
+            return LYFS_ERR_SEEK;
+        }
+        if (result.outcome == platform::IoOutcome::kDone) {
+            break;
+        }
+        log_error("[ERROR]%s, %s failed, sector:%d, %d\n", dir.name, dir.call, first_sector,
+                  result.last_error);
+        if (result.last_error != platform::kErrorNotReady) {
+            return dir.failure_status;
+        }
+        // A card that is still settling in its reader answers "not ready"
+        // for a moment; give it time and position again.
+        platform::table().sleep_ms(kNotReadyPauseMs);
+        if (attempt == kNotReadyAttempts) {
+            return dir.failure_status;
+        }
+    }
+    if (result.transferred != bytes) {
+        log_error("[ERROR]%s, %s bytes count failed, sector:%d, %d, %d, %d\n", dir.name, dir.call,
+                  first_sector, result.last_error, bytes, result.transferred);
+        return dir.failure_status;
+    }
+    return LYFS_OK;
+}
+
+}  // namespace
+
+int32_t read_sectors(platform::DeviceHandle device, void* buffer, std::uint32_t first_sector,
+                     std::uint32_t sector_count) {
+    return transfer_sectors(kRead, device, first_sector, sector_count,
+                            [&](std::uint32_t bytes, std::uint64_t position) {
+                                return platform::table().read_at(device, buffer, bytes, position);
+                            });
+}
+
+int32_t write_sectors(platform::DeviceHandle device, const void* buffer, std::uint32_t first_sector,
+                      std::uint32_t sector_count) {
+    return transfer_sectors(kWrite, device, first_sector, sector_count,
+                            [&](std::uint32_t bytes, std::uint64_t position) {
+                                return platform::table().write_at(device, buffer, bytes, position);
+                            });
+}
+
+int32_t flush_device(platform::DeviceHandle device) {
+    if (device == nullptr || device == platform::kInvalidDevice) {
+        return LYFS_ERR_NO_DEVICE_HANDLE;
+    }
+    platform::MutexGuard guard(&sector_io_mutex());
+    if (!platform::table().flush_device(device)) {
+        log_error("[ERROR]flush_device, flush failed\n");
+        return LYFS_ERR_WRITE;
+    }
+    return LYFS_OK;
+}
+
+}  // namespace lyfs

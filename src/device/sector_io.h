@@ -1,0 +1,22 @@
+// Every byte of a card moves through these two calls.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/platform.h"
+
+namespace lyfs {
+
+inline constexpr std::uint32_t kSectorBytes = 512;
+inline constexpr std::uint32_t kNotReadyAttempts = 3;
+inline constexpr std::uint32_t kNotReadyPauseMs = 100;
+
+int32_t read_sectors(platform::DeviceHandle device, void* buffer, std::uint32_t first_sector,
+                     std::uint32_t sector_count);
+int32_t write_sectors(platform::DeviceHandle device, const void* buffer, std::uint32_t first_sector,
+                      std::uint32_t sector_count);
+// Makes the writes so far durable (a committed file must survive pulling the
+// card). Returns 0 or 42.
+int32_t flush_device(platform::DeviceHandle device);
+
+}  // namespace lyfs

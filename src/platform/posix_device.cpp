@@ -1,0 +1,207 @@
+// POSIX implementation of the platform table: raw devices and card images
+// through file descriptors, the local clock, and the C runtime's rand.
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <ctime>
+
+#include "platform/platform.h"
+
+namespace lyfs::platform {
+namespace {
+
+// A descriptor is stored in the handle as fd + 1 so that a valid handle is
+// never null, which the sector layer reads as "never opened".
+DeviceHandle handle_of(int fd) {
+    return reinterpret_cast<DeviceHandle>(static_cast<std::intptr_t>(fd) + 1);
+}
+
+int fd_of(DeviceHandle device) {
+    return static_cast<int>(reinterpret_cast<std::intptr_t>(device) - 1);
+}
+
+std::uint32_t last_error_of(int err) {
+    switch (err) {
+        case ENOMEDIUM:
+        case ENXIO:
+            return kErrorNotReady;
+        case EROFS:
+            return kErrorWriteProtect;
+        case EACCES:
+        case EPERM:
+            return kErrorAccessDenied;
+        case ENOSPC:
+            return kErrorDiskFull;
+        case EIO:
+            return kErrorIoDevice;
+        default:
+            return kErrorGenFailure;
+    }
+}
+
+bool is_positioning_error(int err) {
+    return err == EINVAL || err == EOVERFLOW || err == ESPIPE;
+}
+
+DeviceHandle posix_open(const char* path, std::uint32_t* last_error) {
+    int fd = ::open(path, O_RDWR | O_CLOEXEC);
+    if (fd < 0 && (errno == EROFS || errno == EACCES)) {
+        // A locked card can still be read; its writes then fail.
+        fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    }
+    if (fd < 0) {
+        *last_error = last_error_of(errno);
+        return kInvalidDevice;
+    }
+    return handle_of(fd);
+}
+
+void posix_close(DeviceHandle device) {
+    ::close(fd_of(device));
+}
+
+// Loops over partial transfers; stops early only at the end of the device.
+template <typename Transfer>
+IoResult transfer_all(Transfer transfer, std::uint32_t bytes) {
+    IoResult result;
+    while (result.transferred < bytes) {
+        ssize_t done = transfer(result.transferred);
+        if (done < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            result.outcome =
+                is_positioning_error(errno) ? IoOutcome::kSeekFailed : IoOutcome::kFailed;
+            result.last_error = last_error_of(errno);
+            return result;
+        }
+        if (done == 0) {
+            break;
+        }
+        result.transferred += static_cast<std::uint32_t>(done);
+    }
+    result.outcome = IoOutcome::kDone;
+    return result;
+}
+
+IoResult posix_read(DeviceHandle device, void* buffer, std::uint32_t bytes, std::uint64_t offset) {
+    auto* bytes_out = static_cast<char*>(buffer);
+    return transfer_all(
+        [&](std::uint32_t done) {
+            return ::pread(fd_of(device), bytes_out + done, bytes - done,
+                           static_cast<off_t>(offset + done));
+        },
+        bytes);
+}
+
+IoResult posix_write(DeviceHandle device, const void* buffer, std::uint32_t bytes,
+                     std::uint64_t offset) {
+    const auto* bytes_in = static_cast<const char*>(buffer);
+    return transfer_all(
+        [&](std::uint32_t done) {
+            return ::pwrite(fd_of(device), bytes_in + done, bytes - done,
+                            static_cast<off_t>(offset + done));
+        },
+        bytes);
+}
+
+bool posix_geometry(DeviceHandle device, std::uint64_t* size_bytes, std::uint32_t* bytes_per_sector,
+                    std::uint32_t* last_error) {
+    struct stat st {};
+    if (::fstat(fd_of(device), &st) != 0) {
+        *last_error = last_error_of(errno);
+        return false;
+    }
+    if (S_ISREG(st.st_mode)) {
+        *size_bytes = static_cast<std::uint64_t>(st.st_size);
+        *bytes_per_sector = 512;
+        return true;
+    }
+    if (S_ISBLK(st.st_mode)) {
+        std::uint64_t size = 0;
+        int sector_size = 0;
+        if (::ioctl(fd_of(device), BLKGETSIZE64, &size) != 0 ||
+            ::ioctl(fd_of(device), BLKSSZGET, &sector_size) != 0) {
+            *last_error = last_error_of(errno);
+            return false;
+        }
+        *size_bytes = size;
+        *bytes_per_sector = static_cast<std::uint32_t>(sector_size);
+        return true;
+    }
+    *last_error = kErrorGenFailure;
+    return false;
+}
+
+bool posix_flush(DeviceHandle device) {
+    return ::fdatasync(fd_of(device)) == 0;
+}
+
+void posix_refresh_partitions(DeviceHandle device) {
+    struct stat st {};
+    if (::fstat(fd_of(device), &st) == 0 && S_ISBLK(st.st_mode)) {
+        // The kernel refuses while a partition is in use; the table on the
+        // card is right either way, so the answer is not needed.
+        (void)::ioctl(fd_of(device), BLKRRPART);
+    }
+}
+
+void posix_sleep_ms(std::uint32_t milliseconds) {
+    timespec wait{static_cast<time_t>(milliseconds / 1000),
+                  static_cast<long>(milliseconds % 1000) * 1000000L};
+    while (::nanosleep(&wait, &wait) != 0 && errno == EINTR) {
+    }
+}
+
+void posix_local_time(LocalTime* now) {
+    std::time_t t = std::time(nullptr);
+    std::tm parts{};
+    ::localtime_r(&t, &parts);
+    now->year = static_cast<std::uint16_t>(parts.tm_year + 1900);
+    now->month = static_cast<std::uint8_t>(parts.tm_mon + 1);
+    now->day = static_cast<std::uint8_t>(parts.tm_mday);
+    now->hour = static_cast<std::uint8_t>(parts.tm_hour);
+    now->minute = static_cast<std::uint8_t>(parts.tm_min);
+    now->second = static_cast<std::uint8_t>(parts.tm_sec);
+}
+
+int posix_random15() {
+    return std::rand() & 0x7FFF;
+}
+
+const PlatformTable kPosixTable = {
+    posix_open,
+    posix_close,
+    posix_read,
+    posix_write,
+    posix_geometry,
+    posix_flush,
+    posix_refresh_partitions,
+    posix_sleep_ms,
+    posix_local_time,
+    posix_random15,
+};
+
+std::atomic<const PlatformTable*> g_table{&kPosixTable};
+
+}  // namespace
+
+const PlatformTable& table() {
+    return *g_table.load(std::memory_order_acquire);
+}
+
+const PlatformTable& posix_table() {
+    return kPosixTable;
+}
+
+void install_table(const PlatformTable* replacement) {
+    g_table.store(replacement != nullptr ? replacement : &kPosixTable, std::memory_order_release);
+}
+
+}  // namespace lyfs::platform

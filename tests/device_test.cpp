@@ -1,0 +1,436 @@
+// Sector device: transfers and the retry rule, windows, disk set-up, the
+// partition table as read, and the partition mount.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "api/state.h"
+#include "device/disk.h"
+#include "device/partition.h"
+#include "device/sector_io.h"
+#include "device/window.h"
+#include "support/card_bytes.h"
+#include "support/library_fixture.h"
+
+namespace lyfs {
+namespace {
+
+using test::Fault;
+using test::IoOp;
+
+constexpr std::uint64_t kMiB = 1024 * 1024;
+
+class DeviceTest : public test::LibraryTest {
+protected:
+    stDISK* setup(const std::string& path) {
+        stDISK* disk = nullptr;
+        EXPECT_EQ(setup_disk_info(path.c_str(), &disk), LYFS_OK);
+        return disk;
+    }
+
+    std::size_t disks() {
+        std::size_t n = 0;
+        for (stDISK* d = library_state()->disk_list; d != nullptr; d = d->next) {
+            ++n;
+        }
+        return n;
+    }
+
+    // A card of `sectors` sectors whose table has slot 0 and slot 1 back to
+    // back from sector 32, filling the card.
+    test::MemoryDevice& partitioned_card(const std::string& name, std::uint32_t sectors,
+                                         std::uint32_t slot0, std::uint32_t spc = 256) {
+        auto& card = platform.add_card(name, static_cast<std::uint64_t>(sectors) * 512);
+        auto table = test::table_sector(spc);
+        test::put_slot(table, 0x1BE, 0x0C, 32, slot0);
+        test::put_slot(table, 0x1AE, 0x52, 32 + slot0, sectors - 32 - slot0);
+        card.set_sector(0, table);
+        card.set_sector(32, test::boot_sector(0xF8, 0, slot0, 32));
+        card.set_sector(32 + slot0, test::boot_sector(0xF8, 0, sectors - 32 - slot0, 32));
+        return card;
+    }
+};
+
+TEST_F(DeviceTest, SectorBeyondFourGiBLandsAtItsByte) {
+    platform.add_card("c", 8ull << 30);
+    stDISK* disk = setup("mem:c");
+    std::vector<std::uint8_t> data(512, 0x5A);
+    ASSERT_EQ(write_sectors(disk->h_disk, data.data(), 8'388'608, 1), LYFS_OK);
+    EXPECT_EQ(platform.log.back().offset, 4'294'967'296ull);
+    EXPECT_EQ(platform.card("c").sector(8'388'608), data);
+}
+
+TEST_F(DeviceTest, NotReadyIsRetriedThreeTimesWithPauses) {
+    platform.add_card("c", kMiB);
+    stDISK* disk = setup("mem:c");
+    std::vector<std::uint8_t> buf(512);
+
+    platform.arm({IoOp::kRead, 1, true, Fault::Kind::kError, platform::kErrorNotReady});
+    log.clear();
+    EXPECT_EQ(read_sectors(disk->h_disk, buf.data(), 5, 1), LYFS_ERR_READ);
+    EXPECT_EQ(platform.pauses, (std::vector<std::uint32_t>{100, 100, 100}));
+    EXPECT_EQ(log.count("[ERROR]read_sectors, ReadFile failed, sector:5, 21\n"), 3u);
+
+    platform.pauses.clear();
+    platform.arm({IoOp::kWrite, 1, false, Fault::Kind::kError, platform::kErrorNotReady});
+    log.clear();
+    EXPECT_EQ(write_sectors(disk->h_disk, buf.data(), 5, 1), LYFS_OK);
+    EXPECT_EQ(platform.pauses.size(), 1u);
+    EXPECT_EQ(log.lines(),
+              std::vector<std::string>{"[ERROR]write_sectors, WriteFile failed, sector:5, 21\n"});
+
+    platform.pauses.clear();
+    platform.arm({IoOp::kRead, 1, false, Fault::Kind::kError, platform::kErrorIoDevice});
+    EXPECT_EQ(read_sectors(disk->h_disk, buf.data(), 5, 1), LYFS_ERR_READ);
+    EXPECT_TRUE(platform.pauses.empty()) << "other errors fail at once";
+}
+
+TEST_F(DeviceTest, ShortTransfersAndPositioningFailures) {
+    platform.add_card("c", kMiB);
+    stDISK* disk = setup("mem:c");
+    std::vector<std::uint8_t> buf(4096);
+
+    platform.arm({IoOp::kRead, 1, false, Fault::Kind::kShort});
+    log.clear();
+    EXPECT_EQ(read_sectors(disk->h_disk, buf.data(), 8, 8), LYFS_ERR_READ);
+    EXPECT_TRUE(log.contains(
+        "[ERROR]read_sectors, ReadFile bytes count failed, sector:8, 0, 4096, 2048\n"));
+    platform.arm({IoOp::kWrite, 1, false, Fault::Kind::kShort});
+    EXPECT_EQ(write_sectors(disk->h_disk, buf.data(), 8, 8), LYFS_ERR_WRITE);
+    EXPECT_TRUE(log.contains("WriteFile bytes count failed, sector:8, 0, 4096, 2048\n"));
+    EXPECT_TRUE(platform.pauses.empty()) << "a short transfer is not retried";
+
+    platform.arm({IoOp::kWrite, 1, false, Fault::Kind::kSeek});
+    EXPECT_EQ(write_sectors(disk->h_disk, buf.data(), 8, 1), LYFS_ERR_SEEK);
+    EXPECT_TRUE(log.contains("[ERROR]write_sectors, SetFilePointer failed, sector:8\n"));
+
+    // Past the device's end the transfer comes up short.
+    platform.disarm();
+    EXPECT_EQ(read_sectors(disk->h_disk, buf.data(), 2047, 2), LYFS_ERR_READ);
+
+    EXPECT_EQ(read_sectors(nullptr, buf.data(), 3, 1), LYFS_ERR_NO_DEVICE_HANDLE);
+    EXPECT_TRUE(log.contains("[ERROR]read_sectors, invalid handle, sector:3\n"));
+}
+
+TEST_F(DeviceTest, FailedSetUpLeavesNothingBehind) {
+    const std::uint64_t allocations = platform::allocation_count();
+    EXPECT_EQ(CL_LyFS_Get_Master_Device_Info("mem:missing", nullptr), LYFS_ERR_OPEN_DEVICE);
+    EXPECT_TRUE(
+        log.contains("[ERROR]initialize_disk_handle, CreateFileA failed, dev_name:mem:missing\n"));
+    EXPECT_EQ(disks(), 0u);
+
+    const std::string long_path = "mem:" + std::string(124, 'a');  // 128 characters
+    log.clear();
+    EXPECT_EQ(CL_LyFS_Get_Master_Device_Info(long_path.c_str(), nullptr), LYFS_ERR_OPEN_DEVICE);
+    EXPECT_TRUE(log.contains("[ERROR]setup_disk_info, invalid dev_name"));
+    EXPECT_EQ(platform.counters.opens, 0u) << "never copied nor opened";
+
+    platform.add_card("c", kMiB);
+    platform.fail_geometry = true;
+    EXPECT_EQ(CL_LyFS_Get_Master_Device_Info("mem:c", nullptr), LYFS_ERR_OPEN_DEVICE);
+    EXPECT_TRUE(log.contains("IOCTL_DISK_GET_DRIVE_GEOMETRY failed"));
+    platform.fail_geometry = false;
+    EXPECT_EQ(disks(), 0u);
+    EXPECT_GT(platform::allocation_count(), allocations);
+
+    // Every allocation of the set-up, failing in turn: 4 and nothing left.
+    for (std::uint64_t nth = 1; nth <= 4; ++nth) {
+        platform::fail_allocation_at(nth);
+        EXPECT_EQ(CL_LyFS_Get_Master_Device_Info("mem:c", nullptr), LYFS_ERR_NO_MEMORY) << nth;
+        platform::fail_allocation_at(0);
+        EXPECT_EQ(disks(), 0u);
+        EXPECT_EQ(platform.open_devices(), 0u);
+    }
+    // Sector 0 unreadable.
+    platform.arm({IoOp::kRead, 1});
+    EXPECT_EQ(CL_LyFS_Get_Master_Device_Info("mem:c", nullptr), LYFS_ERR_READ);
+    EXPECT_TRUE(log.contains("[ERROR]initialize_disk_partition_entry, read_sectors failed\n"));
+    EXPECT_TRUE(log.contains("[ERROR]setup_disk_info, initialize_partition_entry failed\n"));
+    EXPECT_EQ(disks(), 0u);
+}
+
+TEST_F(DeviceTest, BlankAndSuperfloppyDevices) {
+    platform.add_card("blank", kMiB);
+    stDISK* disk = setup("mem:blank");
+    EXPECT_EQ(disk->part_count, 0);
+    EXPECT_EQ(disk->n_scts_per_clus, 256u);
+    EXPECT_EQ(disk->geom_total_sectors, 2048u);
+    EXPECT_EQ(disk->total_sectors, 2048u);
+
+    auto& floppy = platform.add_card("floppy", kMiB);
+    floppy.set_sector(0, test::boot_sector(0xF0, 2000, 0));
+    log.clear();
+    disk = setup("mem:floppy");
+    EXPECT_EQ(disk->no_mbr, 1u);
+    EXPECT_EQ(disk->part_count, 1);
+    EXPECT_EQ(disk->part_entry[0].type, 0x0B);
+    EXPECT_EQ(disk->part_entry[0].first_sector, 0u);
+    EXPECT_EQ(disk->part_entry[0].sector_count, 2000u);
+    EXPECT_TRUE(log.contains("[ERROR]initialize_partition_entry, invalid media:0xf0\n"));
+    // Nothing on a device is changed by looking at it.
+    EXPECT_EQ(platform.counters.writes, 0u);
+}
+
+TEST_F(DeviceTest, ExtentTestDecidesWhetherBootSectorsAreRead) {
+    for (std::uint32_t sectors : {15'001'000u, 15'002'148u}) {
+        const std::string name = "c" + std::to_string(sectors);
+        auto& card = platform.add_card(name, static_cast<std::uint64_t>(sectors) * 512);
+        auto table = test::table_sector();
+        test::put_slot(table, 0x1BE, 0x0C, 2048, 1'000'000);
+        test::put_slot(table, 0x1AE, 0x52, 1'002'048, 14'000'000);
+        card.set_sector(0, table);
+        card.set_sector(2048, test::boot_sector(0xF8, 0, 1'000'000, 77));
+        card.set_sector(1'002'048, test::boot_sector(0xF8, 0, 14'000'000, 32));
+        const auto reads_before = platform.counters.reads;
+        stDISK* disk = setup("mem:" + name);
+        EXPECT_EQ(disk->part_count, 2);
+        EXPECT_EQ(disk->part_entry[1].sector_count, 14'000'000u);
+        const bool holds = sectors == 15'002'148u;
+        EXPECT_EQ(platform.counters.reads - reads_before, holds ? 3u : 1u);
+        EXPECT_EQ(disk->part_bpb[0].reserved_sectors, holds ? 77 : 0);
+        EXPECT_EQ(disk->part_bpb[1].total_sectors_32, holds ? 14'000'000u : 0u);
+    }
+}
+
+TEST_F(DeviceTest, SectorsPerClusterComeFromTheTable) {
+    for (std::uint32_t word : {1025u, 64u, 0u}) {
+        const std::string name = "spc" + std::to_string(word);
+        auto& card = platform.add_card(name, kMiB);
+        card.set_sector(0, test::table_sector(word));
+        stDISK* disk = setup("mem:" + name);
+        EXPECT_EQ(disk->n_scts_per_clus, word == 1025 ? 1025u : 256u);
+        EXPECT_GE(disk->n_window_scts, disk->n_scts_per_clus) << "windows fit the cluster";
+    }
+}
+
+TEST_F(DeviceTest, SlotOneIsReadAt430NotAt462) {
+    auto& card = platform.add_card("c", kMiB);
+    auto table = test::table_sector();
+    test::put_slot(table, 0x1BE, 0x0C, 32, 1000);
+    test::put_slot(table, 0x1CE, 0x0C, 1032, 1016);
+    card.set_sector(0, table);
+    stDISK* disk = setup("mem:c");
+    EXPECT_EQ(disk->part_entry[1].type, 0);
+    EXPECT_EQ(disk->part_count, 1);
+}
+
+TEST_F(DeviceTest, ReadWindowServesAClusterFromOneRequest) {
+    partitioned_card("c", 4 * 2048 * 64, 2048 * 64, 1025);
+    stDISK* disk = setup("mem:c");
+    ASSERT_EQ(disk->n_scts_per_clus, 1025u);
+    std::uint8_t sector[512];
+    const auto reads = platform.counters.reads;
+    for (std::uint32_t s = 5000; s < 5000 + 1025; ++s) {
+        ASSERT_EQ(read_window_sector(disk, s, sector), LYFS_OK);
+    }
+    EXPECT_EQ(platform.counters.reads - reads, 1u);
+    EXPECT_EQ(platform.log.back().bytes, 1025u * 512);
+    ASSERT_EQ(read_window_sector(disk, 5000 + 1025, sector), LYFS_OK);
+    EXPECT_EQ(platform.counters.reads - reads, 2u);
+
+    platform.arm({IoOp::kRead, 1});
+    EXPECT_EQ(read_window_sector(disk, 90000, sector), LYFS_ERR_READ);
+    EXPECT_EQ(disk->rd_window_start, 0u) << "a failed refill leaves the window empty";
+}
+
+TEST_F(DeviceTest, WriteWindowGathersConsecutiveSectors) {
+    platform.add_card("c", 4 * kMiB);
+    stDISK* disk = setup("mem:c");
+    std::vector<std::uint8_t> data(512);
+    for (std::uint32_t s = 100; s < 110; ++s) {
+        data[0] = static_cast<std::uint8_t>(s);
+        ASSERT_EQ(write_window_sector(disk, s, data.data(), false), LYFS_OK);
+    }
+    EXPECT_EQ(platform.counters.writes, 0u);
+    platform.arm({IoOp::kWrite, 1});
+    EXPECT_EQ(flush_write_window(disk), LYFS_ERR_WRITE);
+    EXPECT_EQ(disk->wr_window_count, 10u) << "a failed write keeps the window";
+    platform.disarm();
+    ASSERT_EQ(flush_write_window(disk), LYFS_OK);
+    EXPECT_EQ(platform.log.back().bytes, 10u * 512) << "only the gathered sectors";
+    EXPECT_EQ(platform.card("c").sector(109)[0], 109);
+    EXPECT_EQ(platform.card("c").sector(110)[0], 0);
+
+    // A gap starts a new window instead of writing stale bytes.
+    ASSERT_EQ(write_window_sector(disk, 200, data.data(), false), LYFS_OK);
+    ASSERT_EQ(write_window_sector(disk, 205, data.data(), false), LYFS_OK);
+    EXPECT_EQ(platform.log.back().bytes, 512u);
+    ASSERT_EQ(flush_write_window(disk), LYFS_OK);
+}
+
+TEST_F(DeviceTest, MountComputesTheGeometry) {
+    partitioned_card("c", 15'000'000 + 2080, 2048);
+    stDISK* disk = setup("mem:c");
+    stPARTITION* part = nullptr;
+    ASSERT_EQ(setup_partition_info(disk, "card0", &part), LYFS_OK);
+    EXPECT_STREQ(part->name, "card0");
+    EXPECT_EQ(part->is_lyfs, 1u);
+    EXPECT_EQ(part->part_start, 2080u);
+    EXPECT_EQ(part->part_total_sectors, 15'000'000u);
+    EXPECT_EQ(part->fat_first_sector, 32u);
+    EXPECT_EQ(part->fat_sectors, 458u);
+    EXPECT_EQ(part->data_start, 490u);
+    EXPECT_EQ(part->total_clusters, 58'591u);
+    EXPECT_EQ(part->bytes_per_clus, 131'072u);
+    EXPECT_EQ(part->fat_cache_sector, kNoSector);
+    EXPECT_EQ(get_partition_object_type(disk), part);
+    EXPECT_EQ(cluster_first_sector(part, 2), 490u);
+    EXPECT_EQ(cluster_first_sector(part, 3), 746u);
+    EXPECT_EQ(device_sector(part, 32), 2112u);
+    EXPECT_EQ(position_in_run(part, 10, 1025).sector, 12u);
+    EXPECT_EQ(position_in_run(part, 10, 1025).offset, 1u);
+}
+
+TEST_F(DeviceTest, MountOfALargeClusterCard) {
+    partitioned_card("c", 15'000'000 + 2080, 2048, 1025);
+    stDISK* disk = setup("mem:c");
+    stPARTITION* part = nullptr;
+    ASSERT_EQ(setup_partition_info(disk, "", &part), LYFS_OK);
+    EXPECT_EQ(part->bytes_per_clus, 524'800u);
+    EXPECT_EQ(part->fat_sectors, 115u);
+    EXPECT_EQ(part->total_clusters, 14'634u);
+}
+
+TEST_F(DeviceTest, FailedMountLeavesThePartitionListAsItWas) {
+    partitioned_card("c", 64 * 2048, 2048);
+    stDISK* disk = setup("mem:c");
+    stPARTITION* part = nullptr;
+    // The first mount makes the disk's list lock, which stays with the disk.
+    ASSERT_EQ(setup_partition_info(disk, "p", &part), LYFS_OK);
+    teardown_partition(part);
+    // Then: the partition record, the FAT cache, and each of the five locks.
+    for (std::uint64_t nth = 1; nth <= 7; ++nth) {
+        platform::fail_allocation_at(nth);
+        log.clear();
+        EXPECT_EQ(setup_partition_info(disk, "p", &part), LYFS_ERR_MOUNT) << nth;
+        platform::fail_allocation_at(0);
+        EXPECT_EQ(disk->part_list, nullptr) << nth;
+        if (nth == 2) {
+            EXPECT_TRUE(log.contains("[ERROR]setup_fat_tbl_cache, malloc for fat cache failed\n"));
+            EXPECT_TRUE(log.contains("[ERROR]setup_partition_info, setup_fat_tbl_cache failed\n"));
+        } else if (nth > 2) {
+            EXPECT_TRUE(log.contains("[ERROR]setup_partition_info, CreateMutex failed\n"));
+        }
+    }
+    ASSERT_EQ(setup_partition_info(disk, "p", &part), LYFS_OK);
+}
+
+TEST_F(DeviceTest, MountRefusesSlotsThatAreNotOursOrDoNotFit) {
+    auto& card = platform.add_card("c", 64 * kMiB);
+    auto table = test::table_sector();
+    test::put_slot(table, 0x1BE, 0x0C, 32, 2048);
+    test::put_slot(table, 0x1AE, 0x0C, 2080, 64 * 2048 - 2080);  // FAT32, not ours
+    card.set_sector(0, table);
+    stDISK* disk = setup("mem:c");
+    stPARTITION* part = nullptr;
+    EXPECT_EQ(setup_partition_info(disk, "p", &part), LYFS_ERR_MOUNT);
+
+    disk->part_entry[1].type = 0x52;
+    disk->part_entry[1].sector_count = 64 * 2048;  // runs past the device's end
+    EXPECT_EQ(setup_partition_info(disk, "p", &part), LYFS_ERR_MOUNT);
+    disk->part_entry[1].sector_count = 40;  // no room for a single cluster
+    EXPECT_EQ(setup_partition_info(disk, "p", &part), LYFS_ERR_MOUNT);
+    disk->part_entry[1] = {};
+    EXPECT_EQ(setup_partition_info(disk, "p", &part), LYFS_ERR_MOUNT);
+    EXPECT_EQ(disk->part_list, nullptr);
+    EXPECT_EQ(platform.counters.writes, 0u);
+}
+
+class DeviceInfoTest : public DeviceTest {};
+
+TEST_F(DeviceInfoTest, MasterInfoReportsClusterSizeAndDeviceSize) {
+    partitioned_card("c", 64 * 2048, 2048, 1025);
+    lyfs_device_info info;
+    std::memset(&info, 0xFF, sizeof info);
+    ASSERT_EQ(CL_LyFS_Get_Master_Device_Info("mem:c", &info), LYFS_OK);
+    EXPECT_EQ(info.n_scts_per_clus, 1025u);
+    EXPECT_EQ(info.reserved[0], 0u);
+    EXPECT_EQ(info.reserved[1], 0u);
+    EXPECT_EQ(info.total_sectors, 64u * 2048);
+    // The disk stays held and is reused.
+    const auto opens = platform.counters.opens;
+    ASSERT_EQ(CL_LyFS_Get_Master_Device_Info("mem:c", &info), LYFS_OK);
+    EXPECT_EQ(platform.counters.opens, opens);
+    EXPECT_EQ(disks(), 1u);
+}
+
+TEST_F(DeviceInfoTest, CheckKeepsACardWithOurPartitionAndDropsOthers) {
+    partitioned_card("ours", 64 * 2048, 2048);
+    platform.add_card("blank", kMiB);
+    EXPECT_EQ(CL_LyFS_Check_LyFS_partition("mem:ours"), LYFS_IS_LYFS);
+    EXPECT_EQ(disks(), 1u);
+    EXPECT_EQ(CL_LyFS_Check_LyFS_partition("mem:blank"), 0);
+    EXPECT_TRUE(
+        log.contains("[ERROR]-CL_LyFS_Check_LyFS_partition, couldn't find LyFS partition\n"));
+    EXPECT_EQ(disks(), 1u);
+    EXPECT_EQ(CL_LyFS_Check_LyFS_partition("mem:missing"), 0);
+    EXPECT_TRUE(log.contains("[ERROR]CL_LyFS_Check_LyFS_partition, setup_disk_info failed\n"));
+    // Paths are compared exactly: another spelling is another device.
+    EXPECT_EQ(find_disk("MEM:ours"), nullptr);
+}
+
+TEST_F(DeviceInfoTest, NegativeCheckLeavesAMountedDiskInPlace) {
+    partitioned_card("c", 64 * 2048, 2048);
+    stDISK* disk = setup("mem:c");
+    stPARTITION* part = nullptr;
+    ASSERT_EQ(setup_partition_info(disk, "p", &part), LYFS_OK);
+    disk->part_entry[1].type = 0;  // the table no longer names our partition
+    EXPECT_EQ(CL_LyFS_Check_LyFS_partition("mem:c"), 0);
+    EXPECT_EQ(find_disk("mem:c"), disk);
+    EXPECT_EQ(get_partition_object_type(disk), part);
+}
+
+TEST_F(DeviceInfoTest, DeviceInfoResolvesTheHandleInTheRecord) {
+    partitioned_card("c", 64 * 2048, 2048);
+    stDISK* disk = setup("mem:c");
+    stPARTITION* part = nullptr;
+    ASSERT_EQ(setup_partition_info(disk, "p", &part), LYFS_OK);
+
+    dev_desc record{};
+    lyfs_device_info info;
+    std::memset(&info, 0xAB, sizeof info);
+    const lyfs_device_info untouched = info;
+    EXPECT_EQ(CL_LyFS_Get_Device_Info(&record, &info), LYFS_ERR_NO_PARTITION);
+    EXPECT_EQ(std::memcmp(&info, &untouched, sizeof info), 0);
+    record.part_handle = 0x7FFFFFF0;  // a number the library never gave out
+    EXPECT_EQ(CL_LyFS_Get_Device_Info(&record, &info), LYFS_ERR_NO_PARTITION);
+    record.part_handle = disk->handle;  // a handle, but of another kind
+    EXPECT_EQ(CL_LyFS_Get_Device_Info(&record, &info), LYFS_ERR_NO_PARTITION);
+    EXPECT_EQ(CL_LyFS_Get_Device_Info(nullptr, &info), LYFS_ERR_NO_PARTITION);
+
+    record.part_handle = part->handle;
+    ASSERT_EQ(CL_LyFS_Get_Device_Info(&record, &info), LYFS_OK);
+    EXPECT_EQ(info.n_scts_per_clus, 0u);
+    EXPECT_EQ(info.total_sectors, 64u * 2048 - 2080);
+    EXPECT_EQ(CL_LyFS_Get_Partition_Info(&record), LYFS_OK);
+    EXPECT_EQ(CL_LyFS_Get_FAT32_Partition(), 0);
+    EXPECT_EQ(CL_LyFS_Get_LyFS_Partition(), 0);
+    EXPECT_EQ(CL_LyFS_Get_Available_Partition(), 0);
+    EXPECT_EQ(CL_LyFS_Fwrite_Header_Update(), 0);
+    EXPECT_EQ(CL_LyFS_Get_Finfo_with_Fname(), 0);
+
+    // Once the partition is gone its handle is stale.
+    teardown_partition(part);
+    EXPECT_EQ(CL_LyFS_Get_Device_Info(&record, &info), LYFS_ERR_NO_PARTITION);
+}
+
+TEST_F(DeviceInfoTest, StopReleasesEveryDiskAndItsMount) {
+    partitioned_card("a", 64 * 2048, 2048);
+    platform.add_card("b", kMiB);
+    stDISK* a = setup("mem:a");
+    setup("mem:b");
+    stPARTITION* part = nullptr;
+    ASSERT_EQ(setup_partition_info(a, "p", &part), LYFS_OK);
+    EXPECT_EQ(platform.open_devices(), 2u);
+    EXPECT_EQ(CL_LyFS_Stop(), LYFS_OK);
+    EXPECT_EQ(platform.open_devices(), 0u);
+    EXPECT_EQ(platform.counters.closes, 2u) << "each device closed once";
+    EXPECT_EQ(CL_LyFS_Stop(), LYFS_OK);
+    EXPECT_TRUE(log.contains("[INFO], CL_LyFS_Stop, already stopped\n"));
+    ASSERT_EQ(CL_LyFS_Start(), LYFS_OK);  // for the fixture's own stop
+}
+
+}  // namespace
+}  // namespace lyfs

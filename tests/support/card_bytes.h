@@ -1,0 +1,66 @@
+// Builds on-card bytes by hand, independently of the library's own encoders,
+// so that tests check the library against the layout rather than itself.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace lyfs::test {
+
+inline void put_le32(std::vector<std::uint8_t>& s, std::size_t at, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) {
+        s[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+    }
+}
+
+inline std::uint32_t le32(const std::vector<std::uint8_t>& s, std::size_t at) {
+    return s[at] | (s[at + 1] << 8) | (s[at + 2] << 16) |
+           (static_cast<std::uint32_t>(s[at + 3]) << 24);
+}
+
+inline std::uint16_t le16(const std::vector<std::uint8_t>& s, std::size_t at) {
+    return static_cast<std::uint16_t>(s[at] | (s[at + 1] << 8));
+}
+
+// A partition-table sector: signature, the sectors-per-cluster word at 0x19E.
+inline std::vector<std::uint8_t> table_sector(std::uint32_t sects_per_clus = 256) {
+    std::vector<std::uint8_t> s(512, 0);
+    put_le32(s, 0x19E, sects_per_clus);
+    s[510] = 0x55;
+    s[511] = 0xAA;
+    return s;
+}
+
+// Writes one 16-byte slot at a byte offset (0x1BE slot 0, 0x1AE slot 1, ...).
+inline void put_slot(std::vector<std::uint8_t>& s, std::size_t at, std::uint8_t type,
+                     std::uint32_t first, std::uint32_t count) {
+    for (std::size_t i = 0; i < 16; ++i) {
+        s[at + i] = 0;
+    }
+    s[at + 4] = type;
+    put_le32(s, at + 8, first);
+    put_le32(s, at + 12, count);
+}
+
+// A boot sector with the fields the readers look at.
+inline std::vector<std::uint8_t> boot_sector(std::uint8_t media, std::uint16_t total16,
+                                             std::uint32_t total32, std::uint16_t reserved = 32) {
+    std::vector<std::uint8_t> s(512, 0);
+    s[0] = 0xEB;
+    s[1] = 0x58;
+    s[2] = 0x90;
+    s[0x0B] = 0x00;
+    s[0x0C] = 0x02;
+    s[0x0E] = static_cast<std::uint8_t>(reserved);
+    s[0x0F] = static_cast<std::uint8_t>(reserved >> 8);
+    s[0x10] = 1;
+    s[0x13] = static_cast<std::uint8_t>(total16);
+    s[0x14] = static_cast<std::uint8_t>(total16 >> 8);
+    s[0x15] = media;
+    put_le32(s, 0x20, total32);
+    s[510] = 0x55;
+    s[511] = 0xAA;
+    return s;
+}
+
+}  // namespace lyfs::test

@@ -1,0 +1,40 @@
+#include "support/log_capture.h"
+
+#include "lyfs/lyfs.h"
+
+namespace lyfs::test {
+
+LogCapture::LogCapture(bool verbose) {
+    lyfs_set_debug_output(&LogCapture::sink, this, verbose);
+}
+
+LogCapture::~LogCapture() {
+    lyfs_set_debug_output(nullptr, nullptr, 0);
+}
+
+void LogCapture::sink(const char* line, void* user) {
+    auto* self = static_cast<LogCapture*>(user);
+    std::lock_guard<std::mutex> guard(self->mutex_);
+    self->lines_.emplace_back(line);
+}
+
+std::vector<std::string> LogCapture::lines() const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return lines_;
+}
+
+std::size_t LogCapture::count(const std::string& text) const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    std::size_t n = 0;
+    for (const auto& line : lines_) {
+        n += line.find(text) != std::string::npos ? 1 : 0;
+    }
+    return n;
+}
+
+void LogCapture::clear() {
+    std::lock_guard<std::mutex> guard(mutex_);
+    lines_.clear();
+}
+
+}  // namespace lyfs::test

@@ -1,0 +1,31 @@
+// A card image held in memory. Storage is sparse (chunks appear when first
+// written), so a 64 GiB card costs only what is written to it.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <unordered_map>
+#include <vector>
+
+namespace lyfs::test {
+
+class MemoryDevice {
+public:
+    explicit MemoryDevice(std::uint64_t size_bytes) : size_(size_bytes) {}
+
+    std::uint64_t size() const { return size_; }
+    // Reads or writes within the device; returns the bytes moved (short at the end).
+    std::uint32_t read(std::uint64_t offset, void* out, std::uint32_t bytes) const;
+    std::uint32_t write(std::uint64_t offset, const void* in, std::uint32_t bytes);
+
+    std::vector<std::uint8_t> sector(std::uint32_t lba) const;
+    void set_sector(std::uint32_t lba, const std::vector<std::uint8_t>& bytes);
+    std::uint64_t chunks_in_use() const { return chunks_.size(); }
+
+private:
+    static constexpr std::uint64_t kChunkBytes = 64 * 1024;
+    std::uint64_t size_;
+    std::unordered_map<std::uint64_t, std::unique_ptr<std::uint8_t[]>> chunks_;
+};
+
+}  // namespace lyfs::test

@@ -1,0 +1,199 @@
+#include "support/test_platform.h"
+
+#include <cassert>
+#include <cstdio>
+#include <cstdlib>
+
+namespace lyfs::test {
+
+struct TestPlatform::Open {
+    MemoryDevice* memory = nullptr;         // an in-memory card, or
+    platform::DeviceHandle real = nullptr;  // a real file through POSIX
+};
+
+namespace {
+TestPlatform* g_current = nullptr;
+}
+
+struct TableFunctions {
+    static TestPlatform& tp() { return *g_current; }
+    static TestPlatform::Open* open_of(platform::DeviceHandle h) {
+        return static_cast<TestPlatform::Open*>(h);
+    }
+
+    static platform::DeviceHandle open_device(const char* path, std::uint32_t* last_error) {
+        TestPlatform& t = tp();
+        if (t.fail_open) {
+            *last_error = platform::kErrorNotReady;
+            return platform::kInvalidDevice;
+        }
+        auto open = std::make_unique<TestPlatform::Open>();
+        const std::string p(path);
+        if (p.rfind("mem:", 0) == 0) {
+            auto it = t.cards_.find(p.substr(4));
+            if (it == t.cards_.end()) {
+                *last_error = platform::kErrorGenFailure;
+                return platform::kInvalidDevice;
+            }
+            open->memory = it->second.get();
+        } else {
+            open->real = platform::posix_table().open_device(path, last_error);
+            if (open->real == platform::kInvalidDevice) {
+                return platform::kInvalidDevice;
+            }
+        }
+        ++t.counters.opens;
+        TestPlatform::Open* raw = open.get();
+        t.open_[raw] = std::move(open);
+        return raw;
+    }
+
+    static void close_device(platform::DeviceHandle h) {
+        TestPlatform& t = tp();
+        auto it = t.open_.find(open_of(h));
+        assert(it != t.open_.end() && "closing a device that is not open");
+        if (it->second->real != nullptr) {
+            platform::posix_table().close_device(it->second->real);
+        }
+        t.open_.erase(it);
+        ++t.counters.closes;
+    }
+
+    static platform::IoResult transfer(IoOp op, platform::DeviceHandle h, void* in_out,
+                                       std::uint32_t bytes, std::uint64_t offset) {
+        TestPlatform& t = tp();
+        TestPlatform::Open* open = open_of(h);
+        if (t.open_.count(open) == 0) {
+            std::fprintf(stderr, "test platform: transfer on a device that is not open\n");
+            std::abort();
+        }
+        platform::IoResult result;
+        if (t.should_fail(op)) {
+            switch (t.fault_.kind) {
+                case Fault::Kind::kSeek:
+                    result.outcome = platform::IoOutcome::kSeekFailed;
+                    result.last_error = t.fault_.last_error;
+                    return result;
+                case Fault::Kind::kError:
+                    result.outcome = platform::IoOutcome::kFailed;
+                    result.last_error = t.fault_.last_error;
+                    return result;
+                case Fault::Kind::kShort:
+                    // Half of it arrives, then the device stops answering.
+                    bytes /= 2;
+                    break;
+            }
+        }
+        t.log.push_back({op, offset, bytes});
+        if (open->real != nullptr) {
+            result = op == IoOp::kRead
+                         ? platform::posix_table().read_at(open->real, in_out, bytes, offset)
+                         : platform::posix_table().write_at(open->real, in_out, bytes, offset);
+        } else {
+            result.outcome = platform::IoOutcome::kDone;
+            result.transferred = op == IoOp::kRead ? open->memory->read(offset, in_out, bytes)
+                                                   : open->memory->write(offset, in_out, bytes);
+        }
+        if (op == IoOp::kRead) {
+            ++t.counters.reads;
+            t.counters.bytes_read += result.transferred;
+        } else {
+            ++t.counters.writes;
+            t.counters.bytes_written += result.transferred;
+        }
+        return result;
+    }
+
+    static platform::IoResult read_at(platform::DeviceHandle h, void* buffer, std::uint32_t bytes,
+                                      std::uint64_t offset) {
+        return transfer(IoOp::kRead, h, buffer, bytes, offset);
+    }
+
+    static platform::IoResult write_at(platform::DeviceHandle h, const void* buffer,
+                                       std::uint32_t bytes, std::uint64_t offset) {
+        return transfer(IoOp::kWrite, h, const_cast<void*>(buffer), bytes, offset);
+    }
+
+    static bool get_geometry(platform::DeviceHandle h, std::uint64_t* size_bytes,
+                             std::uint32_t* bytes_per_sector, std::uint32_t* last_error) {
+        TestPlatform& t = tp();
+        if (t.fail_geometry) {
+            *last_error = platform::kErrorGenFailure;
+            return false;
+        }
+        TestPlatform::Open* open = open_of(h);
+        if (open->real != nullptr) {
+            return platform::posix_table().get_geometry(open->real, size_bytes, bytes_per_sector,
+                                                        last_error);
+        }
+        *size_bytes = open->memory->size();
+        *bytes_per_sector = 512;
+        return true;
+    }
+
+    static bool flush_device(platform::DeviceHandle h) {
+        ++tp().counters.flushes;
+        TestPlatform::Open* open = open_of(h);
+        return open->real == nullptr || platform::posix_table().flush_device(open->real);
+    }
+
+    static void refresh_partitions(platform::DeviceHandle) { ++tp().counters.refreshes; }
+    static void sleep_ms(std::uint32_t ms) { tp().pauses.push_back(ms); }
+    static void local_time(platform::LocalTime* now) { *now = tp().now; }
+    static int random15() { return tp().next_random++ & 0x7FFF; }
+};
+
+TestPlatform::TestPlatform() {
+    assert(g_current == nullptr && "one test platform at a time");
+    g_current = this;
+    table_ = {TableFunctions::open_device,
+              TableFunctions::close_device,
+              TableFunctions::read_at,
+              TableFunctions::write_at,
+              TableFunctions::get_geometry,
+              TableFunctions::flush_device,
+              TableFunctions::refresh_partitions,
+              TableFunctions::sleep_ms,
+              TableFunctions::local_time,
+              TableFunctions::random15};
+    platform::install_table(&table_);
+}
+
+TestPlatform::~TestPlatform() {
+    platform::install_table(nullptr);
+    g_current = nullptr;
+}
+
+MemoryDevice& TestPlatform::add_card(const std::string& name, std::uint64_t size_bytes) {
+    auto& slot = cards_[name];
+    slot = std::make_unique<MemoryDevice>(size_bytes);
+    return *slot;
+}
+
+MemoryDevice& TestPlatform::card(const std::string& name) {
+    return *cards_.at(name);
+}
+
+void TestPlatform::arm(const Fault& fault) {
+    fault_ = fault;
+    armed_ = true;
+    fault_fired_ = false;
+    seen_since_armed_ = 0;
+}
+
+void TestPlatform::disarm() {
+    armed_ = false;
+}
+
+bool TestPlatform::should_fail(IoOp op) {
+    if (!armed_ || op != fault_.op) {
+        return false;
+    }
+    ++seen_since_armed_;
+    const bool fails =
+        seen_since_armed_ == fault_.nth || (fault_.for_good && seen_since_armed_ > fault_.nth);
+    fault_fired_ = fault_fired_ || fails;
+    return fails;
+}
+
+}  // namespace lyfs::test

@@ -1,0 +1,88 @@
+// The platform the tests run the library on: device paths of the form
+// "mem:NAME" name in-memory cards, every other path a real file. Every
+// transfer is counted and can be made to fail; the clock and the pauses are
+// pinned so tests never sleep.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "support/memory_device.h"
+
+namespace lyfs::test {
+
+enum class IoOp { kRead, kWrite };
+
+struct Fault {
+    enum class Kind { kError, kShort, kSeek };
+    IoOp op = IoOp::kRead;
+    std::uint64_t nth = 1;  // 1-based, counted among `op` transfers from when it is armed
+    bool for_good = false;  // every later transfer of `op` fails too
+    Kind kind = Kind::kError;
+    std::uint32_t last_error = platform::kErrorIoDevice;
+};
+
+struct IoRecord {
+    IoOp op;
+    std::uint64_t offset;
+    std::uint32_t bytes;
+};
+
+struct IoCounters {
+    std::uint64_t reads = 0;
+    std::uint64_t writes = 0;
+    std::uint64_t bytes_read = 0;
+    std::uint64_t bytes_written = 0;
+    std::uint64_t flushes = 0;
+    std::uint64_t opens = 0;
+    std::uint64_t closes = 0;
+    std::uint64_t refreshes = 0;
+};
+
+class TestPlatform {
+public:
+    TestPlatform();
+    ~TestPlatform();
+    TestPlatform(const TestPlatform&) = delete;
+    TestPlatform& operator=(const TestPlatform&) = delete;
+
+    // A new in-memory card reachable as "mem:NAME".
+    MemoryDevice& add_card(const std::string& name, std::uint64_t size_bytes);
+    MemoryDevice& card(const std::string& name);
+
+    // Arms one fault; the transfer it hits fails as it describes.
+    void arm(const Fault& fault);
+    void disarm();
+    bool fault_fired() const { return fault_fired_; }
+    // A failing geometry query, or open, for the next device opened.
+    bool fail_geometry = false;
+    bool fail_open = false;
+
+    IoCounters counters;
+    std::vector<IoRecord> log;  // every transfer that reached a device
+    std::vector<std::uint32_t> pauses;
+    platform::LocalTime now;
+    int next_random = 0;  // random15 returns this, then counts up
+
+    std::uint64_t open_devices() const { return open_.size(); }
+
+private:
+    struct Open;
+    friend struct TableFunctions;
+
+    bool should_fail(IoOp op);
+
+    std::map<std::string, std::unique_ptr<MemoryDevice>> cards_;
+    std::map<Open*, std::unique_ptr<Open>> open_;
+    Fault fault_;
+    bool armed_ = false;
+    bool fault_fired_ = false;
+    std::uint64_t seen_since_armed_ = 0;
+    platform::PlatformTable table_;
+};
+
+}  // namespace lyfs::test

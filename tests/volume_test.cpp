@@ -1,0 +1,117 @@
+// On-card layout: geometry, the table's extent rule, FAT entry classes, codecs.
+#include <gtest/gtest.h>
+
+#include "support/card_bytes.h"
+#include "volume/codec.h"
+#include "volume/layout.h"
+#include "volume/records.h"
+
+namespace lyfs {
+namespace {
+
+TEST(Geometry, WorkedValues) {
+    Geometry g = compute_geometry(15'000'000, 256);
+    EXPECT_EQ(g.fat_sectors, 458u);
+    EXPECT_EQ(g.data_start, 490u);
+    EXPECT_EQ(g.cluster_count, 58'591u);
+
+    g = compute_geometry(15'000'000, 1025);
+    EXPECT_EQ(g.fat_sectors, 115u);
+    EXPECT_EQ(g.data_start, 147u);
+    EXPECT_EQ(g.cluster_count, 14'634u);
+
+    g = compute_geometry(62'333'952, 256);
+    EXPECT_EQ(g.fat_sectors, 1'903u);
+    EXPECT_EQ(g.cluster_count, 243'484u);  // the data region, not the FAT, limits it
+    EXPECT_EQ(g.data_start, 1'935u);
+}
+
+TEST(Geometry, NeverWrapsNorDescribesClustersThatDoNotFit) {
+    // Too small for its own reserved sectors: nothing to address.
+    EXPECT_EQ(compute_geometry(0, 256).cluster_count, 0u);
+    EXPECT_EQ(compute_geometry(32, 256).cluster_count, 0u);
+    // Near 2 TiB a 32-bit numerator would wrap and shrink the FAT.
+    const Geometry g = compute_geometry(0xFFFFFFF0u, 256);
+    EXPECT_EQ(g.fat_sectors, (0xFFFFFFF0ull - 32 + 127 * 256) / (128 * 256 + 2));
+    EXPECT_LE(g.cluster_count, 128ull * g.fat_sectors);
+    EXPECT_LE(g.data_start + static_cast<std::uint64_t>(g.cluster_count) * 256, 0xFFFFFFF0ull);
+}
+
+TEST(PartitionTable, EndMustReachTheDevicesLastMiB) {
+    EXPECT_TRUE(table_end_matches_device(62'332'928, 62'334'952));
+    EXPECT_FALSE(table_end_matches_device(62'332'927, 62'334'952));
+    EXPECT_TRUE(table_end_matches_device(15'002'048, 15'002'148));  // XOR 0x3E4
+    EXPECT_FALSE(table_end_matches_device(15'002'048, 15'001'000));
+    // A device of whole MiB accepts only its exact end.
+    EXPECT_TRUE(table_end_matches_device(2048 * 100, 2048 * 100));
+    EXPECT_FALSE(table_end_matches_device(2048 * 100 - 1, 2048 * 100));
+}
+
+TEST(FatEntry, Classes) {
+    EXPECT_EQ(classify_fat_entry(0), FatEntryClass::kFree);
+    EXPECT_EQ(classify_fat_entry(1), FatEntryClass::kInvalid);
+    EXPECT_EQ(classify_fat_entry(2), FatEntryClass::kLink);
+    EXPECT_EQ(classify_fat_entry(0x0FFFFFEF), FatEntryClass::kLink);
+    EXPECT_EQ(classify_fat_entry(0x0FFFFFF0), FatEntryClass::kInvalid);
+    EXPECT_EQ(classify_fat_entry(0x0FFFFFF7), FatEntryClass::kInvalid);
+    EXPECT_EQ(classify_fat_entry(0x0FFFFFF8), FatEntryClass::kEndOfChain);
+    EXPECT_EQ(classify_fat_entry(0x0FFFFFFF), FatEntryClass::kEndOfChain);
+    // The top four bits are not part of the value.
+    EXPECT_EQ(classify_fat_entry(0xFFFFFFFF), FatEntryClass::kEndOfChain);
+    EXPECT_EQ(classify_fat_entry(0xF0000000), FatEntryClass::kFree);
+    EXPECT_EQ(classify_fat_entry(0x10000005), FatEntryClass::kLink);
+}
+
+TEST(Codec, LittleEndianAtOddOffsets) {
+    std::uint8_t b[11] = {};
+    put_u16(b + 1, 0xBEEF);
+    put_u32(b + 3, 0x12345678);
+    EXPECT_EQ(b[1], 0xEF);
+    EXPECT_EQ(b[2], 0xBE);
+    EXPECT_EQ(b[3], 0x78);
+    EXPECT_EQ(b[6], 0x12);
+    EXPECT_EQ(get_u16(b + 1), 0xBEEF);
+    EXPECT_EQ(get_u32(b + 3), 0x12345678u);
+    put_u64(b + 3, 0x0102030405060708ull);
+    EXPECT_EQ(get_u64(b + 3), 0x0102030405060708ull);
+}
+
+TEST(Records, SlotOneLivesBeforeSlotZero) {
+    auto s = test::table_sector();
+    test::put_slot(s, 0x1BE, 0x0C, 32, 1000);
+    test::put_slot(s, 0x1AE, 0x52, 1032, 5000);
+    test::put_slot(s, 0x1CE, 0x07, 9, 9);  // where a generic reader looks: not ours
+    EXPECT_EQ(decode_part_entry(s.data(), 0).type, 0x0C);
+    EXPECT_EQ(decode_part_entry(s.data(), 1).first_sector, 1032u);
+    EXPECT_EQ(decode_part_entry(s.data(), 1).sector_count, 5000u);
+    EXPECT_EQ(decode_part_entry(s.data(), 2).type, 0);
+
+    std::vector<std::uint8_t> out(512, 0xEE);
+    PartEntry e{};
+    e.type = 0x52;
+    e.first_sector = 0x01020304;
+    e.sector_count = 0x0A0B0C0D;
+    encode_part_entry(out.data(), 1, e);
+    EXPECT_EQ(out[0x1AD], 0xEE);
+    EXPECT_EQ(out[0x1AE], 0);
+    EXPECT_EQ(out[0x1AE + 4], 0x52);
+    EXPECT_EQ(test::le32(out, 0x1AE + 8), 0x01020304u);
+    EXPECT_EQ(test::le32(out, 0x1AE + 12), 0x0A0B0C0Du);
+    EXPECT_EQ(out[0x1BE], 0xEE);
+}
+
+TEST(Records, BootSectorParametersAndSuperfloppy) {
+    auto s = test::boot_sector(0xF8, 0, 123456, 32);
+    const BpbRecord bpb = decode_bpb(s.data());
+    EXPECT_EQ(bpb.bytes_per_sector, 512);
+    EXPECT_EQ(bpb.reserved_sectors, 32);
+    EXPECT_EQ(bpb.media, 0xF8);
+    EXPECT_EQ(bpb.total_sectors_32, 123456u);
+    EXPECT_TRUE(is_superfloppy_boot_sector(s.data()));
+    s[2] = 0x00;
+    EXPECT_FALSE(is_superfloppy_boot_sector(s.data()));
+    EXPECT_FALSE(has_boot_signature(std::vector<std::uint8_t>(512, 0).data()));
+}
+
+}  // namespace
+}  // namespace lyfs
