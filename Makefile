@@ -4,25 +4,26 @@ ASAN_BUILD ?= build-asan
 CMAKE_ARGS ?=
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps build test demo asan install clean
+.PHONY: all deps build test demo bench asan install clean
 
 all: build
 
-# Installs what a fresh Debian machine lacks (only when run as root).
+# Installs what a fresh Debian machine lacks (only when run as root). The
+# optional tools only widen the tests (sfdisk checks what generic
+# partition-table readers see).
 deps:
-	@missing=""; \
+	@missing=""; optional=""; \
 	command -v cmake >/dev/null || missing="$$missing cmake"; \
 	command -v ninja >/dev/null || missing="$$missing ninja-build"; \
 	command -v g++ >/dev/null || missing="$$missing g++"; \
 	command -v nm >/dev/null || missing="$$missing binutils"; \
 	[ -f /usr/include/gtest/gtest.h ] || missing="$$missing libgtest-dev"; \
-	if [ -n "$$missing" ]; then \
-		if [ "$$(id -u)" = 0 ]; then \
-			echo "installing:$$missing"; \
-			apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$missing; \
-		else \
-			echo "missing:$$missing (run as root, or install them)"; exit 1; \
-		fi; \
+	command -v sfdisk >/dev/null || [ -x /usr/sbin/sfdisk ] || optional="$$optional fdisk"; \
+	if [ "$$(id -u)" = 0 ] && [ -n "$$missing$$optional" ]; then \
+		echo "installing:$$missing$$optional"; \
+		apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$missing $$optional; \
+	elif [ -n "$$missing" ]; then \
+		echo "missing:$$missing (run as root, or install them)"; exit 1; \
 	fi
 
 build: deps
@@ -34,6 +35,10 @@ test: build
 
 demo: build
 	$(BUILD)/tools/lyfs_demo
+
+# Benchmarks, each against a raw baseline measured in the same run.
+bench: build
+	$(BUILD)/bench/lyfs_format_bench
 
 # The same tests under AddressSanitizer and UndefinedBehaviorSanitizer.
 asan: deps

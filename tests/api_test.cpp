@@ -122,8 +122,8 @@ TEST(Handles, AreNeverZeroNeverReusedAndResolvedByKind) {
 }
 
 TEST(StatusText, EveryStatusHasWords) {
-    for (int32_t status :
-         {0, 1, 4, 5, 8, 13, 14, 15, 19, 29, 36, 37, 38, 39, 40, 41, 42, 43, 44, 45, 46, -1}) {
+    for (int32_t status : {0,  1,  4,  5,  8,  13, 14, 15, 19, 29, 36, 37,
+                           38, 39, 40, 41, 42, 43, 44, 45, 46, 47, 48, -1}) {
         EXPECT_STRNE(lyfs_status_text(status), "unknown status") << status;
     }
     EXPECT_STREQ(lyfs_status_text(12345), "unknown status");

@@ -84,6 +84,10 @@ enum {
     LYFS_ERR_NO_FOLDER = 45,
     /* CL_LyFS_Format: the library holds no disk for the device. */
     LYFS_ERR_NO_DISK = 46,
+    /* An argument is out of range (a folder table, a partition type); nothing was written. */
+    LYFS_ERR_BAD_ARGUMENT = 47,
+    /* The partition slot is empty or does not fit the device; nothing was written. */
+    LYFS_ERR_BAD_SLOT = 48,
     /* Failure of a file or list export. */
     LYFS_FAIL = -1
 };
@@ -130,6 +134,21 @@ typedef struct lyfs_device_info {
     uint32_t total_sectors;   /* sectors of the device, or of the mounted partition */
 } lyfs_device_info;
 
+/* One folder of a format's folder table (77 bytes). */
+typedef struct stFOLDER_SPEC {
+    char name[64];          /* 1 to 8 characters, zero-terminated */
+    uint64_t share_percent; /* share of the volume; ignored for the last folder (the rest) */
+    uint32_t max_file_num;  /* files the folder can hold */
+    uint8_t fold_type;      /* stored as the folder entry's attribute byte, never interpreted */
+} stFOLDER_SPEC;
+
+/* The folder table of CL_LyFS_Format: a count, then that many folders in
+   the order they are laid out (1 + 77 * count bytes are read). */
+typedef struct lyfs_folder_table {
+    uint8_t count; /* 1 to 9 */
+    stFOLDER_SPEC folders[9];
+} lyfs_folder_table;
+
 #pragma pack(pop)
 
 #if defined(__cplusplus)
@@ -150,6 +169,12 @@ LYFS_STATIC_ASSERT(offsetof(dev_desc, part_total_sectors) == 105, "dev_desc tota
 LYFS_STATIC_ASSERT(offsetof(dev_desc, backup_boot_sct) == 109, "dev_desc backup_boot_sct at 109");
 LYFS_STATIC_ASSERT(offsetof(dev_desc, reserved_sectors) == 113, "dev_desc reserved at 113");
 LYFS_STATIC_ASSERT(sizeof(lyfs_device_info) == 16, "device information is 16 bytes");
+LYFS_STATIC_ASSERT(sizeof(stFOLDER_SPEC) == 77, "folder spec is 77 bytes");
+LYFS_STATIC_ASSERT(offsetof(stFOLDER_SPEC, share_percent) == 64, "share at 64");
+LYFS_STATIC_ASSERT(offsetof(stFOLDER_SPEC, max_file_num) == 72, "max_file_num at 72");
+LYFS_STATIC_ASSERT(offsetof(stFOLDER_SPEC, fold_type) == 76, "fold_type at 76");
+LYFS_STATIC_ASSERT(offsetof(lyfs_folder_table, folders) == 1, "folders at 1");
+LYFS_STATIC_ASSERT(sizeof(lyfs_folder_table) == 1 + 77 * 9, "folder table of nine");
 
 /* ------------------------------------------------------------------------ */
 /* Library lifecycle                                                        */
@@ -201,6 +226,51 @@ LYFS_API int32_t CL_LyFS_Get_LyFS_Partition(void);
 LYFS_API int32_t CL_LyFS_Get_Available_Partition(void);
 LYFS_API int32_t CL_LyFS_Fwrite_Header_Update(void);
 LYFS_API int32_t CL_LyFS_Get_Finfo_with_Fname(void);
+
+/* ------------------------------------------------------------------------ */
+/* Card preparation                                                         */
+/* ------------------------------------------------------------------------ */
+
+/* Host partition types. */
+enum {
+    LYFS_PART_FAT32 = 1, /* slot 0, type byte 0x0C, at sector 32 */
+    LYFS_PART_LYFS = 2,  /* slot 1, type byte 0x52, right behind slot 0 */
+    LYFS_PART_ALL = 7    /* CL_LyFS_Delete_Partition: every slot */
+};
+
+/*
+ * Writes a partition into the table of the device: type 1 creates slot 0
+ * (FAT32) at sector 32 and starts a fresh table; any other type creates
+ * slot 1 (the card file system) right behind slot 0, so create slot 0 first.
+ * size_mib is clamped to the device's end; the slot and the final sector
+ * count are reported. large_block is only logged. A device whose sector 0
+ * is itself a boot sector is left alone (0, nothing reported).
+ * Returns 0, 8 (no disk), 41, 42, or 48 (slot 1 while slot 0 is empty).
+ */
+LYFS_API int32_t CL_LyFS_Create_Partition(const char* dev_name, int32_t type, uint64_t size_mib,
+                                          uint32_t* slot_index, uint32_t* sector_count,
+                                          int32_t large_block);
+
+/*
+ * Clears slot 0 (type 1), slot 1 (type 2) or all four slots (type 7) of the
+ * device's table; the partitions' data stay on the card. Any other type
+ * changes nothing and returns 47.
+ */
+LYFS_API int32_t CL_LyFS_Delete_Partition(const char* dev_name, int32_t type);
+
+/*
+ * Formats slot 1 (slot_selector 2) or slot 0 (any other selector) of a
+ * device the library holds (through CL_LyFS_Get_Master_Device_Info or the
+ * partition exports) with the folders of the table. type 1 (low-level
+ * format) is refused with 5. The table and the slot are checked before
+ * anything is written: 13 for an empty name, 47 for another fault in the
+ * table (1 to 9 folders, names of at most 8 characters, shares of at most
+ * 100 % in all, every region larger than its file-entry area), 48 for an
+ * empty slot. Returns 0, 4, 5, 13, 40, 41, 42, 46, 47 or 48. The device is
+ * flushed when the format is done; mount the card again afterwards.
+ */
+LYFS_API int32_t CL_LyFS_Format(const char* master_dev, const char* sub_dev, int32_t slot_selector,
+                                int32_t type, const lyfs_folder_table* folder_table);
 
 /* ------------------------------------------------------------------------ */
 /* Diagnostics                                                              */

@@ -52,6 +52,10 @@ LYFS_API const char* lyfs_status_text(int32_t status) {
             return "no folder of that name";
         case LYFS_ERR_NO_DISK:
             return "the device is not held by the library";
+        case LYFS_ERR_BAD_ARGUMENT:
+            return "an argument is out of range (folder table or partition type)";
+        case LYFS_ERR_BAD_SLOT:
+            return "the partition slot is empty or does not fit the device";
         case LYFS_FAIL:
             return "the operation failed";
         default:

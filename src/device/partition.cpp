@@ -5,6 +5,7 @@
 #include "api/handles.h"
 #include "api/list.h"
 #include "api/log.h"
+#include "fat/fat_cache.h"
 #include "lyfs/lyfs.h"
 #include "platform/memory.h"
 #include "volume/layout.h"
@@ -86,7 +87,7 @@ void teardown_partition(stPARTITION* part) {
     for (int i = 0; i < kPartitionLockCount; ++i) {
         platform::close_mutex(*partition_locks(part, i));
     }
-    platform::release(part->fat_cache);
+    release_fat_tbl_cache(part);
     if (stDISK* disk = part->p_disk) {
         platform::MutexGuard guard(disk->h_part_list_mutex);
         list_remove(disk->part_list, part);
@@ -127,12 +128,9 @@ int32_t setup_partition_info(stDISK* disk, const char* sub_dev_name, stPARTITION
     set_partition_geometry(part, slot.first_sector, slot.sector_count, disk->n_scts_per_clus);
     part->p_bpb = &disk->part_bpb[mbr::kLyfsSlot];
     part->p_entry = &disk->part_entry[mbr::kLyfsSlot];
-    part->fat_cache_sector = kNoSector;
 
     bool failed = false;
-    part->fat_cache = static_cast<std::uint8_t*>(platform::allocate_zeroed(512));
-    if (part->fat_cache == nullptr) {
-        log_error("[ERROR]setup_fat_tbl_cache, malloc for fat cache failed\n");
+    if (setup_fat_tbl_cache(part) != LYFS_OK) {
         log_error("[ERROR]setup_partition_info, setup_fat_tbl_cache failed\n");
         failed = true;
     }

@@ -133,6 +133,9 @@ struct TableFunctions {
 
     static bool flush_device(platform::DeviceHandle h) {
         ++tp().counters.flushes;
+        if (tp().fail_flush) {
+            return false;
+        }
         TestPlatform::Open* open = open_of(h);
         return open->real == nullptr || platform::posix_table().flush_device(open->real);
     }

@@ -61,6 +61,7 @@ public:
     // A failing geometry query, or open, for the next device opened.
     bool fail_geometry = false;
     bool fail_open = false;
+    bool fail_flush = false;
 
     IoCounters counters;
     std::vector<IoRecord> log;  // every transfer that reached a device

@@ -1,0 +1,325 @@
+// Formatting through the export, with the card decoded byte by byte by the
+// test itself rather than by the library's own readers.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "device/disk.h"
+#include "device/partition.h"
+#include "support/card_bytes.h"
+#include "support/card_maker.h"
+#include "support/library_fixture.h"
+
+namespace lyfs {
+namespace {
+
+using test::Fault;
+using test::IoOp;
+using test::le16;
+using test::le32;
+
+// The worked volume: slot 1 of N = 62,333,952 sectors behind a 1 MiB slot 0.
+constexpr std::uint32_t kSlot1First = 2080;
+constexpr std::uint32_t kN = 62'333'952;
+constexpr std::uint32_t kF = 1903;
+constexpr std::uint32_t kM = 243'484;
+constexpr std::uint32_t kD = 1935;
+
+class FormatTest : public test::LibraryTest {
+protected:
+    void SetUp() override {
+        test::LibraryTest::SetUp();
+        platform.add_card("c", static_cast<std::uint64_t>(kSlot1First + kN) * 512);
+        platform.now = {2024, 3, 5, 14, 7, 9};
+        platform.next_random = 5;
+        std::uint32_t slot = 0;
+        std::uint32_t count = 0;
+        ASSERT_EQ(CL_LyFS_Create_Partition("mem:c", LYFS_PART_FAT32, 1, &slot, &count, 0), 0);
+        ASSERT_EQ(CL_LyFS_Create_Partition("mem:c", LYFS_PART_LYFS, 100'000, &slot, &count, 0), 0);
+        ASSERT_EQ(count, kN);
+    }
+    test::MemoryDevice& card() { return platform.card("c"); }
+    // Relative sector of slot 1.
+    std::vector<std::uint8_t> rel(std::uint32_t sector) {
+        return card().sector(kSlot1First + sector);
+    }
+    std::uint32_t fat(std::uint32_t cluster) {
+        return le32(rel(32 + cluster / 128), 4 * (cluster % 128));
+    }
+    std::uint32_t cluster_sector(std::uint32_t cluster) { return kD + (cluster - 2) * 256; }
+    int32_t format(const lyfs_folder_table& table, int32_t selector = LYFS_PART_LYFS) {
+        return CL_LyFS_Format("mem:c", "sub", selector, 0, &table);
+    }
+};
+
+TEST_F(FormatTest, BootSectorsAndFsInfoOfTheCardFileSystem) {
+    ASSERT_EQ(format(test::default_folder_table()), LYFS_OK);
+    const auto boot = rel(0);
+    EXPECT_EQ(boot, rel(6)) << "backup boot sector";
+    EXPECT_EQ(boot[0], 0xEB);
+    EXPECT_EQ(boot[1], 0x00);
+    EXPECT_EQ(boot[2], 0x90);
+    EXPECT_EQ(std::string(boot.begin() + 3, boot.begin() + 11), "RAVEN-FS");
+    EXPECT_EQ(le16(boot, 0x0B), 512);
+    EXPECT_EQ(boot[0x0D], 0x00) << "low 8 bits of 256";
+    EXPECT_EQ(le16(boot, 0x0E), 32);
+    EXPECT_EQ(boot[0x10], 1);
+    EXPECT_EQ(le16(boot, 0x11), 0);
+    EXPECT_EQ(boot[0x15], 0xF8);
+    EXPECT_EQ(le16(boot, 0x18), 63);
+    EXPECT_EQ(le16(boot, 0x1A), 255);
+    EXPECT_EQ(le32(boot, 0x1C), 0u) << "hidden sectors are 0, not the partition's start";
+    EXPECT_EQ(le32(boot, 0x20), kN);
+    EXPECT_EQ(le32(boot, 0x24), kF);
+    EXPECT_EQ(le32(boot, 0x2C), 2u);
+    EXPECT_EQ(le16(boot, 0x30), 1);
+    EXPECT_EQ(le16(boot, 0x32), 6);
+    EXPECT_EQ(boot[0x42], 0x29);
+    EXPECT_EQ(le32(boot, 0x43), (5u << 16) | 6u) << "r1 drawn first";
+    EXPECT_EQ(std::string(boot.begin() + 0x47, boot.begin() + 0x52), "RVFS VOLUME");
+    EXPECT_EQ(std::string(boot.begin() + 0x52, boot.begin() + 0x5A), "RVFS    ");
+    EXPECT_EQ(boot[510], 0x55);
+    EXPECT_EQ(boot[511], 0xAA);
+
+    const auto info = rel(1);
+    const auto backup = rel(7);
+    for (const auto* s : {&info, &backup}) {
+        EXPECT_EQ(le32(*s, 0), 0x41615252u);
+        EXPECT_EQ(le32(*s, 0x1E4), 0x61417272u);
+        EXPECT_EQ(le32(*s, 0x1E8), kM);
+        EXPECT_EQ(le32(*s, 0x1EC), 2u);
+        EXPECT_EQ(le32(*s, 0x1FC), 0xAA550000u);
+    }
+    // The folder record lives in sector 1 only.
+    EXPECT_EQ(le32(info, 4), 4u);
+    const std::uint32_t regions[] = {97'393, 73'044, 24'348, 48'698};
+    for (std::uint32_t k = 0; k < 4; ++k) {
+        EXPECT_EQ(le32(info, 8 + 4 * k), regions[k]);
+        EXPECT_EQ(le32(info, 8 + 16 + 4 * k), 5000u);
+    }
+    EXPECT_EQ(le32(backup, 4), 0u);
+    EXPECT_EQ(le32(backup, 8), 0u);
+}
+
+TEST_F(FormatTest, FatRootDirectoryAndFileEntryAreas) {
+    // Old bytes where the file-entry areas go must not survive the format.
+    for (std::uint32_t s = 0; s < 5 * 256; s += 97) {
+        card().set_sector(kSlot1First + cluster_sector(97'396) + s,
+                          std::vector<std::uint8_t>(512, 0xAA));
+    }
+    card().set_sector(kSlot1First + 32 + 500, std::vector<std::uint8_t>(512, 0xAA));
+    ASSERT_EQ(format(test::default_folder_table()), LYFS_OK);
+
+    EXPECT_EQ(fat(0), 0x0FFFFFF8u);
+    EXPECT_EQ(fat(1), 0xFFFFFFFFu);
+    EXPECT_EQ(fat(2), 0x0FFFFFFFu);
+    const std::uint32_t starts[] = {3, 97'396, 170'440, 194'788};
+    for (std::uint32_t start : starts) {
+        // max_file_num 5000 at 256 sectors per cluster: 1250 sectors, 5 clusters.
+        for (std::uint32_t c = start; c < start + 4; ++c) {
+            EXPECT_EQ(fat(c), c + 1) << c;
+        }
+        EXPECT_EQ(fat(start + 4), 0x0FFFFFF8u);
+        EXPECT_EQ(fat(start + 5), 0u) << "content area is free";
+        EXPECT_EQ(rel(cluster_sector(start)), std::vector<std::uint8_t>(512, 0));
+        EXPECT_EQ(rel(cluster_sector(start) + 5 * 256 - 1), std::vector<std::uint8_t>(512, 0));
+    }
+    EXPECT_EQ(fat(kM + 1), 0u);
+    EXPECT_EQ(rel(32 + 500), std::vector<std::uint8_t>(512, 0));
+    for (std::uint32_t s = 0; s < 5 * 256; s += 97) {
+        EXPECT_EQ(rel(cluster_sector(97'396) + s), std::vector<std::uint8_t>(512, 0)) << s;
+    }
+
+    const auto root = rel(kD);
+    const char* names[] = {"DATA    ", "EVENT   ", "PHOTO   ", "PARKED  "};
+    for (std::uint32_t k = 0; k < 4; ++k) {
+        const std::size_t e = 32 * k;
+        EXPECT_EQ(std::string(root.begin() + e, root.begin() + e + 11),
+                  std::string(names[k]) + "   ");
+        EXPECT_EQ(root[e + 11], 0x10) << "the host's type byte";
+        EXPECT_EQ(le16(root, e + 14), 0x70E4) << "14:07:09";
+        EXPECT_EQ(le16(root, e + 16), 0x5865) << "2024-03-05";
+        EXPECT_EQ(le16(root, e + 18), 0x5865);
+        EXPECT_EQ(le16(root, e + 22), 0x70E4);
+        EXPECT_EQ(le16(root, e + 24), 0x5865);
+        EXPECT_EQ((le16(root, e + 20) << 16) | le16(root, e + 26), starts[k]);
+        EXPECT_EQ(le32(root, e + 28), 0u);
+    }
+    EXPECT_EQ(root[128], 0) << "the list ends after the last folder";
+    EXPECT_EQ(platform.counters.flushes, 3u) << "two table edits and the format";
+}
+
+TEST_F(FormatTest, WritesOnlyWhatTheLayoutNeedsInItsOrder) {
+    const auto before = platform.log.size();
+    ASSERT_EQ(format(test::default_folder_table()), LYFS_OK);
+    std::vector<std::uint64_t> writes;
+    std::uint64_t bytes = 0;
+    for (std::size_t i = before; i < platform.log.size(); ++i) {
+        if (platform.log[i].op == IoOp::kWrite) {
+            writes.push_back(platform.log[i].offset / 512 - kSlot1First);
+            bytes += platform.log[i].bytes;
+            EXPECT_LE(platform.log[i].bytes, 256u * 512) << "runs of at most a cluster";
+        }
+    }
+    ASSERT_GE(writes.size(), 6u);
+    EXPECT_EQ(std::vector<std::uint64_t>(writes.begin(), writes.begin() + 6),
+              (std::vector<std::uint64_t>{0, 6, 1, 7, 32, 33}));
+    EXPECT_EQ(writes.back(), 1u) << "the folder record is written last";
+    EXPECT_EQ(writes[writes.size() - 2], kD) << "after the root-directory sector";
+    // Boot sectors, FSInfo sectors, the FAT, the root cluster, the four
+    // file-entry areas with one FAT sector each, the root directory, the record.
+    const std::uint64_t expected = (4 + kF + 256 + 4 * (5 * 256 + 1) + 1 + 1) * 512ull;
+    EXPECT_EQ(bytes, expected);
+}
+
+TEST_F(FormatTest, SlotZeroGetsTheFat32NamesWhateverTheSelector) {
+    // Slot 0 is 1 MiB: seven clusters, room for two small folders.
+    lyfs_folder_table table{};
+    table.count = 2;
+    table.folders[0] = test::folder_spec("DCIM", 50, 4);
+    table.folders[1] = test::folder_spec("MISC", 0, 4);
+    for (int32_t selector : {1, 3}) {
+        ASSERT_EQ(format(table, selector), LYFS_OK);
+        const auto boot = card().sector(32);
+        EXPECT_EQ(std::string(boot.begin() + 3, boot.begin() + 11), "MSDOS5.0");
+        EXPECT_EQ(std::string(boot.begin() + 0x47, boot.begin() + 0x52), "FAT VOLUME ");
+        EXPECT_EQ(std::string(boot.begin() + 0x52, boot.begin() + 0x5A), "FAT32   ");
+        EXPECT_EQ(le32(boot, 0x20), 2048u);
+        EXPECT_EQ(le32(card().sector(33), 4), 2u) << "folders on slot 0 too";
+        card().set_sector(32, std::vector<std::uint8_t>(512, 0));
+    }
+}
+
+TEST_F(FormatTest, SmallestFileEntryAreas) {
+    lyfs_folder_table table{};
+    table.count = 2;
+    table.folders[0] = test::folder_spec("NONE", 50, 0);
+    table.folders[1] = test::folder_spec("ONE", 0, 1);
+    ASSERT_EQ(format(table), LYFS_OK);
+    EXPECT_EQ(fat(3), 0u) << "no file-entry area: nothing linked";
+    const std::uint32_t second = 3 + (kM - 1) / 2;
+    EXPECT_EQ(fat(second), 0x0FFFFFF8u) << "one record still takes one cluster";
+    EXPECT_EQ(fat(second + 1), 0u);
+    EXPECT_EQ(le32(rel(1), 4), 2u);
+    EXPECT_EQ(le32(rel(1), 16), 0u);
+    EXPECT_EQ(le32(rel(1), 20), 1u);
+}
+
+TEST_F(FormatTest, FormattedCardMountsWithTheSameGeometry) {
+    ASSERT_EQ(format(test::default_folder_table()), LYFS_OK);
+    ASSERT_EQ(CL_LyFS_Stop(), LYFS_OK);
+    ASSERT_EQ(CL_LyFS_Start(), LYFS_OK);
+    ASSERT_EQ(CL_LyFS_Check_LyFS_partition("mem:c"), LYFS_IS_LYFS);
+    stDISK* disk = find_disk("mem:c");
+    EXPECT_EQ(std::string(disk->part_bpb[1].oem_name, 8), "RAVEN-FS");
+    stPARTITION* part = nullptr;
+    ASSERT_EQ(setup_partition_info(disk, "p", &part), LYFS_OK);
+    EXPECT_EQ(part->fat_sectors, kF);
+    EXPECT_EQ(part->total_clusters, kM);
+    EXPECT_EQ(part->data_start, kD);
+}
+
+TEST_F(FormatTest, RefusesBadRequestsWithoutWritingAnything) {
+    const auto writes = platform.counters.writes;
+    auto table = test::default_folder_table();
+    EXPECT_EQ(CL_LyFS_Format("mem:c", "", 2, 1, &table), LYFS_ERR_NO_DEVICE_HANDLE);
+    EXPECT_TRUE(log.contains("[ERROR]CL_LyFS_Format, doesn't support low level format\n"));
+    EXPECT_EQ(CL_LyFS_Format("mem:other", "", 2, 0, &table), LYFS_ERR_NO_DISK);
+    EXPECT_TRUE(log.contains("[ERROR]CL_LyFS_Format, doesn't find device name\n"));
+
+    struct Case {
+        const char* what;
+        lyfs_folder_table table;
+        int32_t status;
+    };
+    std::vector<Case> cases;
+    auto with = [&](const char* what, int32_t status, auto edit) {
+        Case c{what, test::default_folder_table(), status};
+        edit(c.table);
+        cases.push_back(c);
+    };
+    with("no folder", LYFS_ERR_BAD_ARGUMENT, [](auto& t) { t.count = 0; });
+    with("ten folders", LYFS_ERR_BAD_ARGUMENT, [](auto& t) { t.count = 10; });
+    with("empty name", LYFS_ERR_EMPTY_FOLDER_NAME, [](auto& t) { t.folders[2].name[0] = 0; });
+    with("nine characters", LYFS_ERR_BAD_ARGUMENT,
+         [](auto& t) { std::strcpy(t.folders[1].name, "RECORDING"); });
+    with("no terminator", LYFS_ERR_BAD_ARGUMENT,
+         [](auto& t) { std::memset(t.folders[0].name, 'A', 64); });
+    with("shares of 101 %", LYFS_ERR_BAD_ARGUMENT,
+         [](auto& t) { t.folders[2].share_percent = 31; });
+    with("a huge share", LYFS_ERR_BAD_ARGUMENT,
+         [](auto& t) { t.folders[0].share_percent = ~0ull / 2; });
+    with("region not larger than its records", LYFS_ERR_BAD_ARGUMENT,
+         [](auto& t) { t.folders[2].max_file_num = 24'348u * 1024; });
+    with("last folder left with nothing", LYFS_ERR_BAD_ARGUMENT,
+         [](auto& t) { t.folders[2].share_percent = 30; });
+    for (const Case& c : cases) {
+        EXPECT_EQ(format(c.table), c.status) << c.what;
+    }
+    EXPECT_EQ(CL_LyFS_Format("mem:c", "", 2, 0, nullptr), LYFS_ERR_BAD_ARGUMENT);
+
+    ASSERT_EQ(CL_LyFS_Delete_Partition("mem:c", LYFS_PART_LYFS), LYFS_OK);
+    const auto after_delete = platform.counters.writes;
+    EXPECT_EQ(format(table), LYFS_ERR_BAD_SLOT) << "an empty slot would put a volume on sector 0";
+    EXPECT_EQ(platform.counters.writes, after_delete);
+    EXPECT_EQ(after_delete, writes + 1) << "only the delete wrote";
+}
+
+TEST_F(FormatTest, EverySectorTransferFailingInTurn) {
+    auto table = test::default_folder_table(40);
+    const auto before = platform.counters;
+    ASSERT_EQ(format(table), LYFS_OK);
+    const std::uint64_t writes = platform.counters.writes - before.writes;
+    const std::uint64_t reads = platform.counters.reads - before.reads;
+    ASSERT_GT(writes, 10u);
+    for (IoOp op : {IoOp::kWrite, IoOp::kRead}) {
+        const std::uint64_t count = op == IoOp::kWrite ? writes : reads;
+        for (std::uint64_t nth = 1; nth <= count; ++nth) {
+            for (bool for_good : {false, true}) {
+                platform.arm({op, nth, for_good});
+                const int32_t status = format(table);
+                EXPECT_EQ(status, op == IoOp::kWrite ? LYFS_ERR_WRITE : LYFS_ERR_READ)
+                    << nth << (for_good ? " for good" : " once");
+                EXPECT_TRUE(platform.fault_fired());
+            }
+        }
+    }
+    platform.disarm();
+    // With the fault gone the card formats and mounts.
+    ASSERT_EQ(format(table), LYFS_OK);
+    EXPECT_EQ(fat(2), 0x0FFFFFFFu);
+    for (std::uint64_t nth = 1; nth <= 6; ++nth) {
+        platform::fail_allocation_at(nth);
+        const int32_t status = format(table);
+        platform::fail_allocation_at(0);
+        EXPECT_TRUE(status == LYFS_ERR_NO_MEMORY || status == LYFS_OK) << nth;
+    }
+    platform.fail_flush = true;
+    EXPECT_EQ(format(table), LYFS_ERR_WRITE);
+}
+
+TEST_F(FormatTest, LargeClusterCardFormatsAndMounts) {
+    platform.add_card("big", 64ull << 20);
+    auto s0 = test::table_sector(1025);
+    s0[510] = 0;  // no table yet, but the card asks for 1025-sector clusters...
+    platform.card("big").set_sector(0, test::table_sector(1025));
+    ASSERT_EQ(CL_LyFS_Get_Master_Device_Info("mem:big", nullptr), LYFS_OK);
+    ASSERT_EQ(find_disk("mem:big")->n_scts_per_clus, 1025u);
+    lyfs_folder_table table{};
+    table.count = 2;
+    table.folders[0] = test::folder_spec("DATA", 50, 10);
+    table.folders[1] = test::folder_spec("EVENT", 0, 10);
+    ASSERT_EQ(test::partition_and_format("mem:big", table), LYFS_OK);
+    auto& big = platform.card("big");
+    EXPECT_EQ(le32(big.sector(0), 0x19E), 1025u) << "the card keeps its cluster size";
+    EXPECT_EQ(big.sector(2080)[0x0D], 0x01) << "low 8 bits of 1025";
+    ASSERT_EQ(CL_LyFS_Stop(), LYFS_OK);
+    ASSERT_EQ(CL_LyFS_Start(), LYFS_OK);
+    EXPECT_EQ(CL_LyFS_Check_LyFS_partition("mem:big"), LYFS_IS_LYFS);
+    EXPECT_EQ(find_disk("mem:big")->n_scts_per_clus, 1025u);
+}
+
+}  // namespace
+}  // namespace lyfs
