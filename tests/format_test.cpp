@@ -9,6 +9,7 @@
 #include "device/disk.h"
 #include "device/partition.h"
 #include "support/card_bytes.h"
+#include "support/card_check.h"
 #include "support/card_maker.h"
 #include "support/library_fixture.h"
 
@@ -209,6 +210,9 @@ TEST_F(FormatTest, SmallestFileEntryAreas) {
 
 TEST_F(FormatTest, FormattedCardMountsWithTheSameGeometry) {
     ASSERT_EQ(format(test::default_folder_table()), LYFS_OK);
+    const auto report = test::check_memory_card(card());
+    EXPECT_TRUE(report.clean()) << test::problems_of(report);
+    EXPECT_EQ(report.folders.size(), 4u);
     ASSERT_EQ(CL_LyFS_Stop(), LYFS_OK);
     ASSERT_EQ(CL_LyFS_Start(), LYFS_OK);
     ASSERT_EQ(CL_LyFS_Check_LyFS_partition("mem:c"), LYFS_IS_LYFS);

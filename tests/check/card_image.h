@@ -1,0 +1,265 @@
+// Builds small card images by hand, byte by byte from the layout, so that the checker is
+// tested against the layout and not against code it shares something with.
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "card_checker.h"
+
+namespace lyfs::check::test {
+
+// A sparse device: sectors never written read as zeros.
+class MemoryCard : public SectorReader {
+public:
+    explicit MemoryCard(std::uint64_t sectors) : count_(sectors) {}
+
+    bool read(std::uint32_t lba, std::uint8_t* out512) override {
+        if (lba >= count_) {
+            return false;
+        }
+        auto it = sectors_.find(lba);
+        if (it == sectors_.end()) {
+            std::fill_n(out512, 512, 0);
+        } else {
+            std::copy(it->second.begin(), it->second.end(), out512);
+        }
+        return true;
+    }
+    std::uint64_t sector_count() const override { return count_; }
+
+    std::uint8_t* sector(std::uint64_t lba) { return sectors_[lba].data(); }
+    const std::map<std::uint64_t, std::array<std::uint8_t, 512>>& written() const {
+        return sectors_;
+    }
+
+    void put8(std::uint64_t lba, std::size_t at, std::uint8_t v) { sector(lba)[at] = v; }
+    void put16(std::uint64_t lba, std::size_t at, std::uint16_t v) {
+        put8(lba, at, static_cast<std::uint8_t>(v));
+        put8(lba, at + 1, static_cast<std::uint8_t>(v >> 8));
+    }
+    void put32(std::uint64_t lba, std::size_t at, std::uint32_t v) {
+        put16(lba, at, static_cast<std::uint16_t>(v));
+        put16(lba, at + 2, static_cast<std::uint16_t>(v >> 16));
+    }
+    void put_text(std::uint64_t lba, std::size_t at, const std::string& text) {
+        std::copy(text.begin(), text.end(), sector(lba) + at);
+    }
+
+private:
+    std::uint64_t count_;
+    std::map<std::uint64_t, std::array<std::uint8_t, 512>> sectors_;
+};
+
+struct FolderSpec {
+    std::string name;
+    std::uint32_t cluster_count;
+    std::uint32_t max_file_num;
+};
+
+inline constexpr std::uint32_t kEnd = 0x0FFFFFF8;
+
+// A freshly formatted card: slot 0 a FAT32 partition at LBA 32, slot 1 behind it up to the
+// device's end, its folders' regions placed one behind the other from cluster 3.
+class CardBuilder {
+public:
+    static constexpr std::uint64_t kFirstLba = 2048;
+
+    CardBuilder(std::uint32_t partition_sectors, std::uint32_t sectors_per_cluster,
+                std::vector<FolderSpec> folders)
+        : card_(kFirstLba + partition_sectors),
+          n_(partition_sectors),
+          s_(sectors_per_cluster),
+          folders_(std::move(folders)) {
+        f_ = (n_ - 32 + 127 * s_) / (128 * s_ + 2);
+        m_ = std::min(128 * f_, (n_ - 32 - f_) / s_);
+        write_table();
+        write_boot_sector();
+        write_fsinfo();
+        write_root_and_fat();
+    }
+
+    // Two folders of 15 clusters each on a partition of 8192 sectors: clusters 2 to 32.
+    static CardBuilder small() {
+        return CardBuilder(8192, 256, {{"DATA", 15, 8}, {"EVENT", 15, 1000}});
+    }
+
+    MemoryCard& card() { return card_; }
+    std::uint32_t fat_sectors() const { return f_; }
+    std::uint32_t last_cluster() const { return m_ + 1; }
+    std::uint32_t cluster_bytes() const { return s_ * 512; }
+    std::uint32_t folder_start(std::size_t k) const {
+        std::uint32_t start = 3;
+        for (std::size_t i = 0; i < k; ++i) {
+            start += folders_[i].cluster_count;
+        }
+        return start;
+    }
+    std::uint32_t content_start(std::size_t k) const {
+        return folder_start(k) + entry_clusters(folders_[k]);
+    }
+
+    std::uint64_t relative(std::uint64_t sector) const { return kFirstLba + sector; }
+    std::uint64_t cluster_lba(std::uint32_t cluster) const {
+        return relative(32 + f_ + std::uint64_t{cluster - 2} * s_);
+    }
+
+    void set_fat(std::uint32_t cluster, std::uint32_t value) {
+        card_.put32(relative(32 + cluster / 128), 4 * (cluster % 128), value);
+    }
+
+    // The record of a file in a slot of a folder's file-entry area.
+    std::uint8_t* record(std::size_t folder, std::uint32_t slot) {
+        return card_.sector(cluster_lba(folder_start(folder)) + slot / 4) + 128 * (slot % 4);
+    }
+
+    // Writes a file's record and links its chain; the last cluster gets `end`.
+    void add_file(std::size_t folder, std::uint32_t slot, const std::string& name,
+                  std::uint32_t size, const std::vector<std::uint32_t>& chain,
+                  std::uint32_t end = kEnd) {
+        encode_record(record(folder, slot), name, chain.front(), size);
+        for (std::size_t i = 0; i < chain.size(); ++i) {
+            set_fat(chain[i], i + 1 < chain.size() ? chain[i + 1] : end);
+        }
+    }
+
+    static void encode_record(std::uint8_t* r, const std::string& name, std::uint32_t start,
+                              std::uint32_t size) {
+        std::fill_n(r, 128, 0);
+        std::uint8_t* shortent = r + 96;
+        for (std::size_t i = 0; i < 6; ++i) {
+            shortent[i] = static_cast<std::uint8_t>(std::toupper(name[i]));
+        }
+        shortent[6] = '~';
+        shortent[7] = '1';
+        const auto dot = name.rfind('.');
+        for (std::size_t i = 0; i < 3; ++i) {
+            const std::size_t at = dot + 1 + i;
+            shortent[8 + i] =
+                dot == std::string::npos ? ' ' : (at < name.size() ? std::toupper(name[at]) : 0);
+        }
+        shortent[11] = 0x20;
+        put16(shortent + 20, static_cast<std::uint16_t>(start >> 16));
+        put16(shortent + 26, static_cast<std::uint16_t>(start));
+        put32(shortent + 28, size);
+
+        std::uint8_t checksum = 0;
+        for (std::size_t i = 0; i < 11; ++i) {
+            checksum =
+                static_cast<std::uint8_t>(((checksum & 1) << 7) + (checksum >> 1) + shortent[i]);
+        }
+        const std::size_t entries = (name.size() + 12) / 13;
+        constexpr std::size_t kEntryAt[] = {64, 32, 0};
+        constexpr std::size_t kUnitAt[] = {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30};
+        for (std::size_t s = 0; s < 3; ++s) {
+            std::uint8_t* e = r + kEntryAt[s];
+            if (s >= entries) {
+                std::copy_n(shortent, 32, e);
+                e[0] = 0xE5;
+                continue;
+            }
+            e[0] = static_cast<std::uint8_t>((s + 1) | (s + 1 == entries ? 0x40 : 0));
+            e[11] = 0x0F;
+            e[13] = checksum;
+            for (std::size_t u = 0; u < 13; ++u) {
+                const std::size_t c = 13 * s + u;
+                const std::uint16_t unit = c < name.size() ? static_cast<std::uint8_t>(name[c])
+                                                           : (c == name.size() ? 0x0000 : 0xFFFF);
+                put16(e + kUnitAt[u], unit);
+            }
+        }
+    }
+
+private:
+    static void put16(std::uint8_t* p, std::uint16_t v) {
+        p[0] = static_cast<std::uint8_t>(v);
+        p[1] = static_cast<std::uint8_t>(v >> 8);
+    }
+    static void put32(std::uint8_t* p, std::uint32_t v) {
+        put16(p, static_cast<std::uint16_t>(v));
+        put16(p + 2, static_cast<std::uint16_t>(v >> 16));
+    }
+
+    std::uint32_t entry_clusters(const FolderSpec& folder) const {
+        return ((folder.max_file_num + 3) / 4 + s_ - 1) / s_;
+    }
+
+    void write_table() {
+        card_.put32(0, 0x19E, s_);
+        card_.put8(0, 0x1BE + 4, 0x0C);
+        card_.put32(0, 0x1BE + 8, 32);
+        card_.put32(0, 0x1BE + 12, kFirstLba - 32);
+        card_.put8(0, 0x1AE + 4, 0x52);
+        card_.put32(0, 0x1AE + 8, kFirstLba);
+        card_.put32(0, 0x1AE + 12, n_);
+        card_.put16(0, 0x1FE, 0xAA55);
+    }
+
+    void write_boot_sector() {
+        for (std::uint64_t lba : {relative(0), relative(6)}) {
+            card_.put_text(lba, 0, "\xEB\x00\x90RAVEN-FS");
+            card_.put16(lba, 0x0B, 512);
+            card_.put8(lba, 0x0D, static_cast<std::uint8_t>(s_));
+            card_.put16(lba, 0x0E, 32);
+            card_.put8(lba, 0x10, 1);
+            card_.put8(lba, 0x15, 0xF8);
+            card_.put32(lba, 0x20, n_);
+            card_.put32(lba, 0x24, f_);
+            card_.put32(lba, 0x2C, 2);
+            card_.put16(lba, 0x30, 1);
+            card_.put16(lba, 0x32, 6);
+            card_.put8(lba, 0x42, 0x29);
+            card_.put_text(lba, 0x47, "RVFS VOLUMERVFS    ");
+            card_.put16(lba, 0x1FE, 0xAA55);
+        }
+    }
+
+    void write_fsinfo() {
+        const std::uint64_t lba = relative(1);
+        const auto n = static_cast<std::uint32_t>(folders_.size());
+        card_.put32(lba, 0, 0x41615252);
+        card_.put32(lba, 4, n);
+        for (std::uint32_t k = 0; k < n; ++k) {
+            card_.put32(lba, 8 + 4 * k, folders_[k].cluster_count);
+            card_.put32(lba, 8 + 4 * (n + k), folders_[k].max_file_num);
+        }
+        card_.put32(lba, 0x1E4, 0x61417272);
+        card_.put32(lba, 0x1E8, m_);
+        card_.put32(lba, 0x1EC, 2);
+        card_.put32(lba, 0x1FC, 0xAA550000);
+    }
+
+    void write_root_and_fat() {
+        set_fat(0, 0x0FFFFFF8);
+        set_fat(1, 0xFFFFFFFF);
+        set_fat(2, 0x0FFFFFFF);
+        const std::uint64_t root = cluster_lba(2);
+        for (std::size_t k = 0; k < folders_.size(); ++k) {
+            const std::size_t at = 32 * k;
+            const std::string padded = (folders_[k].name + "        ").substr(0, 8) + "   ";
+            const std::uint32_t start = folder_start(k);
+            card_.put_text(root, at, padded);
+            card_.put8(root, at + 11, 0x10);
+            card_.put16(root, at + 20, static_cast<std::uint16_t>(start >> 16));
+            card_.put16(root, at + 26, static_cast<std::uint16_t>(start));
+            const std::uint32_t fe = entry_clusters(folders_[k]);
+            for (std::uint32_t i = 0; i < fe; ++i) {
+                set_fat(start + i, i + 1 < fe ? start + i + 1 : kEnd);
+            }
+        }
+    }
+
+    MemoryCard card_;
+    std::uint32_t n_;
+    std::uint32_t s_;
+    std::uint32_t f_ = 0;
+    std::uint32_t m_ = 0;
+    std::vector<FolderSpec> folders_;
+};
+
+}  // namespace lyfs::check::test
