@@ -31,6 +31,19 @@ bool list_contains(T* head, const T* element) {
     return false;
 }
 
+// Appends in constant time to a list that also keeps its tail.
+template <typename T>
+void list_append(T*& head, T*& tail, T* element) {
+    element->next = nullptr;
+    element->prev = tail;
+    if (tail != nullptr) {
+        tail->next = element;
+    } else {
+        head = element;
+    }
+    tail = element;
+}
+
 // Unlinks the element wherever it is; an element that is not in the list
 // leaves the list unchanged.
 template <typename T>
@@ -51,6 +64,14 @@ void list_remove(T*& head, T* element) {
     }
     element->prev = nullptr;
     element->next = nullptr;
+}
+
+template <typename T>
+void list_remove(T*& head, T*& tail, T* element) {
+    if (element != nullptr && element == tail && list_contains(head, element)) {
+        tail = element->prev;
+    }
+    list_remove(head, element);
 }
 
 template <typename T, typename Predicate>

@@ -6,6 +6,7 @@
 #include "api/list.h"
 #include "api/log.h"
 #include "entry/file_entry_cache.h"
+#include "entry/file_object.h"
 #include "platform/memory.h"
 
 namespace lyfs {
@@ -54,6 +55,7 @@ void remove_folder_object(stPARTITION* part, stFOLDER* folder) {
 
 void release_folder_objects(stPARTITION* part) {
     for (stFOLDER* folder = part->folder_list; folder != nullptr; folder = folder->next) {
+        free_file_object_list(folder);
         free_file_entry_cache(folder);
         platform::close_mutex(folder->h_fe_mutex);
         platform::close_mutex(folder->h_space_mutex);

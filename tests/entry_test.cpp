@@ -1,0 +1,311 @@
+// File-entry records, the ring of slots, and the folder's file objects.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "entry/file_entry.h"
+#include "entry/file_object.h"
+#include "entry/ring.h"
+#include "support/folder_bench.h"
+#include "volume/dir_entry_codec.h"
+
+namespace lyfs {
+namespace {
+
+using test::IoOp;
+using test::le16;
+using test::le32;
+
+std::vector<std::uint8_t> built(const char* name, std::uint32_t cluster = 0x00012345) {
+    std::vector<std::uint8_t> record(128, 0x77);
+    EXPECT_EQ(setup_file_entry(record.data(), name, cluster), LYFS_OK) << name;
+    return record;
+}
+
+std::string decoded(const std::vector<std::uint8_t>& record) {
+    char name[kFileNameBytes];
+    std::uint8_t attribute = 0;
+    std::uint32_t cluster = 0;
+    std::uint32_t size = 0;
+    EXPECT_EQ(extract_file_entry(record.data(), name, &attribute, &cluster, &size), LYFS_OK);
+    return name;
+}
+
+class EntryTest : public test::FolderBench {
+protected:
+    void SetUp() override {
+        FolderBench::SetUp();
+        platform.now = {2024, 1, 1, 12, 0, 0};
+    }
+};
+
+TEST_F(EntryTest, RecordOfATwentyOneCharacterName) {
+    const auto r = built("20240101_120000_F.MP4");
+    EXPECT_EQ(std::string(r.begin() + 96, r.begin() + 107), "202401~1MP4");
+    EXPECT_EQ(r[107], 0x20);
+    EXPECT_EQ(le16(r, 96 + 20), 0x0001);
+    EXPECT_EQ(le16(r, 96 + 26), 0x2345);
+    EXPECT_EQ(le32(r, 124), 0u) << "not committed";
+    EXPECT_EQ(le16(r, 96 + 14), 12 * 2048);
+    EXPECT_EQ(le16(r, 96 + 16), (2024 - 1980) * 512 + 32 + 1);
+    const std::uint8_t checksum = short_name_checksum(r.data() + 96);
+    // Sequence 1 holds characters 1 to 13.
+    EXPECT_EQ(r[64], 0x01);
+    EXPECT_EQ(r[64 + 11], 0x0F);
+    EXPECT_EQ(r[64 + 13], checksum);
+    EXPECT_EQ(le16(r, 64 + 1), '2');
+    EXPECT_EQ(le16(r, 64 + 30), '0') << "13th character";
+    // Sequence 2, the last, holds characters 14 to 21, then 0x0000 and 0xFFFF.
+    EXPECT_EQ(r[32], 0x42);
+    EXPECT_EQ(r[32 + 13], checksum);
+    EXPECT_EQ(le16(r, 32 + 1), '0');
+    EXPECT_EQ(le16(r, 32 + 9), '.') << "18th character";
+    EXPECT_EQ(le16(r, 32 + 14), 'M') << "19th character, second run";
+    EXPECT_EQ(le16(r, 32 + 18), '4') << "21st character";
+    EXPECT_EQ(le16(r, 32 + 20), 0x0000);
+    EXPECT_EQ(le16(r, 32 + 22), 0xFFFF);
+    EXPECT_EQ(le16(r, 32 + 30), 0xFFFF);
+    EXPECT_EQ(le16(r, 32 + 26), 0);
+    // The unused position is an erased copy of the short entry.
+    EXPECT_EQ(r[0], 0xE5);
+    EXPECT_TRUE(std::equal(r.begin() + 1, r.begin() + 32, r.begin() + 97));
+
+    EXPECT_EQ(decoded(r), "20240101_120000_F.MP4");
+    char name[40];
+    std::uint8_t attribute = 0;
+    std::uint32_t cluster = 0;
+    std::uint32_t size = 0;
+    ASSERT_EQ(extract_file_entry(r.data(), name, &attribute, &cluster, &size), LYFS_OK);
+    EXPECT_EQ(cluster, 0x00012345u);
+    EXPECT_EQ(attribute, 0x20);
+}
+
+TEST_F(EntryTest, NameLengthsExtensionsAndShortNames) {
+    std::vector<std::uint8_t> r(128, 0x77);
+    EXPECT_EQ(setup_file_entry(r.data(), "ABCDEFGH", 2), LYFS_ERR_NAME_LENGTH);
+    EXPECT_TRUE(log.contains("[ERROR]setup_file_entry, invalid file length:8\n"));
+    EXPECT_EQ(setup_file_entry(r.data(), std::string(40, 'x').c_str(), 2), LYFS_ERR_NAME_LENGTH);
+    EXPECT_EQ(r, std::vector<std::uint8_t>(128, 0x77)) << "a refused record is not touched";
+
+    for (std::size_t length : {9, 13, 26, 27, 39}) {
+        std::string name;
+        for (std::size_t i = 0; i < length; ++i) {
+            name += static_cast<char>('a' + i % 26);
+        }
+        log.clear();
+        EXPECT_EQ(decoded(built(name.c_str())), name);
+        // A name that fills its last entry ends at the erased filler.
+        EXPECT_EQ(log.contains("[INFO]extract_file_entry, dirty entry in file entry\n"),
+                  length == 13 || length == 26)
+            << length;
+    }
+    const auto full = built(std::string(39, 'z').c_str());
+    EXPECT_EQ(full[0], 0x43);
+    EXPECT_EQ(le16(full, 30), 'z') << "39 characters leave no 0x0000 unit";
+
+    auto r2 = built("abcdefghi");
+    EXPECT_EQ(std::string(r2.begin() + 96, r2.begin() + 107), "ABCDEF~1   ");
+    r2 = built("clip.ts_long_name");
+    EXPECT_EQ(std::string(r2.begin() + 96, r2.begin() + 107), "CLIP.T~1TS_");
+    r2 = built("recording01.ts");
+    EXPECT_EQ(std::string(r2.begin() + 96, r2.begin() + 104), "RECORD~1");
+    EXPECT_EQ(r2[104], 'T');
+    EXPECT_EQ(r2[105], 'S');
+    EXPECT_EQ(r2[106], 0x00);
+
+    r2[107] = 0x10;
+    char name[40];
+    std::uint8_t attribute = 0;
+    std::uint32_t cluster = 0;
+    std::uint32_t size = 0;
+    EXPECT_EQ(extract_file_entry(r2.data(), name, &attribute, &cluster, &size), LYFS_FAIL);
+    EXPECT_TRUE(
+        log.contains("[ERROR]extract_file_entry, doesn't support short file entry, "
+                     "attr:0x10\n"));
+}
+
+TEST_F(EntryTest, RecordsGoToTheirSlotsThroughTheCache) {
+    make_card(test::default_folder_table(100));
+    stFOLDER* event = folder("EVENT");
+    const auto r = built("20240101_120000_F.MP4", event->n_fc_start_cluster);
+    const std::uint32_t sector = part->part_start + part->data_start + event->start_sector_offset;
+    ASSERT_EQ(write_file_entry(part, event, 5, r.data()), LYFS_OK);
+    auto on_card = card().sector(sector + 1);
+    EXPECT_TRUE(std::equal(r.begin(), r.end(), on_card.begin() + 128)) << "slot 5: sector 1, 2nd";
+
+    const auto writes = platform.counters.writes;
+    const auto reads = platform.counters.reads;
+    ASSERT_EQ(write_file_entry(part, event, 5, r.data()), LYFS_OK);
+    EXPECT_TRUE(log.contains("[INFO]write_file_entry, already written, index:5\n"));
+    EXPECT_EQ(platform.counters.writes, writes);
+    ASSERT_EQ(write_file_entry(part, event, 6, r.data()), LYFS_OK);
+    EXPECT_EQ(platform.counters.reads, reads) << "same sector: no read";
+    EXPECT_EQ(platform.counters.writes, writes + 1);
+
+    ASSERT_EQ(write_file_entry_dirty(part, event, 5), LYFS_OK);
+    on_card = card().sector(sector + 1);
+    EXPECT_TRUE(
+        std::all_of(on_card.begin() + 128, on_card.begin() + 256, [](auto b) { return b == 0; }));
+
+    event->fe_cache_sector = kNoSector;
+    platform.arm({IoOp::kRead, 1});
+    EXPECT_EQ(write_file_entry(part, event, 9, r.data()), LYFS_ERR_READ);
+    EXPECT_TRUE(log.contains("[ERROR]write_file_entry, read_file_entry_sector failed, sector:"));
+    platform.arm({IoOp::kWrite, 1});
+    EXPECT_EQ(write_file_entry(part, event, 9, r.data()), LYFS_ERR_WRITE);
+    EXPECT_TRUE(log.contains("[ERROR]write_file_entry, write_file_entry_sector failed, sector:"));
+}
+
+class RingTest : public test::FolderBench {
+protected:
+    void SetUp() override {
+        FolderBench::SetUp();
+        make_card(test::default_folder_table(1000));  // 1024 slots a folder
+        data = folder("DATA");
+        ASSERT_EQ(data->fe_totals, 1024u);
+    }
+    // Places a file in slot `index` on the card and, when `listed`, its object.
+    stFILE* place(std::uint32_t index, const std::string& name, bool listed = true) {
+        const auto r = built(name.c_str(), data->n_fc_start_cluster + index);
+        EXPECT_EQ(write_file_entry(part, data, index, r.data()), LYFS_OK);
+        return listed ? create_file_object(data, name.c_str(), data->n_fc_start_cluster + index,
+                                           index, r.data())
+                      : nullptr;
+    }
+    void ring(std::uint32_t header, std::uint32_t tail) {
+        data->fe_hdr_index = header;
+        data->fe_tail_index = tail;
+        data->fe_valid_entries = get_file_entry_count(header, tail, data->fe_totals);
+    }
+    stFOLDER* data = nullptr;
+};
+
+TEST_F(RingTest, ReservingTheSlotBehindTheTail) {
+    EXPECT_EQ(get_file_entry_count(5, 2, 10), 8u);
+    EXPECT_EQ(get_file_entry_count(2, 5, 10), 4u);
+
+    std::uint32_t index = 99;
+    ASSERT_EQ(find_free_file_entry(part, data, &index), LYFS_OK);
+    EXPECT_EQ(index, 0u);
+    EXPECT_EQ(data->fe_hdr_index, 0u);
+    EXPECT_EQ(data->fe_tail_index, 0u);
+    EXPECT_EQ(data->fe_valid_entries, 1u);
+
+    ring(1000, 1023);
+    ASSERT_EQ(find_free_file_entry(part, data, &index), LYFS_OK);
+    EXPECT_EQ(index, 0u) << "wraps";
+    EXPECT_EQ(data->fe_valid_entries, 25u);
+    release_reserved_file_entry(data, 0, 1023);
+    EXPECT_EQ(data->fe_tail_index, 1023u) << "a failed creation gives its slot back";
+    EXPECT_EQ(data->fe_valid_entries, 24u);
+
+    place(5, "full_ring_head.ts", false);
+    ring(5, 4);
+    EXPECT_EQ(find_free_file_entry(part, data, &index), LYFS_ERR_RING_FULL);
+    EXPECT_TRUE(
+        log.contains("[ERROR]find_free_file_entry, entry is valid, doesn't find free file "
+                     "entry, hdr:5, tail:4, entry_index:5\n"));
+
+    // A folder without slots refuses, and nothing divides by zero.
+    stFOLDER* none = data;
+    none->fe_totals = 0;
+    EXPECT_EQ(find_free_file_entry(part, none, &index), LYFS_ERR_RING_FULL);
+    EXPECT_EQ(next_ring_slot(none, 7), 0u);
+    none->fe_totals = 1024;
+}
+
+TEST_F(RingTest, DeletingFromTheHeader) {
+    stFILE* only = place(0, "only_file_0001.ts");
+    ring(0, 0);
+    ASSERT_EQ(delete_file_entry(part, data, only), LYFS_OK);
+    EXPECT_EQ(data->fe_hdr_index, kNoSector);
+    EXPECT_EQ(data->fe_tail_index, kNoSector);
+    EXPECT_EQ(data->fe_valid_entries, 0u);
+    EXPECT_EQ(data->file_list_head, nullptr);
+    EXPECT_TRUE(log.contains("[RVFS]DEL File, Folder:DATA, File:only_file_0001.ts"));
+
+    stFILE* oldest = place(1023, "wrapping_1023.ts");
+    for (std::uint32_t i = 0; i <= 3; ++i) {
+        place(i, "wrapping_000" + std::to_string(i) + ".ts");
+    }
+    ring(1023, 3);
+    ASSERT_EQ(delete_file_entry(part, data, oldest), LYFS_OK);
+    EXPECT_EQ(data->fe_hdr_index, 0u);
+    EXPECT_EQ(data->fe_valid_entries, 4u);
+
+    // Not the header: the slot is erased, nothing else moves.
+    stFILE* second = data->file_list_head->next;
+    ASSERT_EQ(delete_file_entry(part, data, second), LYFS_ERR_NOT_RING_HEADER);
+    EXPECT_TRUE(
+        log.contains("[ERROR]delete_file_entry, entry_index:1 is not header, "
+                     "fe_hdr_index:0\n"));
+    EXPECT_EQ(data->fe_hdr_index, 0u);
+    EXPECT_EQ(data->fe_valid_entries, 4u);
+    EXPECT_TRUE(check_file_object(data, second) != nullptr);
+    const auto slot =
+        card().sector(part->part_start + part->data_start + data->start_sector_offset);
+    EXPECT_TRUE(std::all_of(slot.begin() + 128, slot.begin() + 256, [](auto b) { return b == 0; }));
+    destroy_file_object(data, second);
+
+    // Deleting the header steps over the hole at slot 1 to the next file.
+    ASSERT_EQ(delete_file_entry(part, data, data->file_list_head), LYFS_OK);
+    EXPECT_EQ(data->fe_hdr_index, 2u);
+    EXPECT_EQ(data->fe_valid_entries, 2u);
+    EXPECT_EQ(data->file_list_head->file_entry_index, 2u);
+}
+
+TEST_F(RingTest, HolesUpToTheTailEmptyTheRingOrStopAtTheTail) {
+    stFILE* first = place(10, "holes_first_10.ts");
+    ring(10, 14);  // slots 11 to 13 are holes, 14 is reserved and not written
+    ASSERT_EQ(delete_file_entry(part, data, first), LYFS_OK);
+    EXPECT_EQ(data->fe_hdr_index, 14u) << "a reserved tail always counts";
+    EXPECT_EQ(data->fe_valid_entries, 1u);
+}
+
+TEST_F(RingTest, FindingAFileThatIsNotListed) {
+    const auto reads = platform.counters.reads;
+    EXPECT_EQ(generate_file_object(part, data, "nothing_here.ts"), nullptr);
+    EXPECT_EQ(platform.counters.reads, reads) << "an empty ring reads nothing";
+    EXPECT_TRUE(log.contains("[ERROR]find_file_entry, doesn't find file entry\n"));
+
+    place(3, "first_recording.ts", false);
+    place(5, "second_recording.ts", false);
+    ring(3, 5);
+    stFILE* file = generate_file_object(part, data, "second_recording.ts");
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(file->file_entry_index, 5u);
+    EXPECT_EQ(file->start_cluster, data->n_fc_start_cluster + 5);
+    EXPECT_EQ(data->file_list_tail, file);
+    EXPECT_EQ(generate_file_object(part, data, "SECOND_RECORDING.TS"), nullptr);
+    EXPECT_TRUE(
+        log.contains("[ERROR]generate_file_object, doesn't find file entry, reach last, "
+                     "entry_index:5, 3, 5\n"));
+}
+
+TEST_F(RingTest, FileObjectList) {
+    stFILE* a = place(0, "same_name_file.ts");
+    stFILE* b = place(1, "same_name_file.ts");
+    stFILE* c = place(2, "other_name_file.ts");
+    EXPECT_EQ(find_file_object(data, "same_name_file.ts"), a) << "the oldest of the two";
+    EXPECT_EQ(find_file_object(data, "SAME_NAME_FILE.TS"), nullptr);
+    EXPECT_EQ(get_last_file_object(data), c);
+
+    stFILE stranger{};
+    remove_file_object(data, &stranger);
+    EXPECT_EQ(data->file_list_head, a);
+    EXPECT_EQ(check_file_object(data, &stranger), nullptr);
+
+    remove_file_object(data, c);
+    EXPECT_EQ(data->file_list_tail, b);
+    EXPECT_EQ(b->next, nullptr);
+    add_file_object(data, c);
+    EXPECT_EQ(data->file_list_tail, c);
+    EXPECT_EQ(c->prev, b);
+    free_file_object_list(data);
+    EXPECT_EQ(data->file_list_head, nullptr);
+    EXPECT_EQ(data->file_list_tail, nullptr);
+}
+
+}  // namespace
+}  // namespace lyfs
