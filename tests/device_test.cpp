@@ -345,10 +345,10 @@ TEST_F(DeviceInfoTest, MasterInfoReportsClusterSizeAndDeviceSize) {
     lyfs_device_info info;
     std::memset(&info, 0xFF, sizeof info);
     ASSERT_EQ(CL_LyFS_Get_Master_Device_Info("mem:c", &info), LYFS_OK);
-    EXPECT_EQ(info.n_scts_per_clus, 1025u);
-    EXPECT_EQ(info.reserved[0], 0u);
-    EXPECT_EQ(info.reserved[1], 0u);
-    EXPECT_EQ(info.total_sectors, 64u * 2048);
+    EXPECT_EQ(+info.n_scts_per_clus, 1025u);
+    EXPECT_EQ(+info.reserved[0], 0u);
+    EXPECT_EQ(+info.reserved[1], 0u);
+    EXPECT_EQ(+info.total_sectors, 64u * 2048);
     // The disk stays held and is reused.
     const auto opens = platform.counters.opens;
     ASSERT_EQ(CL_LyFS_Get_Master_Device_Info("mem:c", &info), LYFS_OK);
@@ -402,8 +402,8 @@ TEST_F(DeviceInfoTest, DeviceInfoResolvesTheHandleInTheRecord) {
 
     record.part_handle = part->handle;
     ASSERT_EQ(CL_LyFS_Get_Device_Info(&record, &info), LYFS_OK);
-    EXPECT_EQ(info.n_scts_per_clus, 0u);
-    EXPECT_EQ(info.total_sectors, 64u * 2048 - 2080);
+    EXPECT_EQ(+info.n_scts_per_clus, 0u);
+    EXPECT_EQ(+info.total_sectors, 64u * 2048 - 2080);
     EXPECT_EQ(CL_LyFS_Get_Partition_Info(&record), LYFS_OK);
     EXPECT_EQ(CL_LyFS_Get_FAT32_Partition(), 0);
     EXPECT_EQ(CL_LyFS_Get_LyFS_Partition(), 0);

@@ -134,6 +134,39 @@ typedef struct lyfs_device_info {
     uint32_t total_sectors;   /* sectors of the device, or of the mounted partition */
 } lyfs_device_info;
 
+/* A folder as the host sees it (77 bytes). */
+typedef struct DirInfo {
+    char fold_name[64];   /* zero-terminated */
+    uint64_t total_space; /* bytes of the folder's content area */
+    uint32_t max_file_num;
+    uint8_t fold_type;
+} DirInfo;
+
+/* CL_LyFS_Get_Dir_List: a count, then that many folders (at most nine). */
+typedef struct lyfs_dir_list {
+    uint8_t count;
+    DirInfo dirs[9];
+} lyfs_dir_list;
+
+/* A file as the host sees it (128 bytes). */
+typedef struct FileInfo {
+    char name[98];      /* zero-terminated */
+    uint32_t fd;        /* the file's descriptor */
+    uint32_t file_size; /* bytes */
+    uint8_t unused[22]; /* not written */
+} FileInfo;
+
+/*
+ * CL_LyFS_Get_FileList's buffer: the number of records wanted, then room for
+ * that many records. Allocate LYFS_FILE_LIST_BYTES(n) bytes for n records.
+ */
+typedef struct lyfs_file_list {
+    uint32_t count;
+    FileInfo files[1]; /* the first of `count` records */
+} lyfs_file_list;
+
+#define LYFS_FILE_LIST_BYTES(n) (4u + 128u * (uint32_t)(n))
+
 /* One folder of a format's folder table (77 bytes). */
 typedef struct stFOLDER_SPEC {
     char name[64];          /* 1 to 8 characters, zero-terminated */
@@ -169,6 +202,15 @@ LYFS_STATIC_ASSERT(offsetof(dev_desc, part_total_sectors) == 105, "dev_desc tota
 LYFS_STATIC_ASSERT(offsetof(dev_desc, backup_boot_sct) == 109, "dev_desc backup_boot_sct at 109");
 LYFS_STATIC_ASSERT(offsetof(dev_desc, reserved_sectors) == 113, "dev_desc reserved at 113");
 LYFS_STATIC_ASSERT(sizeof(lyfs_device_info) == 16, "device information is 16 bytes");
+LYFS_STATIC_ASSERT(sizeof(DirInfo) == 77, "DirInfo is 77 bytes");
+LYFS_STATIC_ASSERT(offsetof(DirInfo, total_space) == 64, "DirInfo.total_space at 64");
+LYFS_STATIC_ASSERT(offsetof(DirInfo, max_file_num) == 72, "DirInfo.max_file_num at 72");
+LYFS_STATIC_ASSERT(offsetof(DirInfo, fold_type) == 76, "DirInfo.fold_type at 76");
+LYFS_STATIC_ASSERT(offsetof(lyfs_dir_list, dirs) == 1, "directory records at 1");
+LYFS_STATIC_ASSERT(sizeof(FileInfo) == 128, "FileInfo is 128 bytes");
+LYFS_STATIC_ASSERT(offsetof(FileInfo, fd) == 98, "FileInfo.fd at 98");
+LYFS_STATIC_ASSERT(offsetof(FileInfo, file_size) == 102, "FileInfo.file_size at 102");
+LYFS_STATIC_ASSERT(offsetof(lyfs_file_list, files) == 4, "file records at 4");
 LYFS_STATIC_ASSERT(sizeof(stFOLDER_SPEC) == 77, "folder spec is 77 bytes");
 LYFS_STATIC_ASSERT(offsetof(stFOLDER_SPEC, share_percent) == 64, "share at 64");
 LYFS_STATIC_ASSERT(offsetof(stFOLDER_SPEC, max_file_num) == 72, "max_file_num at 72");
@@ -188,6 +230,115 @@ LYFS_API int32_t CL_LyFS_Start(void);
  * Close files and devices first; stopping commits nothing. Always 0.
  */
 LYFS_API int32_t CL_LyFS_Stop(void);
+
+/* ------------------------------------------------------------------------ */
+/* Mounting a card                                                          */
+/* ------------------------------------------------------------------------ */
+
+/*
+ * Mounts the card file system of slot 1 of master_dev_name (a block device
+ * or a card image) and fills the host's dev_desc; every later call takes its
+ * address. sub_dev_name names the partition in diagnostics; flags are only
+ * logged. Opening a device that is already open returns its existing mount.
+ * Returns 0, 4, 5, 8 (no mountable partition), 40, 41 or 43.
+ */
+LYFS_API int32_t CL_LyFS_Device_Open(const char* master_dev_name, const char* sub_dev_name,
+                                     uint32_t flags, dev_desc* dev_handle);
+
+/*
+ * Releases the mount and the device and flushes it. Files still open are
+ * released without being committed: close them first. Returns 0 or 15.
+ */
+LYFS_API int32_t CL_LyFS_Device_Close(dev_desc* dev_handle);
+
+/* ------------------------------------------------------------------------ */
+/* Folders and files of a mounted card                                      */
+/* ------------------------------------------------------------------------ */
+
+/* Stores the folder's descriptor in *dir_desc. Returns 0, 44 or 45. */
+LYFS_API int32_t CL_LyFS_Get_Dir_Desciptor(dev_desc* dev_handle, const char* dir_name,
+                                           uint32_t* dir_desc);
+
+/* Describes one folder, with its total and free bytes. Returns 0, 44 or 45. */
+LYFS_API int32_t CL_LyFS_Get_Dir_Info(dev_desc* dev_handle, const char* dir_name, DirInfo* info,
+                                      uint64_t* total_space, uint64_t* free_space);
+
+/* Lists the folders in card order. Returns 0, or -1 without a mount. */
+LYFS_API int32_t CL_LyFS_Get_Dir_List(dev_desc* dev_handle, lyfs_dir_list* list);
+
+/*
+ * Pages through a folder's files in age order: oldest first with sort 0,
+ * newest first otherwise. *start_index is 1-based and advances by the
+ * number of records written, so repeated calls page through the folder;
+ * list->count says how many records the buffer holds. Returns the number of
+ * records written, or -1.
+ */
+LYFS_API int32_t CL_LyFS_Get_FileList(dev_desc* dev_handle, const char* dir_name,
+                                      uint32_t* start_index, lyfs_file_list* list, uint32_t sort);
+
+/* Name, descriptor and size of an open file. Returns 0 or -1. */
+LYFS_API int32_t CL_LyFS_Get_FileInfo(dev_desc* dev_handle, uint32_t fd, FileInfo* info);
+
+/* ------------------------------------------------------------------------ */
+/* File data                                                                */
+/* ------------------------------------------------------------------------ */
+
+#define LYFS_INVALID_FD 0xFFFFFFFFu
+
+enum { LYFS_SEEK_SET = 0, LYFS_SEEK_CUR = 1, LYFS_SEEK_END = 2 };
+
+/*
+ * Opens /FOLDER/NAME. Mode "w" creates a new file (names of 9 to 39
+ * characters; an existing name is refused), reclaiming the folder's oldest
+ * files first when it is short of room; any other mode opens for reading,
+ * and a file whose writer never closed it is given the size of its whole
+ * clusters. With mode "r" and a null path (or one without "/"), the file is
+ * looked up by fd. Opening an open file again returns the same fd. Returns
+ * the fd, or LYFS_INVALID_FD.
+ */
+LYFS_API uint32_t CL_LyFS_File_Open(dev_desc* dev_handle, const char* file_path, const char* mode,
+                                    uint32_t reserved1, uint32_t reserved2, uint32_t fd);
+
+/* Reads up to len bytes at the file's position. Returns the count, or -1. */
+LYFS_API int32_t CL_LyFS_File_Read(dev_desc* dev_handle, void* buf, uint32_t len, uint32_t fd);
+
+/*
+ * Moves the file's position (whence LYFS_SEEK_SET, _CUR or _END). Returns
+ * the new position, or 0 on failure.
+ */
+LYFS_API uint32_t CL_LyFS_File_Seek(dev_desc* dev_handle, uint32_t fd, uint8_t whence,
+                                    int32_t offset);
+
+/* The file's position, or -1. */
+LYFS_API int32_t CL_LyFS_File_Tell(dev_desc* dev_handle, uint32_t fd);
+
+/*
+ * Appends len bytes to a file opened for writing; the folder's oldest files
+ * may be reclaimed to make room (see the delete callback). Returns the count
+ * written, or -1.
+ */
+LYFS_API int32_t CL_LyFS_File_Write(dev_desc* dev_handle, const void* buf, uint32_t len,
+                                    uint32_t fd);
+
+/*
+ * Closes a file. A file opened for writing is committed: its size is on the
+ * card, durably, when this returns 0. Returns 0 or -1.
+ */
+LYFS_API int32_t CL_LyFS_File_Close(dev_desc* dev_handle, uint32_t fd);
+
+/*
+ * Told of every file the library deletes on its own (the oldest files of a
+ * folder, to make room): its former fd, the length of its path and the path
+ * "/FOLDER/NAME". Runs inside the call that deleted the file, with the
+ * folder's locks held: it must not call back into the library.
+ */
+typedef void (*lyfs_file_delete_cb)(uint32_t fd, uint32_t length, char* path);
+
+/* Registers the delete callback (null switches it off). Call after start. */
+LYFS_API void CL_LyFS_File_Delete_Callback_Register(lyfs_file_delete_cb callback);
+
+/* Kept for compatibility: always 0; register through the function above. */
+LYFS_API extern uint32_t fptr_file_delete_cb;
 
 /* ------------------------------------------------------------------------ */
 /* Device information                                                       */

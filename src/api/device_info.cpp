@@ -1,6 +1,7 @@
 // Exports that report what a device and its mount look like.
 #include <cstring>
 
+#include "api/dev_desc.h"
 #include "api/handles.h"
 #include "api/library.h"
 #include "api/log.h"
@@ -10,17 +11,6 @@
 #include "volume/layout.h"
 
 using namespace lyfs;
-
-namespace {
-
-stPARTITION* partition_of(const dev_desc* record) {
-    if (record == nullptr) {
-        return nullptr;
-    }
-    return resolve<stPARTITION>(record->part_handle, HandleKind::kPartition);
-}
-
-}  // namespace
 
 extern "C" {
 

@@ -2,9 +2,11 @@
 #include "api/library.h"
 
 #include "api/log.h"
+#include "api/open_files.h"
 #include "api/state.h"
 #include "device/disk.h"
 #include "device/partition.h"
+#include "folder/folder.h"
 #include "lyfs/lyfs.h"
 #include "platform/memory.h"
 
@@ -19,9 +21,15 @@ stRvFS* library_state() {
     return g_rvfs;
 }
 
+void release_partition(stPARTITION* part) {
+    release_open_files(part);
+    release_folder_objects(part);
+    teardown_partition(part);
+}
+
 void release_disk(stDISK* disk) {
     while (disk->part_list != nullptr) {
-        teardown_partition(disk->part_list);
+        release_partition(disk->part_list);
     }
     remove_disk(disk);
 }
@@ -58,7 +66,8 @@ LYFS_API int32_t CL_LyFS_Stop(void) {
         return LYFS_OK;
     }
     // Whatever the host left open is released, not committed: a file that
-    // was not closed stays as a not-committed file on the card.
+    // was not closed stays on the card as a not-committed file, which its
+    // next read-open recovers.
     while (stDISK* disk = g_rvfs->disk_list) {
         log_debug("CL_LyFS_Stop, delete disk:0x%x\n", disk->handle);
         release_disk(disk);

@@ -4,7 +4,11 @@
 namespace lyfs {
 
 struct stDISK;
+struct stPARTITION;
 
+// Releases a mounted partition with its open files and folders; nothing is
+// committed to the card.
+void release_partition(stPARTITION* part);
 // Releases a disk with everything mounted on it and drops it from the list.
 void release_disk(stDISK* disk);
 

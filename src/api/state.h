@@ -3,18 +3,17 @@
 
 #include <cstdint>
 
+#include "lyfs/lyfs.h"
 #include "platform/mutex.h"
 
 namespace lyfs {
 
 struct stDISK;
 
-using FileDeleteCallback = void (*)(std::uint32_t fd, std::uint32_t length, char* path);
-
 struct stRvFS {
     stDISK* disk_list;
     platform::Mutex* h_lib_mutex;
-    FileDeleteCallback delete_cb;
+    lyfs_file_delete_cb delete_cb;
 };
 
 // Null while the library is stopped.

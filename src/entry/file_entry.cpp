@@ -50,8 +50,10 @@ bool take_run(const std::uint8_t* run, std::uint32_t units, char* name, std::uin
 }
 
 // Writes `record` (or zeros) into the slot through the folder's cache.
+// `caller` names the operation in failure lines; an erase logs only the
+// sector layer's line for a failed write.
 int32_t put_record(stPARTITION* part, stFOLDER* folder, std::uint32_t entry_index,
-                   const std::uint8_t* record, const char* caller, bool skip_if_same) {
+                   const std::uint8_t* record, const char* caller, bool is_erase) {
     platform::MutexGuard guard(folder->h_fe_mutex);
     const std::uint32_t sector = file_entry_sector(part, folder, entry_index);
     if (int32_t status = load_file_entry_sector(part, folder, entry_index); status != LYFS_OK) {
@@ -59,12 +61,21 @@ int32_t put_record(stPARTITION* part, stFOLDER* folder, std::uint32_t entry_inde
         return status;
     }
     std::uint8_t* slot = cached_file_entry(folder, entry_index);
-    if (skip_if_same && std::memcmp(slot, record, kFileEntryBytes) == 0) {
+    if (!is_erase && std::memcmp(slot, record, kFileEntryBytes) == 0) {
         log_info("[INFO]write_file_entry, already written, index:%d\n", entry_index);
         return LYFS_OK;
     }
     std::memcpy(slot, record, kFileEntryBytes);
-    return write_file_entry_sector(part, folder, device_sector(part, sector));
+    int32_t status = write_file_entry_sector(part, folder, device_sector(part, sector));
+    if (status != LYFS_OK) {
+        // The cache must not keep what the card lacks: a later look at the
+        // slot would take it for written.
+        folder->fe_cache_sector = kNoSector;
+        if (!is_erase) {
+            log_error("[ERROR]%s, write_file_entry_sector failed, sector:%d\n", caller, sector);
+        }
+    }
+    return status;
 }
 
 }  // namespace
@@ -143,17 +154,12 @@ std::uint8_t* cached_file_entry(stFOLDER* folder, std::uint32_t entry_index) {
 
 int32_t write_file_entry(stPARTITION* part, stFOLDER* folder, std::uint32_t entry_index,
                          const std::uint8_t* record) {
-    int32_t status = put_record(part, folder, entry_index, record, "write_file_entry", true);
-    if (status != LYFS_OK && folder->fe_cache_sector != kNoSector) {
-        log_error("[ERROR]write_file_entry, write_file_entry_sector failed, sector:%d\n",
-                  file_entry_sector(part, folder, entry_index));
-    }
-    return status;
+    return put_record(part, folder, entry_index, record, "write_file_entry", false);
 }
 
 int32_t write_file_entry_dirty(stPARTITION* part, stFOLDER* folder, std::uint32_t entry_index) {
     static const std::uint8_t kErased[kFileEntryBytes] = {};
-    return put_record(part, folder, entry_index, kErased, "write_file_entry_dirty", false);
+    return put_record(part, folder, entry_index, kErased, "write_file_entry_dirty", true);
 }
 
 }  // namespace lyfs

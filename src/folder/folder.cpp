@@ -12,9 +12,11 @@
 namespace lyfs {
 
 std::uint32_t file_entry_clusters(std::uint32_t max_file_num, std::uint32_t sects_per_clus) {
-    const std::uint32_t per_sector = 512 / kFileEntryBytes;
-    const std::uint32_t sectors = (max_file_num + per_sector - 1) / per_sector;
-    return (sectors + sects_per_clus - 1) / sects_per_clus;
+    // Worked in 64 bits: a maximum near 2^32 read from a card must not wrap
+    // into a small area.
+    const std::uint64_t per_sector = 512 / kFileEntryBytes;
+    const std::uint64_t sectors = (max_file_num + per_sector - 1) / per_sector;
+    return static_cast<std::uint32_t>((sectors + sects_per_clus - 1) / sects_per_clus);
 }
 
 void set_folder_layout(stFOLDER* folder, std::uint32_t sects_per_clus) {

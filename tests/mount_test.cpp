@@ -1,0 +1,270 @@
+// Mounting cards: the folder set-up, the scan that finds each ring and its
+// files, the FAT count, and what open and close leave behind.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "api/handles.h"
+#include "api/state.h"
+#include "device/partition.h"
+#include "entry/file_object.h"
+#include "entry/folder_scan.h"
+#include "folder/folder.h"
+#include "support/card_check.h"
+#include "support/mounted_card.h"
+
+namespace lyfs {
+namespace {
+
+using test::IoOp;
+
+using MountTest = test::MountedCardTest;
+using test::name_of;
+
+TEST_F(MountTest, EmptyCardMountsAndFillsTheDeviceRecord) {
+    ASSERT_EQ(mount(), LYFS_OK);
+    EXPECT_TRUE(
+        log.contains("[INFO]CL_LyFS_Device_Open, setup_root_folders_info, no file exist\n"));
+    EXPECT_NE(+desc.part_handle, 0u);
+    EXPECT_EQ(+desc.part_count, 2);
+    EXPECT_EQ(+desc.slots[1].type, 0x52);
+    EXPECT_EQ(+desc.slots[1].first_sector, 2080u);
+    EXPECT_EQ(+desc.slots[0].type, 0) << "only slot 1 is written";
+    EXPECT_EQ(+desc.sectors_per_cluster, 0) << "the low byte of 256 in the boot sector";
+    EXPECT_EQ(+desc.fat_device_sector, 32u);
+    EXPECT_EQ(+desc.fat_first_sector, 32u);
+    EXPECT_EQ(+desc.first_cluster, 2u);
+    EXPECT_EQ(+desc.part_total_sectors, (256u << 11) - 2080);
+    EXPECT_EQ(+desc.backup_boot_sct, 6u);
+    EXPECT_EQ(+desc.reserved_sectors, 32);
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(&desc);
+    EXPECT_EQ(bytes[25], 0x52) << "slot 1's type at byte 25";
+
+    stFOLDER* data = folder("DATA");
+    ASSERT_NE(data, nullptr);
+    EXPECT_EQ(ring("DATA"), (Ring{kNoSector, kNoSector, 0}));
+    EXPECT_EQ(data->free_space, data->total_space);
+    EXPECT_EQ(data->fc_cursor, kNoSector);
+    EXPECT_EQ(data->fe_totals, 1024u);
+    EXPECT_TRUE(log.contains("[INFO]setup_folder_file_list, no file found\n"));
+    EXPECT_TRUE(log.contains("[RVFS]SETUP, Folder:PARKED, Max Files:1000, \n"));
+}
+
+TEST_F(MountTest, TheScanFindsEachRing) {
+    struct Case {
+        std::vector<std::uint32_t> slots;
+        Ring ring;
+        std::vector<std::uint32_t> listed;
+    };
+    std::vector<std::uint32_t> all;
+    for (std::uint32_t i = 0; i < 1024; ++i) {
+        all.push_back(i);
+    }
+    std::vector<std::uint32_t> wrapped = {0, 1, 2, 3};
+    for (std::uint32_t i = 1000; i < 1024; ++i) {
+        wrapped.push_back(i);
+    }
+    std::vector<std::uint32_t> wrapped_listed(wrapped.begin() + 4, wrapped.end());
+    wrapped_listed.insert(wrapped_listed.end(), {0, 1, 2, 3});
+    const std::vector<Case> cases = {
+        {{10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20},
+         {10, 20, 11},
+         {10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20}},
+        {wrapped, {1000, 3, 28}, wrapped_listed},
+        {{0, 1, 2, 3, 7, 9}, {7, 3, 1021}, {7, 9, 0, 1, 2, 3}},
+        {{2, 5}, {2, 5, 4}, {2, 5}},
+        {{6}, {6, 6, 1}, {6}},
+        {all, {0, 1023, 1024}, all},
+    };
+    for (const Case& c : cases) {
+        // A fresh card each time.
+        for (std::uint32_t s = 0; s < 256; ++s) {
+            files->set_rel(
+                files->data_start() + (files->folder("EVENT").start_cluster - 2) * 256 + s,
+                std::vector<std::uint8_t>(512, 0));
+        }
+        place_in_slots(c.slots);
+        ASSERT_EQ(mount(), LYFS_OK);
+        EXPECT_EQ(ring("EVENT"), c.ring) << c.slots.size() << " files from " << c.slots[0];
+        EXPECT_EQ(listed_slots("EVENT"), c.listed);
+        EXPECT_EQ(CL_LyFS_Device_Close(&desc), LYFS_OK);
+        mounted = false;
+    }
+}
+
+TEST_F(MountTest, RingSearchStepByStep) {
+    stFOLDER folder{};
+    folder.fe_totals = 8;
+    RingSearch search;
+    const bool used[8] = {true, true, false, false, true, false, true, true};
+    for (std::uint32_t i = 0; i < 8; ++i) {
+        update_file_entry_ring(&folder, &search, i, used[i]);
+    }
+    EXPECT_EQ(folder.fe_hdr_index, 4u) << "the older run, after the first gap";
+    EXPECT_EQ(folder.fe_tail_index, 1u);
+    EXPECT_EQ(folder.fe_valid_entries, 6u);
+}
+
+TEST_F(MountTest, NotCommittedFilesAreListedAndChargedNothing) {
+    const std::uint32_t cluster = files->cluster_bytes();
+    files->place_run("EVENT", 0, name_of(0), 1, 0, 1);
+    files->place_run("EVENT", 1, name_of(1), 4096, 1, 1);
+    files->place_run("EVENT", 2, name_of(2), cluster + 1, 2, 2);
+    files->place("EVENT", 3, name_of(3), 0, {files->folder("EVENT").content_start + 4}, 0);
+    test::LogCapture verbose(true);
+    ASSERT_EQ(mount(), LYFS_OK);
+    EXPECT_EQ(listed_slots("EVENT"), (std::vector<std::uint32_t>{0, 1, 2, 3}));
+    EXPECT_EQ(verbose.count("cluster file size:131072,"), 2u);
+    EXPECT_EQ(verbose.count("cluster file size:262144,"), 1u);
+    EXPECT_EQ(verbose.count("file_size:0, cluster file size:0,"), 1u);
+    EXPECT_TRUE(
+        verbose.contains("[INFO]setup_folder_file_list, find not committed file, "
+                         "start_cluster_no:"));
+    // The newest file's open chain was ended on the card, and the count
+    // rescanned.
+    EXPECT_EQ(files->fat(files->folder("EVENT").content_start + 4), 0x0FFFFFF8u);
+    EXPECT_TRUE(
+        verbose.contains("[INFO]setup_folder_fat_entry, file's FAT table has been update, "
+                         "have to rescan\n"));
+    stFOLDER* event = folder("EVENT");
+    EXPECT_EQ(event->n_used_clusters, 5u);
+    EXPECT_EQ(event->free_space, static_cast<std::uint64_t>(event->n_fc_clusters - 5) * cluster)
+        << "free space comes from the FAT";
+    EXPECT_EQ(event->fc_cursor, 4u) << "behind the newest file";
+    const auto report = test::check_memory_card(platform.card("c"));
+    EXPECT_TRUE(report.clean()) << test::problems_of(report);
+}
+
+TEST_F(MountTest, FolderRecordAndRootDirectoryLimits) {
+    auto fsinfo = files->rel(1);
+    test::put_le32(fsinfo, 4, 10);
+    files->set_rel(1, fsinfo);
+    EXPECT_EQ(mount(), LYFS_ERR_OPEN_DEVICE);
+    EXPECT_TRUE(log.contains("[ERROR]restore_dir_clusters_count, invalid dir's cluster count\n"));
+    EXPECT_EQ(library_state()->disk_list, nullptr) << "a failed open leaves nothing";
+
+    test::put_le32(fsinfo, 4, 0);
+    files->set_rel(1, fsinfo);
+    ASSERT_EQ(mount(), LYFS_OK);
+    EXPECT_EQ(part()->folder_list, nullptr) << "no folder";
+    ASSERT_EQ(CL_LyFS_Device_Close(&desc), LYFS_OK);
+
+    // Four folders recorded, but the root directory ends after the first.
+    test::put_le32(fsinfo, 4, 4);
+    files->set_rel(1, fsinfo);
+    auto root = files->rel(files->data_start());
+    root[32] = 0;
+    files->set_rel(files->data_start(), root);
+    ASSERT_EQ(mount(), LYFS_OK);
+    EXPECT_NE(folder("DATA"), nullptr);
+    EXPECT_EQ(folder("EVENT"), nullptr);
+}
+
+TEST_F(MountTest, FoldersOutsideTheVolumeAreNotUsed) {
+    auto fsinfo = files->rel(1);
+    test::put_le32(fsinfo, 8 + 4, 0x7FFFFFFF);  // EVENT's region runs past the partition
+    files->set_rel(1, fsinfo);
+    auto root = files->rel(files->data_start());
+    root[2 * 32 + 26] = 5;  // PHOTO starts inside DATA
+    root[2 * 32 + 27] = 0;
+    root[2 * 32 + 20] = 0;
+    root[2 * 32 + 21] = 0;
+    files->set_rel(files->data_start(), root);
+    ASSERT_EQ(mount(), LYFS_OK);
+    EXPECT_NE(folder("DATA"), nullptr);
+    EXPECT_EQ(folder("EVENT"), nullptr);
+    EXPECT_EQ(folder("PHOTO"), nullptr);
+    EXPECT_NE(folder("PARKED"), nullptr);
+    EXPECT_EQ(log.count("[ERROR]setup_root_folder_info, folder region outside the volume"), 2u);
+}
+
+TEST_F(MountTest, AFileThatNoLongerFitsIsDeletedAndTheMountGoesOn) {
+    const auto& photo = files->folder("PHOTO");
+    const std::uint32_t content = photo.clusters - photo.fe_clusters;
+    files->place_run("PHOTO", 0, "older_photo_0.jpg", 1000, 0, 1);
+    // Claims more than the whole content area.
+    files->place_run("PHOTO", 1, "huge_photo_01.jpg", content * files->cluster_bytes(), 1, 2);
+    files->place_run("PHOTO", 2, "newer_photo_2.jpg", 1000, 3, 1);
+    std::vector<std::string> told;
+    static std::vector<std::string>* sink = nullptr;
+    sink = &told;
+    CL_LyFS_File_Delete_Callback_Register(
+        [](std::uint32_t, std::uint32_t length, char* path) { sink->emplace_back(path, length); });
+    ASSERT_EQ(mount(), LYFS_OK);
+    EXPECT_EQ(listed_slots("PHOTO"), (std::vector<std::uint32_t>{0, 2}));
+    EXPECT_EQ(told, std::vector<std::string>{"/PHOTO/huge_photo_01.jpg"});
+    EXPECT_EQ(files->slot_bytes("PHOTO", 1), std::vector<std::uint8_t>(128, 0));
+    EXPECT_EQ(files->fat(photo.content_start + 1), 0u) << "its clusters are free";
+    EXPECT_EQ(files->fat(photo.content_start + 2), 0u);
+    EXPECT_EQ(ring("PHOTO"), (Ring{0, 2, 3}));
+    const auto report = test::check_memory_card(platform.card("c"));
+    EXPECT_TRUE(report.clean()) << test::problems_of(report);
+}
+
+TEST_F(MountTest, BadRecordsFailTheMountCleanly) {
+    files->place_run("DATA", 0, name_of(0), 1000, 0, 1);
+    auto record = files->slot_bytes("DATA", 0);
+    record[107] = 0x10;
+    files->put_record(files->folder("DATA"), 0, record.data());
+    EXPECT_EQ(mount(), LYFS_ERR_OPEN_DEVICE);
+    EXPECT_TRUE(log.contains("[ERROR]setup_folder_file_list, invalid file entry\n"));
+    EXPECT_EQ(library_state()->disk_list, nullptr);
+    EXPECT_EQ(platform.open_devices(), 0u);
+}
+
+TEST_F(MountTest, EverySectorReadOfTheMountFailingInTurn) {
+    place_in_slots({0, 1, 2});
+    files->place_run("DATA", 0, name_of(0), 5000, 0, 1);
+    const auto before = platform.counters.reads;
+    ASSERT_EQ(mount(), LYFS_OK);
+    const std::uint64_t reads = platform.counters.reads - before;
+    ASSERT_EQ(CL_LyFS_Device_Close(&desc), LYFS_OK);
+    mounted = false;
+    for (std::uint64_t nth = 1; nth <= reads; ++nth) {
+        platform.arm({IoOp::kRead, nth});
+        const int32_t status = mount();
+        EXPECT_NE(status, LYFS_OK) << nth;
+        EXPECT_TRUE(status == LYFS_ERR_READ || status == LYFS_ERR_OPEN_DEVICE) << nth;
+        EXPECT_EQ(library_state()->disk_list, nullptr) << nth;
+        EXPECT_EQ(platform.open_devices(), 0u) << nth;
+        mounted = false;
+    }
+    platform.disarm();
+    for (std::uint64_t nth = 1; nth <= 40; ++nth) {
+        platform::fail_allocation_at(nth);
+        const int32_t status = mount();
+        platform::fail_allocation_at(0);
+        if (status == LYFS_OK) {
+            ASSERT_EQ(CL_LyFS_Device_Close(&desc), LYFS_OK);
+        } else {
+            EXPECT_EQ(library_state()->disk_list, nullptr) << nth;
+        }
+        mounted = false;
+    }
+    ASSERT_EQ(mount(), LYFS_OK);
+    EXPECT_EQ(listed_slots("EVENT"), (std::vector<std::uint32_t>{0, 1, 2}));
+}
+
+TEST_F(MountTest, OpenTwiceAndClose) {
+    ASSERT_EQ(mount(), LYFS_OK);
+    dev_desc second{};
+    const auto reads = platform.counters.reads;
+    ASSERT_EQ(CL_LyFS_Device_Open("mem:c", "card", 0, &second), LYFS_OK);
+    EXPECT_EQ(+second.part_handle, +desc.part_handle) << "the existing mount";
+    EXPECT_EQ(platform.counters.reads, reads) << "no second set-up";
+
+    const auto flushes = platform.counters.flushes;
+    ASSERT_EQ(CL_LyFS_Device_Close(&desc), LYFS_OK);
+    mounted = false;
+    EXPECT_EQ(platform.counters.flushes, flushes + 1);
+    EXPECT_EQ(CL_LyFS_Device_Close(&second), LYFS_ERR_CLOSE_NO_PARTITION) << "a stale record";
+    EXPECT_TRUE(log.contains("[ERROR]CL_LyFS_Device_Close, invalid p_part\n"));
+    dev_desc none{};
+    EXPECT_EQ(CL_LyFS_Device_Close(&none), LYFS_ERR_CLOSE_NO_PARTITION);
+    EXPECT_EQ(CL_LyFS_Device_Open("mem:missing", "x", 0, &none), LYFS_ERR_OPEN_DEVICE);
+    EXPECT_EQ(library_state()->disk_list, nullptr);
+}
+
+}  // namespace
+}  // namespace lyfs

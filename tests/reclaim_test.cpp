@@ -1,0 +1,190 @@
+// Reclaiming: deleting a folder's oldest files, group by group, to keep its
+// reserve of free space and free entries, and telling the host.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "api/open_files.h"
+#include "entry/ring.h"
+#include "file/reclaim.h"
+#include "support/card_check.h"
+#include "support/mounted_card.h"
+
+namespace lyfs {
+namespace {
+
+using test::IoOp;
+using test::name_of;
+
+struct Told {
+    std::uint32_t fd;
+    std::uint32_t length;
+    std::string path;
+};
+std::vector<Told>* g_told = nullptr;
+
+class ReclaimTest : public test::MountedCardTest {
+protected:
+    void SetUp() override {
+        MountedCardTest::SetUp();
+        g_told = &told;
+        CL_LyFS_File_Delete_Callback_Register([](std::uint32_t fd, std::uint32_t length, char* p) {
+            g_told->push_back({fd, length, p});
+        });
+    }
+    // Files named `names` in DATA's first slots, one cluster each.
+    void place_data(const std::vector<std::string>& names) {
+        for (std::uint32_t i = 0; i < names.size(); ++i) {
+            files->place_run("DATA", i, names[i], 1000, i, 1);
+        }
+    }
+    std::vector<std::string> names_in(const char* name) {
+        std::vector<std::string> names;
+        for (stFILE* f = folder(name)->file_list_head; f != nullptr; f = f->next) {
+            names.emplace_back(f->file_name);
+        }
+        return names;
+    }
+    std::vector<Told> told;
+};
+
+TEST_F(ReclaimTest, NothingIsDeletedWhileTheReserveAndEntriesHold) {
+    place_data({name_of(1), name_of(2)});
+    ASSERT_EQ(mount(), LYFS_OK);
+    stFOLDER* data = folder("DATA");
+    data->free_space = 10 * 1024 * 1024 + 1;
+    ASSERT_EQ(verify_fold_space_ex(part(), data), LYFS_OK);
+    EXPECT_EQ(names_in("DATA").size(), 2u);
+
+    data->free_space = 10 * 1024 * 1024;  // at the reserve: the oldest group goes
+    ASSERT_EQ(verify_fold_space_ex(part(), data), LYFS_OK);
+    EXPECT_EQ(names_in("DATA"), std::vector<std::string>{name_of(2)});
+    EXPECT_EQ(data->free_space, 10 * 1024 * 1024 + 131072u);
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_EQ(told[0].path, "/DATA/" + name_of(1));
+    EXPECT_EQ(told[0].length, told[0].path.size());
+    EXPECT_TRUE(log.contains("[RVFS]GarCol, Folder:DATA, File:" + name_of(1)));
+}
+
+TEST_F(ReclaimTest, ShortOfEntriesTheOldestGroupGoes) {
+    for (std::uint32_t i = 0; i < 6; ++i) {
+        // Same first 15 characters within a group.
+        files->place_run(
+            "EVENT", i, (i < 3 ? "EVT_20240101_A_" : "EVT_20240101_B_") + std::to_string(i) + ".ts",
+            1000, i, 1);
+    }
+    ASSERT_EQ(mount(), LYFS_OK);
+    stFOLDER* event = folder("EVENT");
+    event->free_space = 1ull << 40;        // ample space
+    event->fe_tail_index = 1023 - 10 + 0;  // pretend the ring holds all but 10 slots
+    event->fe_valid_entries = get_file_entry_count(0, event->fe_tail_index, event->fe_totals);
+    ASSERT_EQ(event->fe_totals - event->fe_valid_entries, 10u);
+    ASSERT_EQ(verify_fold_space_ex(part(), event), LYFS_OK);
+    EXPECT_EQ(told.size(), 3u) << "the whole first group, then the space suffices";
+    EXPECT_EQ(names_in("EVENT").front(), "EVT_20240101_B_3.ts");
+}
+
+TEST_F(ReclaimTest, GroupsAgreeInTheirFirstFifteenCharacters) {
+    place_data({"ABCDEFGHIJKLMNO_1", "ABCDEFGHIJKLMNO_2", "ABCDEFGHIJKLMNP_1", name_of(9)});
+    ASSERT_EQ(mount(), LYFS_OK);
+    stFOLDER* data = folder("DATA");
+    data->free_space = 10 * 1024 * 1024 - 1000;  // the first deletion alone is enough
+    ASSERT_EQ(verify_fold_space_ex(part(), data), LYFS_OK);
+    EXPECT_EQ(names_in("DATA"), (std::vector<std::string>{"ABCDEFGHIJKLMNP_1", name_of(9)}));
+}
+
+TEST_F(ReclaimTest, OpenFilesAndEmptyFoldersStopTheReclaim) {
+    place_data({name_of(1), name_of(2)});
+    ASSERT_EQ(mount(), LYFS_OK);
+    stFOLDER* data = folder("DATA");
+    stOPEN_FILE* node = nullptr;
+    ASSERT_EQ(register_open_file_list(part(), data->file_list_head, kOpenForReading, &node),
+              LYFS_OK);
+    data->free_space = 0;
+    EXPECT_EQ(verify_fold_space_ex(part(), data), LYFS_ERR_NO_FREE_CLUSTER);
+    EXPECT_TRUE(log.contains("[ERROR]verify_fold_space_ex, oldest file is open, folder:DATA"));
+    EXPECT_EQ(names_in("DATA").size(), 2u) << "nothing of an open file is lost";
+    release_open_file(part(), node);
+
+    ASSERT_EQ(verify_fold_space_ex(part(), data), LYFS_ERR_NO_FREE_CLUSTER);
+    EXPECT_TRUE(log.contains("[ERROR]verify_fold_space_ex, no file left to delete, folder:DATA"));
+    EXPECT_TRUE(names_in("DATA").empty()) << "every file went, still short of the reserve";
+    EXPECT_EQ(told.size(), 2u);
+}
+
+TEST_F(ReclaimTest, AListThatDisagreesWithTheRingDeletesNothing) {
+    place_data({name_of(1), name_of(2)});
+    ASSERT_EQ(mount(), LYFS_OK);
+    stFOLDER* data = folder("DATA");
+    data->fe_hdr_index = 1;
+    data->free_space = 0;
+    EXPECT_EQ(verify_fold_space_ex(part(), data), LYFS_ERR_NOT_RING_HEADER);
+    EXPECT_TRUE(
+        log.contains("[ERROR]verify_fold_space_ex, header  index is not first file "
+                     "object, 0, 1\n"));
+    EXPECT_EQ(names_in("DATA").size(), 2u);
+    EXPECT_TRUE(told.empty());
+    data->fe_hdr_index = 0;
+}
+
+TEST_F(ReclaimTest, AContiguousFileIsFreedInFatSectorBatches) {
+    files->place_run("DATA", 0, name_of(0), 300 * 131072, 0, 300);
+    files->place_run("DATA", 1, name_of(1), 1000, 300, 1);
+    ASSERT_EQ(mount(), LYFS_OK);
+    stFOLDER* data = folder("DATA");
+    const std::uint32_t fd = data->file_list_head->handle;
+    const auto before = platform.counters;
+    std::uint64_t freed = 0;
+    ASSERT_EQ(delete_file(part(), data, data->file_list_head, &freed), LYFS_OK);
+    EXPECT_EQ(freed, 300u * 131072);
+    // The chain walk reads its FAT sectors (at most 4 for 300 clusters), the
+    // batch writes each once, and the record's sector is read and written.
+    EXPECT_LE(platform.counters.writes - before.writes, 4u + 1u);
+    EXPECT_LE(platform.counters.reads - before.reads, 4u + 1u);
+    for (std::uint32_t i = 0; i < 300; ++i) {
+        ASSERT_EQ(files->fat(files->folder("DATA").content_start + i), 0u) << i;
+    }
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_EQ(told[0].fd, fd);
+    EXPECT_EQ(resolve<stFILE>(fd, HandleKind::kFile), nullptr) << "the fd is stale now";
+    const auto report = test::check_memory_card(platform.card("c"));
+    EXPECT_TRUE(report.clean()) << test::problems_of(report);
+}
+
+TEST_F(ReclaimTest, TheLongestPathReachesTheHostWhole) {
+    const std::string name(39, 'n');
+    files->place_run("PARKED", 0, name, 1000, 0, 1);
+    ASSERT_EQ(mount(), LYFS_OK);
+    stFOLDER* parked = folder("PARKED");
+    std::uint64_t freed = 0;
+    ASSERT_EQ(delete_file(part(), parked, parked->file_list_head, &freed), LYFS_OK);
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_EQ(told[0].path, "/PARKED/" + name);
+    EXPECT_EQ(told[0].length, 47u);
+
+    CL_LyFS_File_Delete_Callback_Register(nullptr);
+    files->place_run("PARKED", 1, name_of(1), 1000, 1, 1);
+}
+
+TEST_F(ReclaimTest, FailuresStopTheReclaimWithTheirStatus) {
+    place_data({name_of(1), name_of(2), name_of(3)});
+    ASSERT_EQ(mount(), LYFS_OK);
+    stFOLDER* data = folder("DATA");
+    data->free_space = 0;
+    part()->fat_cache_sector = kNoSector;
+    platform.arm({IoOp::kWrite, 1});
+    EXPECT_EQ(verify_fold_space_ex(part(), data), LYFS_ERR_WRITE);
+    EXPECT_TRUE(log.contains("[ERROR]delete_file, delete_file_fat_entries failed\n"));
+    EXPECT_EQ(names_in("DATA").size(), 3u) << "the entry stays when its FAT was not freed";
+    platform.disarm();
+    ASSERT_EQ(CL_LyFS_Device_Close(&desc), LYFS_OK);
+    mounted = false;
+    ASSERT_EQ(mount(), LYFS_OK);
+    EXPECT_EQ(names_in("DATA").size(), 3u);
+    const auto report = test::check_memory_card(platform.card("c"));
+    EXPECT_TRUE(report.clean()) << test::problems_of(report);
+}
+
+}  // namespace
+}  // namespace lyfs
