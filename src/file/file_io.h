@@ -1,0 +1,45 @@
+// Reading, positioning, writing and committing files through their
+// open-file nodes.
+#pragma once
+
+#include <cstdint>
+
+#include "api/open_files.h"
+#include "device/partition.h"
+
+namespace lyfs {
+
+// Where a transfer inside one cluster starts.
+struct ClusterPosition {
+    std::uint32_t cluster;
+    std::uint32_t offset;  // bytes into the cluster
+};
+
+// Moves `len` bytes between the caller and one cluster: whole sectors in one
+// request straight to or from the caller's buffer, partial sectors through
+// the disk's sector buffer. 0 or -1.
+int32_t read_cluster(stPARTITION* part, ClusterPosition at, std::uint8_t* dst, std::uint32_t len,
+                     std::uint32_t* moved);
+int32_t write_cluster(stPARTITION* part, ClusterPosition at, const std::uint8_t* src,
+                      std::uint32_t len, std::uint32_t* moved);
+
+// Reclaims room if needed, reserves the ring slot behind the tail and a
+// free start cluster, and writes the new file's entry (size 0). Null on
+// failure, with the slot given back.
+stFILE* create_file(stPARTITION* part, stFOLDER* folder, const char* name);
+
+// Bytes read (fewer at the chain's end, 0 past the clusters it holds), or -1.
+int32_t read_file(stPARTITION* part, stOPEN_FILE* node, std::uint8_t* dst, std::uint32_t len);
+// Places cur_clus and clus_pos on the node's position.
+int32_t setup_file_pos_on_cluster_pos(stPARTITION* part, stOPEN_FILE* node);
+// The new position, or -1 (a seek from the start to the size or beyond).
+int64_t seek_file(stPARTITION* part, stOPEN_FILE* node, std::uint8_t whence, std::int32_t offset);
+
+// Bytes written, or -1 (the bytes of earlier pieces stay written).
+int32_t write_file(stPARTITION* part, stOPEN_FILE* node, const std::uint8_t* src,
+                   std::uint32_t len);
+// Commits a file written through the node (end mark, entry with its size,
+// device flushed) and releases the node in every case.
+int32_t close_file(stPARTITION* part, stOPEN_FILE* node);
+
+}  // namespace lyfs

@@ -1,0 +1,411 @@
+// Files end to end through the exports: create, write, close, read, seek,
+// list, and what a card holds afterwards.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <numeric>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "entry/ring.h"
+#include "support/card_check.h"
+#include "support/mounted_card.h"
+
+namespace lyfs {
+namespace {
+
+using test::IoOp;
+
+std::vector<std::uint8_t> pattern(std::size_t size, std::uint32_t seed) {
+    std::vector<std::uint8_t> bytes(size);
+    std::uint32_t x = seed * 2654435761u + 1;
+    for (auto& b : bytes) {
+        x = x * 1103515245u + 12345u;
+        b = static_cast<std::uint8_t>(x >> 16);
+    }
+    return bytes;
+}
+
+class FileTest : public test::MountedCardTest {
+protected:
+    std::uint64_t card_mib() const override { return 1024; }
+    void SetUp() override {
+        MountedCardTest::SetUp();
+        ASSERT_EQ(mount(), LYFS_OK);
+    }
+    std::uint32_t open(const std::string& path, const char* mode) {
+        return CL_LyFS_File_Open(&desc, path.c_str(), mode, 0, 0, 0);
+    }
+    // Writes `bytes` in pieces of `piece` bytes and closes.
+    void write_file(const std::string& path, const std::vector<std::uint8_t>& bytes,
+                    std::size_t piece) {
+        const std::uint32_t fd = open(path, "w");
+        ASSERT_NE(fd, LYFS_INVALID_FD) << path;
+        for (std::size_t at = 0; at < bytes.size(); at += piece) {
+            const auto n = static_cast<std::uint32_t>(std::min(piece, bytes.size() - at));
+            ASSERT_EQ(CL_LyFS_File_Write(&desc, bytes.data() + at, n, fd), static_cast<int32_t>(n));
+        }
+        ASSERT_EQ(CL_LyFS_File_Close(&desc, fd), LYFS_OK);
+    }
+    std::vector<std::uint8_t> read_all(const std::string& path, std::uint32_t* size = nullptr) {
+        const std::uint32_t fd = open(path, "r");
+        EXPECT_NE(fd, LYFS_INVALID_FD) << path;
+        FileInfo info{};
+        EXPECT_EQ(CL_LyFS_Get_FileInfo(&desc, fd, &info), LYFS_OK);
+        std::vector<std::uint8_t> bytes(info.file_size);
+        std::size_t at = 0;
+        while (at < bytes.size()) {
+            const int32_t n = CL_LyFS_File_Read(
+                &desc, bytes.data() + at,
+                static_cast<std::uint32_t>(std::min<std::size_t>(77'777, bytes.size() - at)), fd);
+            EXPECT_GT(n, 0);
+            if (n <= 0) {
+                break;
+            }
+            at += static_cast<std::size_t>(n);
+        }
+        if (size != nullptr) {
+            *size = info.file_size;
+        }
+        EXPECT_EQ(CL_LyFS_File_Close(&desc, fd), LYFS_OK);
+        return bytes;
+    }
+    void remount() {
+        ASSERT_EQ(CL_LyFS_Device_Close(&desc), LYFS_OK);
+        mounted = false;
+        ASSERT_EQ(mount(), LYFS_OK);
+    }
+    void expect_clean_card() {
+        const auto report = test::check_memory_card(platform.card("c"));
+        EXPECT_TRUE(report.clean()) << test::problems_of(report);
+    }
+};
+
+TEST_F(FileTest, ARecordingWrittenInOddPiecesReadsBackAfterRemount) {
+    const auto bytes = pattern(3'000'017, 1);
+    write_file("/EVENT/20240101_120000_F.MP4", bytes, 100'000);
+    remount();
+    std::uint32_t size = 0;
+    EXPECT_EQ(read_all("/EVENT/20240101_120000_F.MP4", &size), bytes);
+    EXPECT_EQ(size, bytes.size());
+    // The entry on the card holds the byte size; the chain its 23 clusters.
+    const auto record = files->slot_bytes("EVENT", 0);
+    EXPECT_EQ(test::le32(record, 124), bytes.size());
+    EXPECT_EQ(std::string(record.begin() + 96, record.begin() + 107), "202401~1MP4");
+    expect_clean_card();
+    const auto report = test::check_memory_card(platform.card("c"));
+    ASSERT_EQ(report.files.size(), 1u);
+    EXPECT_EQ(report.files[0].chain_clusters, 23u);
+}
+
+TEST_F(FileTest, AlignedWritesGoStraightToTheCard) {
+    const auto bytes = pattern(10 * 131072, 2);
+    const std::uint32_t fd = open("/DATA/aligned_recording.ts", "w");
+    const auto before = platform.counters;
+    for (int i = 0; i < 10; ++i) {
+        ASSERT_EQ(CL_LyFS_File_Write(&desc, bytes.data() + i * 131072, 131072, fd), 131072);
+    }
+    // One data request per cluster, one FAT sector per new cluster, nothing read back.
+    EXPECT_EQ(platform.counters.writes - before.writes, 10u + 9u);
+    EXPECT_EQ(platform.counters.bytes_written - before.bytes_written, 10u * 131072 + 9u * 512);
+    EXPECT_EQ(platform.counters.reads - before.reads, 0u);
+    const auto at_close = platform.counters;
+    ASSERT_EQ(CL_LyFS_File_Close(&desc, fd), LYFS_OK);
+    EXPECT_EQ(platform.counters.writes - at_close.writes, 2u) << "end mark and entry";
+    EXPECT_EQ(platform.counters.flushes - at_close.flushes, 2u) << "data, then the commit";
+    EXPECT_EQ(read_all("/DATA/aligned_recording.ts"), bytes);
+}
+
+TEST_F(FileTest, FilesNeverClosedAreRecoveredAsWholeClusters) {
+    const auto bytes = pattern(200'000, 3);
+    std::uint32_t fd = open("/DATA/left_open_recording.ts", "w");
+    ASSERT_EQ(CL_LyFS_File_Write(&desc, bytes.data(), 200'000, fd), 200'000);
+    fd = open("/DATA/created_only_file.ts", "w");
+    ASSERT_NE(fd, LYFS_INVALID_FD);
+    ASSERT_EQ(CL_LyFS_File_Close(&desc, fd), LYFS_OK);
+    EXPECT_EQ(test::le32(files->slot_bytes("DATA", 1), 124), 0u) << "nothing written: size 0";
+    // Power is cut: the device goes away with a file still open.
+    ASSERT_EQ(CL_LyFS_Stop(), LYFS_OK);
+    mounted = false;
+    ASSERT_EQ(CL_LyFS_Start(), LYFS_OK);
+    ASSERT_EQ(mount(), LYFS_OK);
+
+    std::uint32_t size = 0;
+    const auto back = read_all("/DATA/left_open_recording.ts", &size);
+    EXPECT_EQ(size, 2u * 131072);
+    EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), back.begin()));
+    EXPECT_TRUE(
+        log.contains("[INFO]CL_LyFS_File_Open, recover not committed file, "
+                     "file_name:left_open_recording.ts, file_size:262144\n"));
+    read_all("/DATA/created_only_file.ts", &size);
+    EXPECT_EQ(size, 131072u) << "a created, empty file comes back as one cluster";
+    EXPECT_EQ(test::le32(files->slot_bytes("DATA", 1), 124), 131072u);
+    expect_clean_card();
+}
+
+TEST_F(FileTest, SeekTellAndReadsAtTheChainsEnd) {
+    write_file("/DATA/hundred_bytes.ts", pattern(100, 4), 100);
+    const std::uint32_t fd = open("/DATA/hundred_bytes.ts", "r");
+    EXPECT_EQ(CL_LyFS_File_Seek(&desc, fd, LYFS_SEEK_END, -10), 90u);
+    EXPECT_EQ(CL_LyFS_File_Tell(&desc, fd), 90);
+    EXPECT_EQ(CL_LyFS_File_Seek(&desc, fd, LYFS_SEEK_END, -200), 0u);
+    EXPECT_EQ(CL_LyFS_File_Seek(&desc, fd, LYFS_SEEK_SET, 50), 50u);
+    EXPECT_EQ(CL_LyFS_File_Seek(&desc, fd, LYFS_SEEK_SET, 100), 0u) << "to exactly the size";
+    EXPECT_EQ(CL_LyFS_File_Tell(&desc, fd), 50) << "refused: unchanged";
+    EXPECT_EQ(CL_LyFS_File_Seek(&desc, fd, LYFS_SEEK_CUR, 20), 70u);
+
+    // Reads follow the chain, not the size: to the cluster's end, then the
+    // end mark, then nothing.
+    std::vector<std::uint8_t> buffer(300'000);
+    ASSERT_EQ(CL_LyFS_File_Seek(&desc, fd, LYFS_SEEK_SET, 0), 0u);
+    EXPECT_EQ(CL_LyFS_File_Read(&desc, buffer.data(), 300'000, fd), 131072);
+    EXPECT_TRUE(log.contains("[ERROR]read_file, EOC:0xffffff8, total_bytes:168928\n"));
+    EXPECT_EQ(CL_LyFS_File_Read(&desc, buffer.data(), 10, fd), 0);
+    EXPECT_EQ(CL_LyFS_File_Read(&desc, buffer.data(), 0, fd), 0);
+
+    // Past the clusters the file holds nothing is read from the card.
+    EXPECT_EQ(CL_LyFS_File_Seek(&desc, fd, LYFS_SEEK_CUR, 5'000'000), 5'131'072u);
+    const auto reads = platform.counters.reads;
+    EXPECT_EQ(CL_LyFS_File_Read(&desc, buffer.data(), 100, fd), 0);
+    EXPECT_EQ(platform.counters.reads, reads);
+    ASSERT_EQ(CL_LyFS_File_Close(&desc, fd), LYFS_OK);
+
+    const std::uint32_t wfd = open("/DATA/fresh_write_node.ts", "w");
+    EXPECT_EQ(CL_LyFS_File_Tell(&desc, wfd), -1) << "not positioned yet";
+    EXPECT_EQ(CL_LyFS_File_Seek(&desc, wfd, LYFS_SEEK_SET, 1234), 0u);
+    EXPECT_EQ(CL_LyFS_File_Tell(&desc, wfd), 0);
+    ASSERT_EQ(CL_LyFS_File_Close(&desc, wfd), LYFS_OK);
+}
+
+TEST_F(FileTest, OverwritingInPlaceAndWritingPastTheChain) {
+    const auto bytes = pattern(300'000, 5);
+    const std::uint32_t fd = open("/DATA/overwritten_file.ts", "w");
+    ASSERT_EQ(CL_LyFS_File_Write(&desc, bytes.data(), 300'000, fd), 300'000);
+    const std::uint64_t free_before = folder("DATA")->free_space;
+    ASSERT_EQ(CL_LyFS_File_Seek(&desc, fd, LYFS_SEEK_SET, 1000), 1000u);
+    const auto patch = pattern(500, 6);
+    ASSERT_EQ(CL_LyFS_File_Write(&desc, patch.data(), 500, fd), 500);
+    EXPECT_EQ(folder("DATA")->free_space, free_before) << "in place: nothing charged";
+    // A position beyond the chain would fork it on the card: refused.
+    ASSERT_EQ(CL_LyFS_File_Seek(&desc, fd, LYFS_SEEK_END, 400'000), 700'000u);
+    EXPECT_EQ(CL_LyFS_File_Write(&desc, patch.data(), 500, fd), -1);
+    ASSERT_EQ(CL_LyFS_File_Close(&desc, fd), LYFS_OK);
+    auto expected = bytes;
+    std::copy(patch.begin(), patch.end(), expected.begin() + 1000);
+    EXPECT_EQ(read_all("/DATA/overwritten_file.ts"), expected);
+    expect_clean_card();
+}
+
+TEST_F(FileTest, ListingPagesThroughAFolder) {
+    for (int i = 0; i < 5; ++i) {
+        write_file("/PHOTO/photo_000" + std::to_string(i) + ".jpg", pattern(10, i), 10);
+    }
+    std::vector<std::uint8_t> buffer(LYFS_FILE_LIST_BYTES(3));
+    auto* list = reinterpret_cast<lyfs_file_list*>(buffer.data());
+    auto page = [&](std::uint32_t* start, std::uint32_t count, std::uint32_t sort,
+                    const char* name = "PHOTO") {
+        list->count = count;
+        const int32_t n = CL_LyFS_Get_FileList(&desc, name, start, list, sort);
+        std::vector<std::string> names;
+        for (int32_t i = 0; i < n; ++i) {
+            names.emplace_back(list->files[i].name);
+        }
+        return names;
+    };
+    std::uint32_t start = 1;
+    EXPECT_EQ(page(&start, 3, 0),
+              (std::vector<std::string>{"photo_0000.jpg", "photo_0001.jpg", "photo_0002.jpg"}));
+    EXPECT_EQ(start, 4u);
+    EXPECT_EQ(page(&start, 3, 0), (std::vector<std::string>{"photo_0003.jpg", "photo_0004.jpg"}));
+    EXPECT_EQ(start, 6u);
+    EXPECT_TRUE(page(&start, 3, 0).empty());
+    start = 1;
+    EXPECT_EQ(page(&start, 2, 1), (std::vector<std::string>{"photo_0004.jpg", "photo_0003.jpg"}));
+    start = 1;
+    EXPECT_TRUE(page(&start, 0, 0).empty());
+    EXPECT_EQ(start, 1u);
+    start = 0;
+    EXPECT_TRUE(page(&start, 3, 0).empty());
+    start = 1;
+    EXPECT_TRUE(page(&start, 3, 0, "DATA").empty()) << "an empty folder";
+    list->count = 3;
+    EXPECT_EQ(CL_LyFS_Get_FileList(&desc, "photo", &start, list, 0), -1);
+    start = 1;
+    page(&start, 1, 0);
+    EXPECT_EQ(+list->files[0].file_size, 10u);
+
+    DirInfo info{};
+    std::uint64_t total = 0;
+    std::uint64_t free = 0;
+    ASSERT_EQ(CL_LyFS_Get_Dir_Info(&desc, "PHOTO", &info, &total, &free), LYFS_OK);
+    EXPECT_STREQ(info.fold_name, "PHOTO");
+    EXPECT_EQ(+info.max_file_num, 1000u);
+    EXPECT_EQ(+info.total_space, total);
+    EXPECT_EQ(total - free, 5u * 131072);
+    EXPECT_EQ(CL_LyFS_Get_Dir_Info(&desc, "photo", &info, &total, &free), LYFS_ERR_NO_FOLDER);
+    lyfs_dir_list dirs{};
+    ASSERT_EQ(CL_LyFS_Get_Dir_List(&desc, &dirs), LYFS_OK);
+    ASSERT_EQ(dirs.count, 4);
+    EXPECT_STREQ(dirs.dirs[3].fold_name, "PARKED");
+    std::uint32_t descriptor = 0;
+    EXPECT_EQ(CL_LyFS_Get_Dir_Desciptor(&desc, "EVENT", &descriptor), LYFS_OK);
+    EXPECT_NE(descriptor, 0u);
+    EXPECT_EQ(CL_LyFS_Get_Dir_Desciptor(&desc, "NOPE", &descriptor), LYFS_ERR_NO_FOLDER);
+    dev_desc none{};
+    EXPECT_EQ(CL_LyFS_Get_Dir_Desciptor(&none, "EVENT", &descriptor), LYFS_ERR_NO_PARTITION);
+    EXPECT_EQ(CL_LyFS_Get_Dir_List(&none, &dirs), -1);
+}
+
+TEST_F(FileTest, OpeningRules) {
+    write_file("/DATA/same_name_file.ts", pattern(10, 7), 10);
+    write_file("/PHOTO/same_name_file.ts", pattern(20, 8), 20);
+    const std::uint32_t a = open("/DATA/same_name_file.ts", "r");
+    EXPECT_EQ(open("/DATA/same_name_file.ts", "r"), a) << "one node, one fd";
+    const std::uint32_t b = open("/PHOTO/same_name_file.ts", "r");
+    EXPECT_NE(b, a) << "the short cut compares the folder too";
+    FileInfo info{};
+    ASSERT_EQ(CL_LyFS_Get_FileInfo(&desc, b, &info), LYFS_OK);
+    EXPECT_EQ(+info.file_size, 20u);
+    EXPECT_EQ(CL_LyFS_File_Open(&desc, nullptr, "r", 0, 0, b), b) << "found by fd";
+    EXPECT_EQ(CL_LyFS_File_Open(&desc, "", "r", 0, 0, 0x7777), LYFS_INVALID_FD);
+    EXPECT_EQ(open("/DATA/same_name_file.ts", "w"), LYFS_INVALID_FD) << "never truncated";
+    EXPECT_TRUE(
+        log.contains("[INFO]CL_LyFS_File_Open, find_file_object for writing, same file "
+                     "existed\n"));
+    EXPECT_EQ(CL_LyFS_File_Close(&desc, a), LYFS_OK);
+    EXPECT_EQ(CL_LyFS_File_Close(&desc, a), -1) << "closed already";
+    EXPECT_EQ(CL_LyFS_File_Close(&desc, b), LYFS_OK);
+
+    const std::string longest(39, 'L');
+    write_file("/DATA/" + longest, pattern(5, 9), 5);
+    EXPECT_EQ(read_all("/DATA/" + longest).size(), 5u);
+    EXPECT_EQ(open("/DATA/" + std::string(40, 'L'), "w"), LYFS_INVALID_FD);
+    EXPECT_EQ(open("/DATA/short.ts", "w"), LYFS_INVALID_FD) << "8 characters";
+    EXPECT_EQ(open("/NAME_ONLY_FILE.ts", "w"), LYFS_INVALID_FD);
+    EXPECT_EQ(open("/" + std::string(128, 'p'), "r"), LYFS_INVALID_FD);
+    EXPECT_TRUE(log.contains("[ERROR]CL_LyFS_File_Open, file_path is over limit\n"));
+    EXPECT_EQ(CL_LyFS_File_Open(&desc, nullptr, "w", 0, 0, a), LYFS_INVALID_FD);
+    EXPECT_EQ(open("/NOPE/some_file_name.ts", "r"), LYFS_INVALID_FD);
+    EXPECT_EQ(open("/DATA/not_there_at_all.ts", "r"), LYFS_INVALID_FD);
+    // "rb" reads, but takes neither the short cut nor the fd form.
+    const std::uint32_t c = open("/DATA/same_name_file.ts", "rb");
+    EXPECT_NE(c, LYFS_INVALID_FD);
+    EXPECT_EQ(CL_LyFS_File_Open(&desc, nullptr, "rb", 0, 0, c), LYFS_INVALID_FD);
+    EXPECT_EQ(CL_LyFS_File_Close(&desc, c), LYFS_OK);
+    EXPECT_EQ(CL_LyFS_File_Read(&desc, nullptr, 1, 0x12345), -1);
+    EXPECT_EQ(CL_LyFS_File_Tell(nullptr, c), -1);
+}
+
+TEST_F(FileTest, ReclaimingDuringALongWriteTellsTheHost) {
+    static std::vector<std::string> told;
+    told.clear();
+    CL_LyFS_File_Delete_Callback_Register(
+        [](std::uint32_t, std::uint32_t length, char* path) { told.emplace_back(path, length); });
+    // PHOTO holds about 100 MiB; 12 recordings of 9 MiB leave the oldest to go.
+    const auto bytes = pattern(9 << 20, 10);
+    for (int i = 0; i < 12; ++i) {
+        write_file("/PHOTO/recording_" + std::to_string(100 + i) + ".mp4", bytes, 1 << 20);
+    }
+    ASSERT_FALSE(told.empty());
+    EXPECT_EQ(told[0], "/PHOTO/recording_100.mp4");
+    stFOLDER* photo = folder("PHOTO");
+    EXPECT_GT(photo->free_space, get_fold_min_free_space(photo));
+    EXPECT_EQ(photo->file_list_tail->file_size, 9u << 20);
+    remount();
+    EXPECT_EQ(read_all("/PHOTO/recording_111.mp4"), bytes);
+    expect_clean_card();
+}
+
+TEST_F(FileTest, AWriteThatWouldDeleteAnOpenFileFails) {
+    // The only file of the folder is the one being written.
+    const auto bytes = pattern(1 << 20, 11);
+    const std::uint32_t fd = open("/PHOTO/only_recording.mp4", "w");
+    stFOLDER* photo = folder("PHOTO");
+    int32_t result = 0;
+    for (int i = 0; i < 200 && result >= 0; ++i) {
+        result = CL_LyFS_File_Write(&desc, bytes.data(), 1 << 20, fd);
+    }
+    EXPECT_EQ(result, -1);
+    EXPECT_TRUE(
+        log.contains("[ERROR]verify_fold_space_ex, oldest file is open, folder:PHOTO, "
+                     "file:only_recording.mp4\n"));
+    const std::uint32_t written = photo->file_list_head->file_size;
+    ASSERT_EQ(CL_LyFS_File_Close(&desc, fd), LYFS_OK);
+    remount();
+    std::uint32_t size = 0;
+    read_all("/PHOTO/only_recording.mp4", &size);
+    EXPECT_EQ(size, written) << "nothing of it is lost";
+}
+
+TEST_F(FileTest, AFailedCreateGivesItsSlotBack) {
+    write_file("/DATA/first_file_000.ts", pattern(10, 12), 10);
+    stFOLDER* data = folder("DATA");
+    const std::uint32_t tail = data->fe_tail_index;
+    platform.arm({IoOp::kWrite, 1});  // the new entry's write
+    EXPECT_EQ(open("/DATA/second_file_01.ts", "w"), LYFS_INVALID_FD);
+    platform.disarm();
+    EXPECT_EQ(data->fe_tail_index, tail);
+    EXPECT_EQ(data->fe_valid_entries, 1u);
+    write_file("/DATA/second_file_01.ts", pattern(10, 13), 10);
+    EXPECT_EQ(data->file_list_tail->file_entry_index, 1u);
+}
+
+TEST_F(FileTest, EveryTransferOfCreateWriteAndCloseFailingInTurn) {
+    write_file("/DATA/committed_file.ts", pattern(50'000, 14), 50'000);
+    const auto bytes = pattern(400'000, 15);
+    int round = 0;
+    const auto run = [&]() {
+        const std::string path = "/DATA/faulty_recording_" + std::to_string(round++) + ".ts";
+        const std::uint32_t fd = open(path, "w");
+        if (fd != LYFS_INVALID_FD) {
+            CL_LyFS_File_Write(&desc, bytes.data(), 150'001, fd);
+            CL_LyFS_File_Write(&desc, bytes.data() + 150'001, 249'999, fd);
+            CL_LyFS_File_Close(&desc, fd);
+        }
+    };
+    const auto before = platform.counters;
+    run();
+    const std::uint64_t writes = platform.counters.writes - before.writes;
+    const std::uint64_t reads = platform.counters.reads - before.reads;
+    ASSERT_GE(writes, 6u);
+    for (IoOp op : {IoOp::kWrite, IoOp::kRead}) {
+        const std::uint64_t count = op == IoOp::kWrite ? writes : reads;
+        for (std::uint64_t nth = 1; nth <= count; ++nth) {
+            for (bool for_good : {false, true}) {
+                platform.arm({op, nth, for_good});
+                run();
+                EXPECT_TRUE(platform.fault_fired());
+                platform.disarm();
+                // The card mounts and the committed file is intact.
+                remount();
+                EXPECT_EQ(read_all("/DATA/committed_file.ts"), pattern(50'000, 14)) << nth;
+            }
+        }
+    }
+}
+
+TEST_F(FileTest, TwoThreadsWriteToDifferentFoldersAtOnce) {
+    const auto a = pattern(2'000'000, 16);
+    const auto b = pattern(1'500'000, 17);
+    auto writer = [&](const std::string& path, const std::vector<std::uint8_t>& bytes) {
+        const std::uint32_t fd = CL_LyFS_File_Open(&desc, path.c_str(), "w", 0, 0, 0);
+        ASSERT_NE(fd, LYFS_INVALID_FD);
+        for (std::size_t at = 0; at < bytes.size(); at += 65'000) {
+            const auto n =
+                static_cast<std::uint32_t>(std::min<std::size_t>(65'000, bytes.size() - at));
+            ASSERT_EQ(CL_LyFS_File_Write(&desc, bytes.data() + at, n, fd), static_cast<int32_t>(n));
+        }
+        ASSERT_EQ(CL_LyFS_File_Close(&desc, fd), LYFS_OK);
+    };
+    std::thread t1(writer, "/DATA/thread_one_file.ts", std::cref(a));
+    std::thread t2(writer, "/EVENT/thread_two_file.ts", std::cref(b));
+    t1.join();
+    t2.join();
+    EXPECT_EQ(read_all("/DATA/thread_one_file.ts"), a);
+    EXPECT_EQ(read_all("/EVENT/thread_two_file.ts"), b);
+    expect_clean_card();
+}
+
+}  // namespace
+}  // namespace lyfs
