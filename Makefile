@@ -1,10 +1,11 @@
 # The two commands of the README, plus the sanitizer run CI makes.
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
+TSAN_BUILD ?= build-tsan
 CMAKE_ARGS ?=
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps build test demo bench asan install clean
+.PHONY: all deps build test demo bench asan tsan install clean
 
 all: build
 
@@ -42,13 +43,20 @@ bench: build
 
 # The same tests under AddressSanitizer and UndefinedBehaviorSanitizer.
 asan: deps
-	cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DLYFS_SANITIZE=ON $(CMAKE_ARGS)
+	cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DLYFS_SANITIZE=address $(CMAKE_ARGS)
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
 		ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
+
+# The tests that run threads at once, under ThreadSanitizer.
+tsan: deps
+	cmake -S . -B $(TSAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLYFS_SANITIZE=thread $(CMAKE_ARGS)
+	cmake --build $(TSAN_BUILD) -j $(JOBS) --target lyfs_tests
+	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+		ctest --test-dir $(TSAN_BUILD) --output-on-failure -R 'Stress|Thread'
 
 install: build
 	cmake --install $(BUILD)
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD)

@@ -118,8 +118,11 @@ int32_t reserve_and_write_entry(stPARTITION* part, stFOLDER* folder, const char*
 // clusters, on the card too.
 int32_t recover_not_committed(stPARTITION* part, stOPEN_FILE* node) {
     stFILE* file = node->p_file;
-    file->file_size = node->clus_chain.n_clus * part->bytes_per_clus;
-    put_u32(file->file_entry + record::kSize, file->file_size);
+    {
+        platform::MutexGuard guard(file->p_fold->h_file_list_mutex);
+        file->file_size = node->clus_chain.n_clus * part->bytes_per_clus;
+        put_u32(file->file_entry + record::kSize, file->file_size);
+    }
     log_info("[INFO]CL_LyFS_File_Open, recover not committed file, file_name:%s, file_size:%d\n",
              file->file_name, file->file_size);
     if (write_file_entry(part, file->p_fold, file->file_entry_index, file->file_entry) != LYFS_OK) {

@@ -183,8 +183,12 @@ int32_t write_file(stPARTITION* part, stOPEN_FILE* node, const std::uint8_t* src
         chain.clus_pos += written;
         done += written;
         node->file_pos += written;
-        file->file_size = std::max(file->file_size, node->file_pos);
-        put_u32(file->file_entry + record::kSize, file->file_size);
+        {
+            // Listers read the size while the file is written.
+            platform::MutexGuard guard(file->p_fold->h_file_list_mutex);
+            file->file_size = std::max(file->file_size, node->file_pos);
+            put_u32(file->file_entry + record::kSize, file->file_size);
+        }
     }
     return static_cast<int32_t>(done);
 }

@@ -48,6 +48,36 @@ std::uint32_t MemoryDevice::write(std::uint64_t offset, const void* in, std::uin
     return n;
 }
 
+std::unique_ptr<MemoryDevice> MemoryDevice::clone() const {
+    auto copy = std::make_unique<MemoryDevice>(size_);
+    for (const auto& [index, chunk] : chunks_) {
+        auto bytes = std::make_unique<std::uint8_t[]>(kChunkBytes);
+        std::memcpy(bytes.get(), chunk.get(), kChunkBytes);
+        copy->chunks_.emplace(index, std::move(bytes));
+    }
+    return copy;
+}
+
+bool MemoryDevice::same_bytes(const MemoryDevice& other) const {
+    if (size_ != other.size_) {
+        return false;
+    }
+    static const std::uint8_t kZeros[kChunkBytes] = {};
+    auto chunk_of = [](const MemoryDevice& d, std::uint64_t index) -> const std::uint8_t* {
+        auto it = d.chunks_.find(index);
+        return it == d.chunks_.end() ? kZeros : it->second.get();
+    };
+    for (const auto* device : {this, &other}) {
+        for (const auto& entry : device->chunks_) {
+            if (std::memcmp(chunk_of(*this, entry.first), chunk_of(other, entry.first),
+                            kChunkBytes) != 0) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
 std::vector<std::uint8_t> MemoryDevice::sector(std::uint32_t lba) const {
     std::vector<std::uint8_t> bytes(512);
     read(static_cast<std::uint64_t>(lba) * 512, bytes.data(), 512);

@@ -18,6 +18,10 @@ public:
     std::uint32_t read(std::uint64_t offset, void* out, std::uint32_t bytes) const;
     std::uint32_t write(std::uint64_t offset, const void* in, std::uint32_t bytes);
 
+    // A copy of the whole card (chunks and all), for replaying writes on it.
+    std::unique_ptr<MemoryDevice> clone() const;
+    bool same_bytes(const MemoryDevice& other) const;
+
     std::vector<std::uint8_t> sector(std::uint32_t lba) const;
     void set_sector(std::uint32_t lba, const std::vector<std::uint8_t>& bytes);
     std::uint64_t chunks_in_use() const { return chunks_.size(); }

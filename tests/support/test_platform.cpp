@@ -9,6 +9,7 @@ namespace lyfs::test {
 struct TestPlatform::Open {
     MemoryDevice* memory = nullptr;         // an in-memory card, or
     platform::DeviceHandle real = nullptr;  // a real file through POSIX
+    std::string name;                       // the in-memory card's name
 };
 
 namespace {
@@ -23,6 +24,7 @@ struct TableFunctions {
 
     static platform::DeviceHandle open_device(const char* path, std::uint32_t* last_error) {
         TestPlatform& t = tp();
+        std::lock_guard<std::recursive_mutex> guard(t.mutex_);
         if (t.fail_open) {
             *last_error = platform::kErrorNotReady;
             return platform::kInvalidDevice;
@@ -36,6 +38,7 @@ struct TableFunctions {
                 return platform::kInvalidDevice;
             }
             open->memory = it->second.get();
+            open->name = it->first;
         } else {
             open->real = platform::posix_table().open_device(path, last_error);
             if (open->real == platform::kInvalidDevice) {
@@ -50,6 +53,7 @@ struct TableFunctions {
 
     static void close_device(platform::DeviceHandle h) {
         TestPlatform& t = tp();
+        std::lock_guard<std::recursive_mutex> guard(t.mutex_);
         auto it = t.open_.find(open_of(h));
         assert(it != t.open_.end() && "closing a device that is not open");
         if (it->second->real != nullptr) {
@@ -62,6 +66,7 @@ struct TableFunctions {
     static platform::IoResult transfer(IoOp op, platform::DeviceHandle h, void* in_out,
                                        std::uint32_t bytes, std::uint64_t offset) {
         TestPlatform& t = tp();
+        std::lock_guard<std::recursive_mutex> guard(t.mutex_);
         TestPlatform::Open* open = open_of(h);
         if (t.open_.count(open) == 0) {
             std::fprintf(stderr, "test platform: transfer on a device that is not open\n");
@@ -93,6 +98,10 @@ struct TableFunctions {
             result.outcome = platform::IoOutcome::kDone;
             result.transferred = op == IoOp::kRead ? open->memory->read(offset, in_out, bytes)
                                                    : open->memory->write(offset, in_out, bytes);
+            if (op == IoOp::kWrite && t.journal_writes) {
+                const auto* data = static_cast<const std::uint8_t*>(in_out);
+                t.journal.push_back({open->name, offset, {data, data + result.transferred}});
+            }
         }
         if (op == IoOp::kRead) {
             ++t.counters.reads;
@@ -117,6 +126,7 @@ struct TableFunctions {
     static bool get_geometry(platform::DeviceHandle h, std::uint64_t* size_bytes,
                              std::uint32_t* bytes_per_sector, std::uint32_t* last_error) {
         TestPlatform& t = tp();
+        std::lock_guard<std::recursive_mutex> guard(t.mutex_);
         if (t.fail_geometry) {
             *last_error = platform::kErrorGenFailure;
             return false;
@@ -132,6 +142,7 @@ struct TableFunctions {
     }
 
     static bool flush_device(platform::DeviceHandle h) {
+        std::lock_guard<std::recursive_mutex> guard(tp().mutex_);
         ++tp().counters.flushes;
         if (tp().fail_flush) {
             return false;
@@ -140,10 +151,19 @@ struct TableFunctions {
         return open->real == nullptr || platform::posix_table().flush_device(open->real);
     }
 
-    static void refresh_partitions(platform::DeviceHandle) { ++tp().counters.refreshes; }
-    static void sleep_ms(std::uint32_t ms) { tp().pauses.push_back(ms); }
+    static void refresh_partitions(platform::DeviceHandle) {
+        std::lock_guard<std::recursive_mutex> guard(tp().mutex_);
+        ++tp().counters.refreshes;
+    }
+    static void sleep_ms(std::uint32_t ms) {
+        std::lock_guard<std::recursive_mutex> guard(tp().mutex_);
+        tp().pauses.push_back(ms);
+    }
     static void local_time(platform::LocalTime* now) { *now = tp().now; }
-    static int random15() { return tp().next_random++ & 0x7FFF; }
+    static int random15() {
+        std::lock_guard<std::recursive_mutex> guard(tp().mutex_);
+        return tp().next_random++ & 0x7FFF;
+    }
 };
 
 TestPlatform::TestPlatform() {
@@ -175,6 +195,12 @@ MemoryDevice& TestPlatform::add_card(const std::string& name, std::uint64_t size
 
 MemoryDevice& TestPlatform::card(const std::string& name) {
     return *cards_.at(name);
+}
+
+MemoryDevice& TestPlatform::put_card(const std::string& name, std::unique_ptr<MemoryDevice> image) {
+    auto& slot = cards_[name];
+    slot = std::move(image);
+    return *slot;
 }
 
 void TestPlatform::arm(const Fault& fault) {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,13 @@ struct IoRecord {
     std::uint32_t bytes;
 };
 
+// A write as it reached a device, bytes and all, for replaying it later.
+struct JournalEntry {
+    std::string device;  // the card's name
+    std::uint64_t offset;
+    std::vector<std::uint8_t> bytes;
+};
+
 struct IoCounters {
     std::uint64_t reads = 0;
     std::uint64_t writes = 0;
@@ -53,6 +61,8 @@ public:
     // A new in-memory card reachable as "mem:NAME".
     MemoryDevice& add_card(const std::string& name, std::uint64_t size_bytes);
     MemoryDevice& card(const std::string& name);
+    // Installs `image` as the card "mem:NAME" (replacing one of that name).
+    MemoryDevice& put_card(const std::string& name, std::unique_ptr<MemoryDevice> image);
 
     // Arms one fault; the transfer it hits fails as it describes.
     void arm(const Fault& fault);
@@ -65,6 +75,9 @@ public:
 
     IoCounters counters;
     std::vector<IoRecord> log;  // every transfer that reached a device
+    // With `journal_writes` set, every write to an in-memory card is kept.
+    bool journal_writes = false;
+    std::vector<JournalEntry> journal;
     std::vector<std::uint32_t> pauses;
     platform::LocalTime now;
     int next_random = 0;  // random15 returns this, then counts up
@@ -76,6 +89,10 @@ private:
     friend struct TableFunctions;
 
     bool should_fail(IoOp op);
+
+    // The library calls the platform from many threads; the table's state
+    // is kept consistent under one lock.
+    std::recursive_mutex mutex_;
 
     std::map<std::string, std::unique_ptr<MemoryDevice>> cards_;
     std::map<Open*, std::unique_ptr<Open>> open_;

@@ -1,0 +1,157 @@
+// Bad input at the interface: every export meets random and stale handles,
+// null and over-long paths and names, bad folder tables, and empty or huge
+// buffers with a clear status and an error line, and the card is unchanged.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "support/mounted_card.h"
+
+namespace lyfs {
+namespace {
+
+class BadInputTest : public test::MountedCardTest {
+protected:
+    void SetUp() override {
+        MountedCardTest::SetUp();
+        ASSERT_EQ(mount(), LYFS_OK);
+        const std::uint32_t fd = CL_LyFS_File_Open(&desc, "/DATA/existing_file.ts", "w", 0, 0, 0);
+        ASSERT_EQ(CL_LyFS_File_Write(&desc, "0123456789", 10, fd), 10);
+        ASSERT_EQ(CL_LyFS_File_Close(&desc, fd), LYFS_OK);
+        before = platform.card("c").clone();
+        writes = platform.counters.writes;
+    }
+    // Nothing reached the card since SetUp.
+    void expect_card_unchanged() {
+        EXPECT_EQ(platform.counters.writes, writes);
+        EXPECT_TRUE(platform.card("c").same_bytes(*before));
+    }
+    std::unique_ptr<test::MemoryDevice> before;
+    std::uint64_t writes = 0;
+};
+
+TEST_F(BadInputTest, RandomAndStaleHandlesAreNotFound) {
+    // A closed file's fd, a closed device's record, and random numbers.
+    const std::uint32_t stale_fd = CL_LyFS_File_Open(&desc, "/DATA/existing_file.ts", "r", 0, 0, 0);
+    ASSERT_EQ(CL_LyFS_File_Close(&desc, stale_fd), LYFS_OK);
+    dev_desc other{};
+    ASSERT_EQ(CL_LyFS_Device_Open("mem:c", "again", 0, &other), LYFS_OK);
+    std::mt19937 random(7);
+    std::vector<std::uint32_t> fds = {stale_fd, 0, 0xFFFFFFFF, desc.part_handle};
+    std::vector<dev_desc> records(5);
+    records[1].part_handle = 0xDEADBEEF;
+    for (int i = 0; i < 50; ++i) {
+        fds.push_back(random());
+        dev_desc r{};
+        r.part_handle = random();
+        records.push_back(r);
+    }
+    std::vector<std::uint8_t> buffer(4096);
+    FileInfo info{};
+    for (std::uint32_t fd : fds) {
+        EXPECT_EQ(CL_LyFS_File_Read(&desc, buffer.data(), 100, fd), -1);
+        EXPECT_EQ(CL_LyFS_File_Write(&desc, buffer.data(), 100, fd), -1);
+        EXPECT_EQ(CL_LyFS_File_Seek(&desc, fd, LYFS_SEEK_SET, 1), 0u);
+        EXPECT_EQ(CL_LyFS_File_Tell(&desc, fd), -1);
+        EXPECT_EQ(CL_LyFS_File_Close(&desc, fd), -1);
+        EXPECT_EQ(CL_LyFS_Get_FileInfo(&desc, fd, &info), -1);
+        if (fd != stale_fd) {  // a closed file still exists: its fd opens it again
+            EXPECT_EQ(CL_LyFS_File_Open(&desc, nullptr, "r", 0, 0, fd), LYFS_INVALID_FD);
+        }
+    }
+    EXPECT_TRUE(log.contains("[ERROR]get_file_open_file_list, find_open_file_list failed, fd:0x"));
+    lyfs_dir_list dirs{};
+    std::uint32_t start = 1;
+    std::vector<std::uint8_t> page(LYFS_FILE_LIST_BYTES(4));
+    auto* list = reinterpret_cast<lyfs_file_list*>(page.data());
+    list->count = 4;
+    for (dev_desc& r : records) {
+        EXPECT_EQ(CL_LyFS_File_Open(&r, "/DATA/existing_file.ts", "r", 0, 0, 0), LYFS_INVALID_FD);
+        EXPECT_EQ(CL_LyFS_Get_Dir_Info(&r, "DATA", nullptr, nullptr, nullptr),
+                  LYFS_ERR_NO_PARTITION);
+        EXPECT_EQ(CL_LyFS_Get_Dir_List(&r, &dirs), -1);
+        EXPECT_EQ(CL_LyFS_Get_FileList(&r, "DATA", &start, list, 0), -1);
+        EXPECT_EQ(CL_LyFS_Get_Device_Info(&r, nullptr), LYFS_ERR_NO_PARTITION);
+        EXPECT_EQ(CL_LyFS_Device_Close(&r), LYFS_ERR_CLOSE_NO_PARTITION);
+    }
+    EXPECT_TRUE(log.contains("[ERROR]CL_LyFS_File_Open, doesn't find part object\n"));
+    EXPECT_EQ(CL_LyFS_Device_Close(nullptr), LYFS_ERR_CLOSE_NO_PARTITION);
+    EXPECT_EQ(CL_LyFS_Device_Open("mem:c", "x", 0, nullptr), LYFS_ERR_BAD_ARGUMENT);
+    expect_card_unchanged();
+}
+
+TEST_F(BadInputTest, PathsAndNamesThatNameNoFile) {
+    const std::vector<std::string> paths = {"",
+                                            "/",
+                                            "//",
+                                            "/DATA",
+                                            "/DATA/",
+                                            "/NOFOLDER/some_file_name.ts",
+                                            "/DATA/short.ts" /* 8 characters */,
+                                            "/DATA/" + std::string(40, 'x'),
+                                            "/" + std::string(200, 'a') + "/name_of_file.ts",
+                                            "/DATA/existing_file.ts/more",
+                                            "/data/existing_file.ts"};
+    for (const std::string& path : paths) {
+        for (const char* mode : {"r", "w", "rb", ""}) {
+            EXPECT_EQ(CL_LyFS_File_Open(&desc, path.c_str(), mode, 0, 0, 0), LYFS_INVALID_FD)
+                << path << " " << mode;
+        }
+    }
+    EXPECT_EQ(CL_LyFS_File_Open(&desc, nullptr, "w", 0, 0, 0), LYFS_INVALID_FD);
+    EXPECT_EQ(
+        CL_LyFS_File_Open(&desc, "/DATA/existing_file.ts", nullptr, 0, 0, 0) != LYFS_INVALID_FD,
+        true)
+        << "a null mode reads";
+    EXPECT_EQ(CL_LyFS_File_Open(&desc, "/DATA/existing_file.ts", "w", 0, 0, 0), LYFS_INVALID_FD);
+    const std::string long_device(300, 'd');
+    EXPECT_EQ(CL_LyFS_Get_Master_Device_Info(long_device.c_str(), nullptr), LYFS_ERR_OPEN_DEVICE);
+    EXPECT_EQ(CL_LyFS_Get_Master_Device_Info(nullptr, nullptr), LYFS_ERR_OPEN_DEVICE);
+    EXPECT_EQ(CL_LyFS_Check_LyFS_partition(nullptr), 0);
+    EXPECT_EQ(CL_LyFS_Get_Dir_Info(&desc, nullptr, nullptr, nullptr, nullptr), LYFS_ERR_NO_FOLDER);
+    std::uint32_t start = 1;
+    EXPECT_EQ(CL_LyFS_Get_FileList(&desc, "DATA", &start, nullptr, 0), -1);
+    EXPECT_EQ(CL_LyFS_Get_FileList(&desc, "DATA", nullptr, nullptr, 0), -1);
+    expect_card_unchanged();
+}
+
+TEST_F(BadInputTest, EmptyAndHugeBuffers) {
+    const std::uint32_t fd = CL_LyFS_File_Open(&desc, "/DATA/existing_file.ts", "r", 0, 0, 0);
+    EXPECT_EQ(CL_LyFS_File_Read(&desc, nullptr, 0, fd), 0);
+    EXPECT_EQ(CL_LyFS_File_Read(&desc, nullptr, 10, fd), -1);
+    // A huge request ends where the file's chain ends.
+    std::vector<std::uint8_t> buffer(131072);
+    EXPECT_EQ(CL_LyFS_File_Read(&desc, buffer.data(), 0xFFFFFFFF, fd), 131072);
+    EXPECT_EQ(CL_LyFS_File_Tell(&desc, fd), 131072);
+    EXPECT_EQ(CL_LyFS_File_Close(&desc, fd), LYFS_OK);
+    const std::uint32_t wfd = CL_LyFS_File_Open(&desc, "/DATA/second_file_name.ts", "w", 0, 0, 0);
+    const auto writes_after_create = platform.counters.writes;
+    EXPECT_EQ(CL_LyFS_File_Write(&desc, nullptr, 0, wfd), 0);
+    EXPECT_EQ(CL_LyFS_File_Write(&desc, nullptr, 100, wfd), -1);
+    EXPECT_EQ(CL_LyFS_File_Write(&desc, buffer.data(), 0x80000000u, wfd), -1);
+    EXPECT_EQ(platform.counters.writes, writes_after_create);
+    EXPECT_EQ(CL_LyFS_File_Close(&desc, wfd), LYFS_OK);
+}
+
+TEST_F(BadInputTest, BadFolderTablesChangeNothing) {
+    ASSERT_EQ(CL_LyFS_Device_Close(&desc), LYFS_OK);
+    mounted = false;
+    ASSERT_EQ(CL_LyFS_Get_Master_Device_Info("mem:c", nullptr), LYFS_OK);
+    lyfs_folder_table table = test::default_folder_table();
+    table.count = 0;
+    EXPECT_EQ(CL_LyFS_Format("mem:c", "", LYFS_PART_LYFS, 0, &table), LYFS_ERR_BAD_ARGUMENT);
+    table = test::default_folder_table();
+    std::strcpy(table.folders[3].name, "TOOLONGNAME");
+    EXPECT_EQ(CL_LyFS_Format("mem:c", "", LYFS_PART_LYFS, 0, &table), LYFS_ERR_BAD_ARGUMENT);
+    EXPECT_TRUE(
+        log.contains("[ERROR]CL_LyFS_Format, folder name longer than 8 characters, "
+                     "index:3\n"));
+    EXPECT_EQ(CL_LyFS_Delete_Partition("mem:c", 99), LYFS_ERR_BAD_ARGUMENT);
+    EXPECT_EQ(CL_LyFS_Format("mem:c", "", LYFS_PART_LYFS, 0, nullptr), LYFS_ERR_BAD_ARGUMENT);
+    expect_card_unchanged();
+}
+
+}  // namespace
+}  // namespace lyfs

@@ -1,0 +1,156 @@
+// Failing cards: each sector read and each sector write of mounting,
+// deleting (reclaiming) and partitioning fails in turn, once and for good.
+// The export gives its failure status, nothing crashes or leaks, and once
+// the fault is gone the card mounts with every committed file intact.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "api/state.h"
+#include "support/card_check.h"
+#include "support/mounted_card.h"
+
+namespace lyfs {
+namespace {
+
+using test::Fault;
+using test::IoOp;
+
+class FailingCardTest : public test::MountedCardTest {
+protected:
+    // Runs `operation` once to count its transfers, then again with each of
+    // them failing in turn; `after` checks the card each time.
+    void fail_each_transfer(const std::function<void()>& prepare,
+                            const std::function<int32_t()>& operation,
+                            const std::function<void(int32_t)>& after) {
+        prepare();
+        const auto before = platform.counters;
+        const int32_t clean = operation();
+        ASSERT_EQ(clean, LYFS_OK) << "the operation works without faults";
+        const std::uint64_t counts[] = {platform.counters.reads - before.reads,
+                                        platform.counters.writes - before.writes};
+        for (IoOp op : {IoOp::kRead, IoOp::kWrite}) {
+            for (std::uint64_t nth = 1; nth <= counts[op == IoOp::kWrite]; ++nth) {
+                for (bool for_good : {false, true}) {
+                    prepare();
+                    platform.arm({op, nth, for_good, Fault::Kind::kError});
+                    const int32_t status = operation();
+                    const bool fired = platform.fault_fired();
+                    platform.disarm();
+                    EXPECT_TRUE(fired) << nth;
+                    after(status);
+                    ++faults_tested;
+                }
+            }
+        }
+    }
+    std::size_t faults_tested = 0;
+};
+
+TEST_F(FailingCardTest, Mounting) {
+    files->place_run("DATA", 0, "committed_recording.ts", 3 * 131072, 0, 3);
+    files->place_run("EVENT", 0, "unfinished_recording.ts", 0, 0, 1);
+    fail_each_transfer(
+        [&] {
+            if (mounted) {
+                ASSERT_EQ(CL_LyFS_Device_Close(&desc), LYFS_OK);
+                mounted = false;
+            }
+        },
+        [&] { return mount(); },
+        [&](int32_t status) {
+            if (status != LYFS_OK) {
+                EXPECT_TRUE(status == LYFS_ERR_READ || status == LYFS_ERR_OPEN_DEVICE ||
+                            status == LYFS_ERR_WRITE)
+                    << status;
+                EXPECT_EQ(library_state()->disk_list, nullptr) << "a failed open leaves nothing";
+                ASSERT_EQ(mount(), LYFS_OK);
+            }
+            EXPECT_EQ(folder("DATA")->file_list_head->file_size, 3u * 131072);
+        });
+    std::printf("failing-card faults tested (mount): %zu\n", faults_tested);
+}
+
+TEST_F(FailingCardTest, DeletingByReclaim) {
+    // DATA just above its reserve; a new recording makes it reclaim.
+    const std::uint32_t cluster = files->cluster_bytes();
+    for (std::uint32_t i = 0; i < 7; ++i) {
+        files->place_run("DATA", i, "OLD_RECORDING_" + std::to_string(i) + ".MP4", 100 * cluster,
+                         100 * i, 100);
+    }
+    auto start = platform.card("c").clone();
+    const std::vector<std::uint8_t> bytes(3 << 20, 0x5A);
+    int round = 0;
+    fail_each_transfer(
+        [&] {
+            if (mounted) {
+                ASSERT_EQ(CL_LyFS_Device_Close(&desc), LYFS_OK);
+                mounted = false;
+            }
+            platform.put_card("c", start->clone());
+            ASSERT_EQ(mount(), LYFS_OK);
+        },
+        [&]() -> int32_t {
+            const std::string path = "/DATA/NEW_RECORDING_" + std::to_string(round++) + ".MP4";
+            const std::uint32_t fd = CL_LyFS_File_Open(&desc, path.c_str(), "w", 0, 0, 0);
+            if (fd == LYFS_INVALID_FD) {
+                return LYFS_FAIL;
+            }
+            const int32_t written = CL_LyFS_File_Write(
+                &desc, bytes.data(), static_cast<std::uint32_t>(bytes.size()), fd);
+            const int32_t closed = CL_LyFS_File_Close(&desc, fd);
+            return written == static_cast<int32_t>(bytes.size()) && closed == LYFS_OK ? LYFS_OK
+                                                                                      : LYFS_FAIL;
+        },
+        [&](int32_t status) {
+            EXPECT_TRUE(status == LYFS_OK || status == LYFS_FAIL);
+            ASSERT_EQ(CL_LyFS_Device_Close(&desc), LYFS_OK);
+            mounted = false;
+            ASSERT_EQ(mount(), LYFS_OK);
+            // The files the reclaim did not reach are intact; the rest are
+            // gone or, if their deletion was cut short, shortened.
+            for (stFILE* f = folder("DATA")->file_list_head; f != nullptr; f = f->next) {
+                const std::string name = f->file_name;
+                if (name.rfind("OLD_RECORDING_", 0) == 0 && name != "OLD_RECORDING_0.MP4") {
+                    EXPECT_EQ(f->file_size, 100u * cluster) << name;
+                }
+            }
+        });
+    std::printf("failing-card faults tested (reclaim): %zu\n", faults_tested);
+}
+
+TEST_F(FailingCardTest, Partitioning) {
+    platform.add_card("blank", 64ull << 20);
+    fail_each_transfer(
+        [&] {
+            ASSERT_EQ(CL_LyFS_Stop(), LYFS_OK);
+            ASSERT_EQ(CL_LyFS_Start(), LYFS_OK);
+            mounted = false;
+            platform.put_card("blank", std::make_unique<test::MemoryDevice>(64ull << 20));
+        },
+        [&]() -> int32_t {
+            std::uint32_t slot = 0;
+            std::uint32_t sectors = 0;
+            int32_t status =
+                CL_LyFS_Create_Partition("mem:blank", LYFS_PART_FAT32, 8, &slot, &sectors, 0);
+            if (status == LYFS_OK) {
+                status =
+                    CL_LyFS_Create_Partition("mem:blank", LYFS_PART_LYFS, 1000, &slot, &sectors, 0);
+            }
+            if (status == LYFS_OK) {
+                status = CL_LyFS_Delete_Partition("mem:blank", LYFS_PART_FAT32);
+            }
+            return status;
+        },
+        [&](int32_t status) {
+            EXPECT_TRUE(status == LYFS_OK || status == LYFS_ERR_MOUNT || status == LYFS_ERR_READ ||
+                        status == LYFS_ERR_WRITE)
+                << status;
+        });
+    std::printf("failing-card faults tested (partitioning): %zu\n", faults_tested);
+}
+
+}  // namespace
+}  // namespace lyfs
