@@ -65,26 +65,8 @@ void set_partition_geometry(stPARTITION* part, std::uint32_t first_sector,
 inline std::uint32_t device_sector(const stPARTITION* part, std::uint32_t relative) {
     return part->part_start + relative;
 }
-inline std::uint32_t data_relative_sector(const stPARTITION* part, std::uint32_t data_sector) {
-    return part->data_start + data_sector;
-}
-inline std::uint32_t fat_relative_sector(const stPARTITION* part, std::uint32_t fat_sector) {
-    return part->fat_first_sector + fat_sector;
-}
-inline std::uint32_t cluster_index(const stPARTITION* part, std::uint32_t cluster) {
-    return cluster - part->first_cluster;
-}
 inline std::uint32_t cluster_first_sector(const stPARTITION* part, std::uint32_t cluster) {
     return (cluster - part->first_cluster) * part->n_scts_per_clus + part->data_start;
-}
-
-struct SectorPosition {
-    std::uint32_t sector;
-    std::uint32_t offset;
-};
-inline SectorPosition position_in_run(const stPARTITION* part, std::uint32_t base_sector,
-                                      std::uint32_t byte_offset) {
-    return {base_sector + byte_offset / part->bytes_per_sct, byte_offset % part->bytes_per_sct};
 }
 
 }  // namespace lyfs
