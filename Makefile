@@ -19,6 +19,7 @@ deps:
 	command -v g++ >/dev/null || missing="$$missing g++"; \
 	command -v nm >/dev/null || missing="$$missing binutils"; \
 	[ -f /usr/include/gtest/gtest.h ] || missing="$$missing libgtest-dev"; \
+	[ -f /usr/include/CLI/CLI.hpp ] || missing="$$missing libcli11-dev"; \
 	command -v sfdisk >/dev/null || [ -x /usr/sbin/sfdisk ] || optional="$$optional fdisk"; \
 	if [ "$$(id -u)" = 0 ] && [ -n "$$missing$$optional" ]; then \
 		echo "installing:$$missing$$optional"; \
@@ -35,7 +36,7 @@ test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
 demo: build
-	$(BUILD)/tools/lyfs_demo
+	$(BUILD)/tools/lyfs/lyfs demo
 
 # Benchmarks, each against a raw baseline measured in the same run.
 bench: build

@@ -1,0 +1,46 @@
+// Runs the built lyfs tool in a scratch folder of its own and keeps what it printed.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace lyfs::cli_test {
+
+struct ToolRun {
+    int exit_code = -1;
+    std::string out;
+    std::string err;
+};
+
+// Passes when `part` occurs in `text`, and shows both when it does not.
+::testing::AssertionResult contains(const std::string& text, const std::string& part);
+
+// Bytes that differ from file to file, for copies that must come back unchanged.
+std::vector<std::uint8_t> sample_bytes(std::size_t count, unsigned seed);
+
+class CliTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Runs lyfs with these arguments in the scratch folder.
+    ToolRun lyfs(const std::vector<std::string>& args);
+
+    std::string path(const std::string& name) const { return (scratch_ / name).string(); }
+    // A sparse file of the given size: a blank card.
+    std::string blank_image(const std::string& name, std::uint64_t bytes);
+    // A card image made by lyfs mkimage (fails the test when it cannot be made).
+    std::string formatted_image(const std::string& name, const std::string& size = "256M",
+                                const std::string& layout = "");
+    void write_file(const std::string& name, const std::vector<std::uint8_t>& bytes);
+    std::vector<std::uint8_t> read_file(const std::string& name) const;
+
+private:
+    std::filesystem::path scratch_;
+};
+
+}  // namespace lyfs::cli_test

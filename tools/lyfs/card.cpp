@@ -1,0 +1,219 @@
+#include "card.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "device.h"
+#include "failure.h"
+#include "library.h"
+
+namespace lyfs::tool {
+namespace {
+
+// Files fetched per call of the list export; a folder holds up to thousands.
+constexpr std::uint32_t kFilesPerPage = 16;
+constexpr std::size_t kFileInfoBytes = sizeof(FileInfo);
+constexpr std::size_t kShortestName = 9;
+constexpr std::size_t kLongestName = 39;
+
+[[noreturn]] void explain_mount_failure(const std::string& device, std::int32_t status) {
+    if (CL_LyFS_Check_LyFS_partition(device.c_str()) != LYFS_IS_LYFS) {
+        throw Failure(device +
+                      " holds no card file system (prepare it with lyfs partition and lyfs "
+                      "format, or lyfs mkimage for a new image)");
+    }
+    throw Failure("cannot mount " + device + ": " + status_words(status), library_failure());
+}
+
+}  // namespace
+
+CardPath parse_card_path(std::string_view text) {
+    const std::string usage =
+        "\"" + std::string(text) + "\" is not a card path like /EVENT or /EVENT/NAME";
+    if (!text.starts_with('/')) {
+        throw UsageError(usage);
+    }
+    text.remove_prefix(1);
+    if (text.ends_with('/')) {
+        text.remove_suffix(1);
+    }
+    const std::size_t slash = text.find('/');
+    CardPath path{std::string(text.substr(0, slash)), ""};
+    if (slash != std::string_view::npos) {
+        path.name = text.substr(slash + 1);
+        if (path.name.empty() || path.name.find('/') != std::string::npos) {
+            throw UsageError(usage);
+        }
+    }
+    if (path.folder.empty()) {
+        throw UsageError(usage);
+    }
+    return path;
+}
+
+std::string file_name(const FileInfo& info) {
+    return std::string(info.name, strnlen(info.name, sizeof info.name));
+}
+
+std::string folder_name(const DirInfo& info) {
+    return std::string(info.fold_name, strnlen(info.fold_name, sizeof info.fold_name));
+}
+
+void require_file_name(const std::string& name) {
+    if (name.size() < kShortestName || name.size() > kLongestName) {
+        throw UsageError("file name \"" + name + "\" has " + std::to_string(name.size()) +
+                         " characters; the card takes names of 9 to 39");
+    }
+}
+
+Card::Card(const std::string& device) : device_(device) {
+    sectors_per_cluster_ = read_device_info(device).n_scts_per_clus;
+    forget_library_failures();
+    if (const std::int32_t status = CL_LyFS_Device_Open(device.c_str(), "card", 0, &desc_);
+        status != LYFS_OK) {
+        explain_mount_failure(device, status);
+    }
+}
+
+Card::~Card() {
+    CL_LyFS_Device_Close(&desc_);
+}
+
+std::vector<DirInfo> Card::folders() {
+    lyfs_dir_list list{};
+    if (CL_LyFS_Get_Dir_List(&desc_, &list) != LYFS_OK) {
+        throw Failure("cannot list the folders of " + device_ + ": " + status_words(LYFS_FAIL));
+    }
+    const std::size_t count = std::min<std::size_t>(list.count, std::size(list.dirs));
+    return std::vector<DirInfo>(list.dirs, list.dirs + count);
+}
+
+FolderUsage Card::space(const std::string& folder) {
+    FolderUsage usage;
+    const std::int32_t status = CL_LyFS_Get_Dir_Info(&desc_, folder.c_str(), &usage.info,
+                                                     &usage.total_bytes, &usage.free_bytes);
+    if (status == LYFS_ERR_NO_FOLDER) {
+        std::string names;
+        for (const DirInfo& info : folders()) {
+            names += " " + folder_name(info);
+        }
+        throw Failure(device_ + " has no folder " + folder + " (it has:" + names + ")");
+    }
+    if (status != LYFS_OK) {
+        throw Failure("cannot read folder " + folder + ": " + status_words(status));
+    }
+    return usage;
+}
+
+FolderUsage Card::usage(const std::string& folder) {
+    FolderUsage usage = space(folder);
+    for_each_file(folder, AgeOrder::OldestFirst, [&usage](const FileInfo&) { ++usage.files; });
+    return usage;
+}
+
+void Card::for_each_file(const std::string& folder, AgeOrder order,
+                         const std::function<void(const FileInfo&)>& visit) {
+    // The export takes a count followed by room for that many records; records are copied out
+    // one by one since only the first is declared in the record type.
+    std::vector<std::uint8_t> page(LYFS_FILE_LIST_BYTES(kFilesPerPage));
+    const std::uint32_t sort = order == AgeOrder::OldestFirst ? 0 : 1;
+    std::uint32_t start = 1;
+    for (;;) {
+        const std::uint32_t wanted = kFilesPerPage;
+        std::memcpy(page.data(), &wanted, sizeof wanted);
+        const std::int32_t written = CL_LyFS_Get_FileList(
+            &desc_, folder.c_str(), &start, reinterpret_cast<lyfs_file_list*>(page.data()), sort);
+        if (written < 0) {
+            throw Failure("cannot list the files of /" + folder + " on " + device_ + ": " +
+                          status_words(LYFS_FAIL));
+        }
+        for (std::int32_t k = 0; k < written; ++k) {
+            FileInfo info;
+            std::memcpy(&info, page.data() + offsetof(lyfs_file_list, files) + k * kFileInfoBytes,
+                        kFileInfoBytes);
+            visit(info);
+        }
+        if (static_cast<std::uint32_t>(written) < kFilesPerPage) {
+            return;
+        }
+    }
+}
+
+std::vector<FileInfo> Card::files(const std::string& folder, AgeOrder order) {
+    std::vector<FileInfo> files;
+    for_each_file(folder, order, [&files](const FileInfo& info) { files.push_back(info); });
+    return files;
+}
+
+bool Card::has_file(const CardPath& path) {
+    bool found = false;
+    for_each_file(path.folder, AgeOrder::OldestFirst,
+                  [&](const FileInfo& info) { found = found || file_name(info) == path.name; });
+    return found;
+}
+
+CardFile::CardFile(Card& card, const CardPath& path, Mode mode) : card_(card), path_(path) {
+    forget_library_failures();
+    fd_ = CL_LyFS_File_Open(card.handle(), path.text().c_str(), mode == Mode::Write ? "w" : "r", 0,
+                            0, 0);
+    if (fd_ != LYFS_INVALID_FD) {
+        return;
+    }
+    const std::string library_said = library_failure();
+    card.space(path.folder);  // fails with the folder names when there is no such folder
+    if (mode == Mode::Read && !card.has_file(path)) {
+        throw Failure("no file " + path.text() + " on " + card.device());
+    }
+    if (mode == Mode::Write && card.has_file(path)) {
+        throw Failure(path.text() + " already exists on " + card.device() +
+                      " (files on the card are never overwritten)");
+    }
+    throw Failure("cannot open " + path.text() + (mode == Mode::Write ? " for writing" : "") +
+                      ": " + status_words(LYFS_FAIL),
+                  library_said);
+}
+
+CardFile::~CardFile() {
+    if (fd_ != LYFS_INVALID_FD) {
+        CL_LyFS_File_Close(card_.handle(), fd_);
+    }
+}
+
+std::uint32_t CardFile::size() {
+    FileInfo info{};
+    if (CL_LyFS_Get_FileInfo(card_.handle(), fd_, &info) != LYFS_OK) {
+        throw Failure("cannot read the size of " + path_.text());
+    }
+    return info.file_size;
+}
+
+std::uint32_t CardFile::read(void* buffer, std::uint32_t length) {
+    forget_library_failures();
+    const std::int32_t count = CL_LyFS_File_Read(card_.handle(), buffer, length, fd_);
+    if (count < 0) {
+        throw Failure("reading " + path_.text() + " failed: " + status_words(LYFS_FAIL),
+                      library_failure());
+    }
+    return static_cast<std::uint32_t>(count);
+}
+
+void CardFile::write(const void* buffer, std::uint32_t length) {
+    forget_library_failures();
+    const std::int32_t count = CL_LyFS_File_Write(card_.handle(), buffer, length, fd_);
+    if (count < 0 || static_cast<std::uint32_t>(count) != length) {
+        throw Failure("writing " + path_.text() + " failed: " + status_words(LYFS_FAIL),
+                      library_failure());
+    }
+}
+
+void CardFile::close() {
+    forget_library_failures();
+    const std::int32_t status = CL_LyFS_File_Close(card_.handle(), fd_);
+    fd_ = LYFS_INVALID_FD;
+    if (status != LYFS_OK) {
+        throw Failure("closing " + path_.text() + " failed: " + status_words(LYFS_FAIL),
+                      library_failure());
+    }
+}
+
+}  // namespace lyfs::tool

@@ -1,0 +1,93 @@
+// A mounted card: its folders, the files of a folder page by page, and open files.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "lyfs/lyfs.h"
+
+namespace lyfs::tool {
+
+// "/FOLDER/NAME" or "/FOLDER" (name empty) as given on the command line.
+struct CardPath {
+    std::string folder;
+    std::string name;
+
+    std::string text() const { return "/" + folder + (name.empty() ? "" : "/" + name); }
+};
+
+// Fails with a usage error for anything but /FOLDER or /FOLDER/NAME.
+CardPath parse_card_path(std::string_view text);
+
+// The library takes file names of 9 to 39 characters; fails with a usage error otherwise.
+void require_file_name(const std::string& name);
+
+std::string file_name(const FileInfo& info);
+std::string folder_name(const DirInfo& info);
+
+struct FolderUsage {
+    DirInfo info{};
+    std::uint64_t total_bytes = 0;
+    std::uint64_t free_bytes = 0;
+    std::uint32_t files = 0;
+};
+
+enum class AgeOrder { OldestFirst, NewestFirst };
+
+class Card {
+public:
+    // Mounts the card file system of the device; fails with the reason when there is none.
+    explicit Card(const std::string& device);
+    ~Card();
+    Card(const Card&) = delete;
+    Card& operator=(const Card&) = delete;
+
+    const std::string& device() const { return device_; }
+    dev_desc* handle() { return &desc_; }
+    std::uint32_t sectors_per_cluster() const { return sectors_per_cluster_; }
+
+    std::vector<DirInfo> folders();
+    // Size and free space of a folder (files left at 0); fails when the card has no such folder.
+    FolderUsage space(const std::string& folder);
+    // The same with the files counted.
+    FolderUsage usage(const std::string& folder);
+    // Visits the folder's files in age order, fetching them from the library a page at a time.
+    void for_each_file(const std::string& folder, AgeOrder order,
+                       const std::function<void(const FileInfo&)>& visit);
+    std::vector<FileInfo> files(const std::string& folder, AgeOrder order);
+    bool has_file(const CardPath& path);
+
+private:
+    std::string device_;
+    std::uint32_t sectors_per_cluster_ = 0;
+    dev_desc desc_{};
+};
+
+// A file of the card opened for reading or writing; closed (and committed) at the latest when
+// it goes out of scope.
+class CardFile {
+public:
+    enum class Mode { Read, Write };
+    CardFile(Card& card, const CardPath& path, Mode mode);
+    ~CardFile();
+    CardFile(const CardFile&) = delete;
+    CardFile& operator=(const CardFile&) = delete;
+
+    // Bytes the file holds (for a file being written, bytes written so far).
+    std::uint32_t size();
+    // Reads up to `length` bytes at the file's position; 0 at the end of its clusters.
+    std::uint32_t read(void* buffer, std::uint32_t length);
+    void write(const void* buffer, std::uint32_t length);
+    // Commits a written file; fails when the library could not.
+    void close();
+
+private:
+    Card& card_;
+    CardPath path_;
+    std::uint32_t fd_ = LYFS_INVALID_FD;
+};
+
+}  // namespace lyfs::tool

@@ -1,0 +1,62 @@
+#include "device.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+#include <iostream>
+
+#include "failure.h"
+#include "units.h"
+
+namespace lyfs::tool {
+namespace {
+
+constexpr std::uint64_t kLargestChainBytes = 256 * kMiB;
+
+}  // namespace
+
+void require_device(const std::string& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) {
+        throw Failure(path + ": " + std::strerror(errno));
+    }
+    if (!S_ISREG(info.st_mode) && !S_ISBLK(info.st_mode)) {
+        throw Failure(path + ": neither a block device nor a card image file");
+    }
+}
+
+bool is_block_device(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && S_ISBLK(info.st_mode);
+}
+
+lyfs_device_info read_device_info(const std::string& path) {
+    require_device(path);
+    lyfs_device_info info{};
+    if (const std::int32_t status = CL_LyFS_Get_Master_Device_Info(path.c_str(), &info);
+        status != LYFS_OK) {
+        throw Failure("cannot read " + path + ": " + status_words(status));
+    }
+    return info;
+}
+
+void confirm_overwrite(const std::string& path, const std::string& what, bool assume_yes) {
+    if (assume_yes || !is_block_device(path)) {
+        return;
+    }
+    std::cout << what << " on " << path << ": everything on the card is lost. Continue? [y/N] "
+              << std::flush;
+    std::string answer;
+    std::getline(std::cin, answer);
+    if (answer != "y" && answer != "Y" && answer != "yes") {
+        throw Failure("nothing done on " + path + " (not confirmed; --yes skips the question)");
+    }
+}
+
+std::uint64_t largest_file_bytes(std::uint32_t sectors_per_cluster) {
+    const std::uint64_t cluster_bytes = std::uint64_t{sectors_per_cluster} * kSectorBytes;
+    return kLargestChainBytes / cluster_bytes * cluster_bytes;
+}
+
+}  // namespace lyfs::tool

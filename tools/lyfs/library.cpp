@@ -1,0 +1,94 @@
+#include "library.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <string_view>
+
+#include "failure.h"
+#include "lyfs/lyfs.h"
+
+namespace lyfs::tool {
+namespace {
+
+constexpr std::string_view kErrorTag = "[ERROR]";
+
+struct LogState {
+    bool echo = false;
+    bool failure_kept = false;
+    std::string first_failure;
+};
+
+LogState g_log;
+
+// The library holds its locks while it calls these two, so they only take notes.
+void receive_log_line(const char* line, void* /*user*/) {
+    if (g_log.echo) {
+        std::fputs(line, stderr);
+    }
+    const std::string_view text(line);
+    if (!g_log.failure_kept && text.starts_with(kErrorTag)) {
+        std::string_view detail = text.substr(kErrorTag.size());
+        while (!detail.empty() && (detail.back() == '\n' || detail.back() == '\r')) {
+            detail.remove_suffix(1);
+        }
+        try {
+            g_log.first_failure = detail;
+            g_log.failure_kept = true;
+        } catch (...) {  // out of memory: the message just goes without the detail
+        }
+    }
+}
+
+std::vector<std::string> g_reclaimed;
+
+void receive_reclaimed(std::uint32_t /*fd*/, std::uint32_t length, char* path) {
+    try {
+        g_reclaimed.emplace_back(path, length);
+    } catch (...) {  // out of memory: the report of this one file is lost, the card is fine
+    }
+}
+
+}  // namespace
+
+std::string status_words(std::int32_t status) {
+    return "status " + std::to_string(status) + ": " + lyfs_status_text(status);
+}
+
+void route_library_log(int verbosity) {
+    // The library's own switch for its log still works through the tool.
+    if (verbosity == 0 && std::getenv("LYFS_DEBUG") != nullptr) {
+        verbosity = 1;
+    }
+    g_log.echo = verbosity > 0;
+    lyfs_set_debug_output(receive_log_line, nullptr, verbosity > 1 ? 1 : 0);
+}
+
+void forget_library_failures() {
+    g_log.failure_kept = false;
+    g_log.first_failure.clear();
+}
+
+std::string library_failure() {
+    return g_log.failure_kept ? g_log.first_failure : std::string();
+}
+
+Library::Library() {
+    if (const std::int32_t status = CL_LyFS_Start(); status != LYFS_OK) {
+        throw Failure("cannot start the library: " + status_words(status));
+    }
+    CL_LyFS_File_Delete_Callback_Register(receive_reclaimed);
+}
+
+Library::~Library() {
+    CL_LyFS_File_Delete_Callback_Register(nullptr);
+    CL_LyFS_Stop();
+    g_reclaimed.clear();
+}
+
+std::vector<std::string> Library::take_reclaimed() {
+    std::vector<std::string> taken;
+    taken.swap(g_reclaimed);
+    return taken;
+}
+
+}  // namespace lyfs::tool

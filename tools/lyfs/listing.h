@@ -1,0 +1,16 @@
+// Tables of folders and files for people to read.
+#pragma once
+
+#include <string>
+
+#include "card.h"
+
+namespace lyfs::tool {
+
+// One line per folder: size, free space, maximum and present number of files.
+void print_folders(Card& card);
+
+// One line per file in age order with its size, then the count and the total.
+void print_files(Card& card, const std::string& folder, AgeOrder order);
+
+}  // namespace lyfs::tool

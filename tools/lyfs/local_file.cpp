@@ -1,0 +1,106 @@
+#include "local_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <utility>
+
+#include "failure.h"
+
+namespace lyfs::tool {
+namespace {
+
+[[noreturn]] void fail_with_errno(const std::string& what) {
+    throw Failure(what + ": " + std::strerror(errno));
+}
+
+}  // namespace
+
+LocalFile LocalFile::open_for_reading(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        fail_with_errno(path);
+    }
+    LocalFile file(path, fd);
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) {
+        fail_with_errno(path);
+    }
+    if (!S_ISREG(info.st_mode)) {
+        throw Failure(path + ": not a regular file");
+    }
+    return file;
+}
+
+LocalFile LocalFile::create(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        fail_with_errno("cannot create " + path);
+    }
+    return LocalFile(path, fd);
+}
+
+LocalFile::~LocalFile() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+    }
+}
+
+LocalFile::LocalFile(LocalFile&& other) noexcept
+    : path_(std::move(other.path_)), fd_(std::exchange(other.fd_, -1)) {}
+
+std::uint64_t LocalFile::size() const {
+    struct stat info {};
+    if (::fstat(fd_, &info) != 0) {
+        fail_with_errno(path_);
+    }
+    return static_cast<std::uint64_t>(info.st_size);
+}
+
+void LocalFile::read_exactly(std::span<std::uint8_t> piece) {
+    std::size_t done = 0;
+    while (done < piece.size()) {
+        const ssize_t n = ::read(fd_, piece.data() + done, piece.size() - done);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            fail_with_errno("reading " + path_);
+        }
+        if (n == 0) {
+            throw Failure("reading " + path_ + ": the file became shorter while it was copied");
+        }
+        done += static_cast<std::size_t>(n);
+    }
+}
+
+void LocalFile::write_all(std::span<const std::uint8_t> piece) {
+    std::size_t done = 0;
+    while (done < piece.size()) {
+        const ssize_t n = ::write(fd_, piece.data() + done, piece.size() - done);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            fail_with_errno("writing " + path_);
+        }
+        done += static_cast<std::size_t>(n);
+    }
+}
+
+void LocalFile::finish() {
+    const int fd = std::exchange(fd_, -1);
+    if (::close(fd) != 0) {
+        fail_with_errno("writing " + path_);
+    }
+}
+
+void LocalFile::discard() {
+    ::close(std::exchange(fd_, -1));
+    ::unlink(path_.c_str());
+}
+
+}  // namespace lyfs::tool

@@ -1,0 +1,68 @@
+// lyfs: list, copy, prepare and check cards of the recorders' file system without mounting
+// anything, in the manner of the tools people use for FAT card images.
+#include <cstdio>
+#include <exception>
+
+#include "commands.h"
+#include "failure.h"
+#include "library.h"
+
+namespace {
+
+using namespace lyfs::tool;
+
+int run(int argc, char** argv) {
+    CLI::App app(
+        "Read, write and prepare recorder cards of the card file system.\n"
+        "DEVICE is a block device such as /dev/sdb or a card image file.",
+        "lyfs");
+    app.require_subcommand(1);
+    app.fallthrough();  // -v works before or after the command
+    GlobalOptions global;
+    app.add_flag("-v,--verbose", global.verbosity,
+                 "Show the library's log on stderr; -vv adds its trace lines");
+
+    Commands commands;
+    add_show_commands(app, commands);
+    add_copy_commands(app, commands);
+    add_prepare_commands(app, commands);
+    add_check_command(app, global, commands);
+    add_demo_command(app, commands);
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& error) {
+        return app.exit(error) == 0 ? kExitSuccess : kExitUsage;
+    }
+    route_library_log(global.verbosity);
+    for (const Command& command : commands) {
+        if (command.app->parsed()) {
+            try {
+                return command.run();
+            } catch (const UsageError& error) {
+                std::fprintf(stderr, "lyfs %s: %s\nRun with --help for more information.\n",
+                             command.app->get_name().c_str(), error.what());
+                return kExitUsage;
+            } catch (const Failure& error) {
+                std::fprintf(stderr, "lyfs %s: %s\n", command.app->get_name().c_str(),
+                             error.what());
+                if (!error.library_said().empty()) {
+                    std::fprintf(stderr, "  library: %s\n", error.library_said().c_str());
+                }
+                return kExitFailure;
+            }
+        }
+    }
+    return kExitUsage;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    try {
+        return run(argc, argv);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "lyfs: %s\n", error.what());
+        return kExitFailure;
+    }
+}

@@ -1,0 +1,20 @@
+// Sizes as people type and read them.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace lyfs::tool {
+
+// "8G", "256M", "512MiB", "64k" or plain bytes; units are binary (K = 1024).
+std::optional<std::uint64_t> parse_size(std::string_view text);
+
+// "512 B", "1.5 KiB", "7.4 GiB".
+std::string format_size(std::uint64_t bytes);
+
+inline constexpr std::uint64_t kSectorBytes = 512;
+inline constexpr std::uint64_t kMiB = 1024 * 1024;
+
+}  // namespace lyfs::tool
