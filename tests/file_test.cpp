@@ -209,7 +209,7 @@ TEST_F(FileTest, ListingPagesThroughAFolder) {
         const int32_t n = CL_LyFS_Get_FileList(&desc, name, start, list, sort);
         std::vector<std::string> names;
         for (int32_t i = 0; i < n; ++i) {
-            names.emplace_back(list->files[i].name);
+            names.emplace_back(LYFS_FILE_LIST_RECORD(list, i)->name);
         }
         return names;
     };

@@ -82,7 +82,7 @@ protected:
             page->count = 16;
             const int32_t n = CL_LyFS_Get_FileList(&desc, folder, &start, page, 0);
             for (int32_t i = 0; i < n; ++i) {
-                names.emplace_back(page->files[i].name);
+                names.emplace_back(LYFS_FILE_LIST_RECORD(page, i)->name);
             }
             if (n <= 0) {
                 return names;

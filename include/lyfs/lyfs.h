@@ -166,6 +166,9 @@ typedef struct lyfs_file_list {
 } lyfs_file_list;
 
 #define LYFS_FILE_LIST_BYTES(n) (4u + 128u * (uint32_t)(n))
+/* Record i of a file-list buffer (files[1] only names the first). */
+#define LYFS_FILE_LIST_RECORD(list, i) \
+    ((FileInfo*)((unsigned char*)(list) + 4u + 128u * (uint32_t)(i)))
 
 /* One folder of a format's folder table (77 bytes). */
 typedef struct stFOLDER_SPEC {

@@ -141,8 +141,8 @@ LYFS_API int32_t CL_LyFS_Get_FileList(dev_desc* dev_handle, const char* dir_name
     if (folder == nullptr) {
         return LYFS_FAIL;
     }
-    const std::uint32_t written =
-        get_folder_file_list(folder, *start_index, list->count, list->files, sort);
+    const std::uint32_t written = get_folder_file_list(folder, *start_index, list->count,
+                                                       LYFS_FILE_LIST_RECORD(list, 0), sort);
     *start_index += written;
     return static_cast<int32_t>(written);
 }
