@@ -2,10 +2,12 @@
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
 TSAN_BUILD ?= build-tsan
+FUZZ_BUILD ?= build-fuzz
+FUZZ_TIME  ?= 60
 CMAKE_ARGS ?=
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps build test demo bench asan tsan install clean
+.PHONY: all deps build test demo bench asan tsan fuzz fuzz-deps install clean
 
 all: build
 
@@ -56,8 +58,36 @@ tsan: deps
 	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
 		ctest --test-dir $(TSAN_BUILD) --output-on-failure -R 'Stress|Thread'
 
+# libFuzzer needs clang and its runtime libraries (installed only when root).
+fuzz-deps:
+	@command -v clang++ >/dev/null || { [ "$$(id -u)" = 0 ] && apt-get update -qq && \
+		DEBIAN_FRONTEND=noninteractive apt-get install -y -qq clang; } || \
+		{ echo "missing: clang (run as root, or install it)"; exit 1; }
+	@rt="$$(clang++ -print-resource-dir)/lib/linux/libclang_rt.fuzzer-x86_64.a"; \
+	[ -f "$$rt" ] || { [ "$$(id -u)" = 0 ] && apt-get update -qq && \
+		DEBIAN_FRONTEND=noninteractive apt-get install -y -qq \
+			libclang-rt-$$(clang++ -dumpversion | cut -d. -f1)-dev; } || \
+		{ echo "missing: $$rt (install libclang-rt-N-dev)"; exit 1; }
+
+# Corrupt cards: each fuzz target runs FUZZ_TIME seconds on a copy of its
+# seed corpus under AddressSanitizer and UndefinedBehaviorSanitizer. A crash,
+# a leak or an input slower than 10 s fails; the input is left in
+# $(FUZZ_BUILD)/crashes/TARGET/ to be kept under tests/fuzz/regressions/.
+fuzz: deps fuzz-deps
+	cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+		-DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DLYFS_FUZZ=ON $(CMAKE_ARGS)
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target lyfs_fuzz_mount lyfs_fuzz_entry
+	set -e; for target in mount entry; do \
+		rm -rf $(FUZZ_BUILD)/corpus/$$target; \
+		mkdir -p $(FUZZ_BUILD)/corpus/$$target $(FUZZ_BUILD)/crashes/$$target; \
+		cp tests/fuzz/corpus/$$target/* $(FUZZ_BUILD)/corpus/$$target/; \
+		ASAN_OPTIONS=quarantine_size_mb=16 $(FUZZ_BUILD)/tests/fuzz/lyfs_fuzz_$$target \
+			-max_total_time=$(FUZZ_TIME) -timeout=10 -print_final_stats=1 \
+			-artifact_prefix=$(FUZZ_BUILD)/crashes/$$target/ $(FUZZ_BUILD)/corpus/$$target; \
+	done
+
 install: build
 	cmake --install $(BUILD)
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD)

@@ -125,6 +125,14 @@ TEST_F(EntryTest, NameLengthsExtensionsAndShortNames) {
                      "attr:0x10\n"));
 }
 
+TEST_F(EntryTest, ANameStartingWithTheErasedMarkStillHoldsItsSlot) {
+    const std::string name = "\xE5recording_01.ts";
+    const auto r = built(name.c_str());
+    EXPECT_EQ(r[96], 0x05) << "stored as FAT stores it";
+    EXPECT_TRUE(file_entry_in_use(r.data()));
+    EXPECT_EQ(decoded(r), name);
+}
+
 TEST_F(EntryTest, RecordsGoToTheirSlotsThroughTheCache) {
     make_card(test::default_folder_table(100));
     stFOLDER* event = folder("EVENT");

@@ -15,9 +15,18 @@ char upper(char c) {
     return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
 }
 
+// The alias's first byte is also the slot's state byte: a name that begins
+// with the erased mark keeps it as 0x05 there, as FAT does, or the scan at
+// the next mount would take the file's slot for an erased one. The name
+// itself lives in the long-name entries.
+constexpr char kErasedMarkInName = 0x05;
+
 void short_name_of(const char* name, char* alias) {
     for (int i = 0; i < 6; ++i) {
         alias[i] = upper(name[i]);
+    }
+    if (static_cast<std::uint8_t>(alias[0]) == kEntryErased) {
+        alias[0] = kErasedMarkInName;
     }
     alias[6] = '~';
     alias[7] = '1';

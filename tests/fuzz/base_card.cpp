@@ -1,0 +1,153 @@
+#include "base_card.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
+#include "card_layout.h"
+#include "lyfs/lyfs.h"
+#include "support/card_maker.h"
+#include "support/test_platform.h"
+
+namespace lyfs::fuzz {
+namespace {
+
+constexpr const char* kPath = "mem:base";
+
+void require(bool ok, const char* step) {
+    if (!ok) {
+        std::fprintf(stderr, "fuzz base card: %s failed\n", step);
+        std::abort();
+    }
+}
+
+// Each folder a little larger than the space it keeps in reserve.
+lyfs_folder_table folder_table() {
+    lyfs_folder_table table{};
+    table.count = 4;
+    table.folders[0] = test::folder_spec("DATA", 5, 16);
+    table.folders[1] = test::folder_spec("EVENT", 41, 16);
+    table.folders[2] = test::folder_spec("PHOTO", 6, 8);
+    table.folders[3] = test::folder_spec("PARKED", 0, 8);
+    return table;
+}
+
+std::uint32_t write_file(dev_desc* desc, const char* path, std::uint32_t size) {
+    const std::uint32_t fd = CL_LyFS_File_Open(desc, path, "w", 0, 0, 0);
+    require(fd != LYFS_INVALID_FD, "creating a file");
+    // Zeros behind the first sectors keep the card's copy small.
+    std::vector<std::uint8_t> data(size);
+    for (std::uint32_t i = 0; i < size && i < 4096; ++i) {
+        data[i] = static_cast<std::uint8_t>(i * 131 + size);
+    }
+    require(CL_LyFS_File_Write(desc, data.data(), size, fd) == static_cast<int32_t>(size),
+            "writing a file");
+    return fd;
+}
+
+void fill_card() {
+    dev_desc desc{};
+    require(CL_LyFS_Device_Open(kPath, "base", 0, &desc) == LYFS_OK, "mounting");
+    DirInfo info{};
+    std::uint64_t total = 0;
+    std::uint64_t free = 0;
+    require(CL_LyFS_Get_Dir_Info(&desc, "DATA", &info, &total, &free) == LYFS_OK, "asking DATA");
+    const std::uint64_t leave = BaseCard::kDataReserve + BaseCard::kClusterBytes;
+    require(free > leave + 2 * BaseCard::kClusterBytes, "sizing DATA");
+    // Whole clusters but the last, which holds 1000 bytes.
+    const auto first_size =
+        static_cast<std::uint32_t>(free - leave - 2 * BaseCard::kClusterBytes + 1000);
+    const std::pair<const char*, std::uint32_t> closed[] = {
+        {"/DATA/REC_0001_DATA.MP4", first_size},
+        {"/DATA/REC_0002_DATA.MP4", 1000},
+        {"/EVENT/EVT_0001_000.MP4", 5000},
+        {"/PHOTO/PIC_0001_000.JPG", 3000},
+    };
+    for (const auto& [path, size] : closed) {
+        require(CL_LyFS_File_Close(&desc, write_file(&desc, path, size)) == LYFS_OK,
+                "closing a file");
+    }
+    // Left open: the unmount does not commit it, as when a recorder loses power.
+    write_file(&desc, "/EVENT/EVT_0002_000.MP4", 700);
+    require(CL_LyFS_Device_Close(&desc) == LYFS_OK, "unmounting");
+}
+
+}  // namespace
+
+const BaseCard& BaseCard::get() {
+    static const BaseCard card;
+    return card;
+}
+
+BaseCard::BaseCard() {
+    test::TestPlatform platform;
+    test::MemoryDevice& card = platform.add_card("base", kDeviceBytes);
+    require(CL_LyFS_Start() == LYFS_OK, "starting");
+    require(CL_LyFS_Get_Master_Device_Info(kPath, nullptr) == LYFS_OK, "opening the card");
+    require(test::partition_and_format(kPath, folder_table()) == LYFS_OK, "formatting");
+    CL_LyFS_Stop();
+    require(CL_LyFS_Start() == LYFS_OK, "starting again");
+    fill_card();
+    CL_LyFS_Stop();
+
+    // Only sectors the library wrote can differ from a blank card.
+    for (const test::IoRecord& io : platform.log) {
+        if (io.op != test::IoOp::kWrite) {
+            continue;
+        }
+        const auto first = static_cast<std::uint32_t>(io.offset / 512);
+        const auto end = static_cast<std::uint32_t>((io.offset + io.bytes + 511) / 512);
+        for (std::uint32_t lba = first; lba < end; ++lba) {
+            std::vector<std::uint8_t> bytes = card.sector(lba);
+            if (std::any_of(bytes.begin(), bytes.end(), [](std::uint8_t b) { return b != 0; })) {
+                sectors_[lba] = std::move(bytes);
+            } else {
+                sectors_.erase(lba);
+            }
+        }
+    }
+    find_patchable();
+}
+
+void BaseCard::find_patchable() {
+    const std::vector<std::uint8_t> table = sector(0);
+    const CardLayout layout = read_card_layout(table.data(), kDeviceBytes / 512);
+    require(layout.mountable, "reading the base card's table");
+    const auto first = static_cast<std::uint32_t>(layout.first);
+    patchable_ = {{0, "table"}, {first, "boot"}, {first + 1, "record"}};
+    for (std::uint64_t i = 0; i < layout.fat_sectors; ++i) {
+        patchable_.push_back({static_cast<std::uint32_t>(layout.fat_first + i), "fat"});
+    }
+    const auto root_lba = static_cast<std::uint32_t>(layout.data_start);
+    patchable_.push_back({root_lba, "root"});
+
+    // Each folder's first slots, and its last sector, where a ring wraps.
+    const std::vector<std::uint8_t> record = sector(first + 1);
+    const std::vector<std::uint8_t> root = sector(root_lba);
+    const std::uint32_t n = le32_at(&record[4]);
+    for (std::uint32_t k = 0; k < n && root[32 * k] != 0; ++k) {
+        const std::uint32_t start =
+            (le16_at(&root[32 * k + 20]) << 16) | le16_at(&root[32 * k + 26]);
+        const std::uint64_t max_files = le32_at(&record[8 + 4 * (n + k)]);
+        const std::uint64_t s = layout.sectors_per_cluster;
+        const std::uint64_t area_sectors = ((max_files + 3) / 4 + s - 1) / s * s;
+        const auto area = static_cast<std::uint32_t>(layout.cluster_sector(start));
+        for (std::uint32_t i = 0; i < 4; ++i) {
+            patchable_.push_back({area + i, "entries"});
+        }
+        patchable_.push_back({static_cast<std::uint32_t>(area + area_sectors - 1), "entries"});
+    }
+}
+
+void BaseCard::restore(test::MemoryDevice& card) const {
+    for (const auto& [lba, bytes] : sectors_) {
+        card.set_sector(lba, bytes);
+    }
+}
+
+std::vector<std::uint8_t> BaseCard::sector(std::uint32_t lba) const {
+    const auto it = sectors_.find(lba);
+    return it != sectors_.end() ? it->second : std::vector<std::uint8_t>(512, 0);
+}
+
+}  // namespace lyfs::fuzz

@@ -1,0 +1,46 @@
+// The card every mount run starts from: a 256 MiB card partitioned and
+// formatted through the exports, with files written by the library in three
+// of its four folders (one of them never closed), built once per process.
+// DATA is left one cluster above the free space it keeps in reserve, so a
+// run that writes more than a cluster there reclaims its oldest files.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "support/memory_device.h"
+
+namespace lyfs::fuzz {
+
+// A sector whose bytes an input may replace, and what it holds.
+struct PatchableSector {
+    std::uint32_t lba;
+    std::string what;  // "table", "boot", "record", "fat", "root" or "entries"
+};
+
+class BaseCard {
+public:
+    static const BaseCard& get();
+
+    static constexpr std::uint64_t kClusterBytes = 128 * 1024;
+    static constexpr std::uint64_t kDataReserve = 10ull << 20;
+
+    std::uint64_t device_bytes() const { return kDeviceBytes; }
+    // Puts the base card onto a blank card of device_bytes().
+    void restore(test::MemoryDevice& card) const;
+    std::vector<std::uint8_t> sector(std::uint32_t lba) const;
+    // In the order an input's selectors count them.
+    const std::vector<PatchableSector>& patchable() const { return patchable_; }
+
+private:
+    static constexpr std::uint64_t kDeviceBytes = 256ull << 20;
+    BaseCard();
+    void find_patchable();
+
+    std::map<std::uint32_t, std::vector<std::uint8_t>> sectors_;  // those not all zero
+    std::vector<PatchableSector> patchable_;
+};
+
+}  // namespace lyfs::fuzz

@@ -1,0 +1,250 @@
+// Mounts the base card with sectors changed by the input, lists and reads
+// every file, writes a new file into each folder, and unmounts. Whatever the
+// card holds, the library must not crash, hang, leak, leave handles or
+// devices behind, or write anywhere the write guard forbids.
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "api/handles.h"
+#include "base_card.h"
+#include "device/partition.h"
+#include "folder/folder.h"
+#include "lyfs/lyfs.h"
+#include "mount_input.h"
+#include "platform/memory.h"
+#include "support/test_platform.h"
+#include "write_guard.h"
+
+namespace lyfs::fuzz {
+namespace {
+
+constexpr const char* kPath = "mem:fuzz";
+constexpr std::uint32_t kPageRecords = 4;
+constexpr std::uint32_t kMaxPages = 16;
+constexpr std::uint32_t kReadChunk = 48 * 1024;
+constexpr std::uint32_t kMaxReadBytes = 3 * kReadChunk;  // past the first cluster, no further
+constexpr std::uint32_t kLargeWrite = 140000;            // more than one cluster
+constexpr std::uint32_t kSmallWrite = 3000;
+constexpr const char* kBaseNames[] = {"REC_0001_DATA.MP4", "EVT_0002_000.MP4", "PIC_0001_000.JPG"};
+
+[[noreturn]] void fail(const char* what, unsigned long long value) {
+    std::fprintf(stderr, "fuzz mount: %s (%llu)\n", what, value);
+    __builtin_trap();
+}
+
+void check_deleted_path(std::uint32_t, std::uint32_t length, char* path) {
+    if (path == nullptr || path[0] != '/' || std::strlen(path) != length) {
+        fail("delete callback got a broken path, length", length);
+    }
+}
+
+// A text field of a host record must end inside the record.
+std::string text_of(const char* field, std::size_t bytes) {
+    if (std::memchr(field, 0, bytes) == nullptr) {
+        fail("unterminated text in a host record, bytes", bytes);
+    }
+    return field;
+}
+
+void read_through(dev_desc* desc, const std::string& path, std::vector<std::uint8_t>& buffer) {
+    const std::uint32_t fd = CL_LyFS_File_Open(desc, path.c_str(), "r", 0, 0, 0);
+    if (fd == LYFS_INVALID_FD) {
+        return;
+    }
+    FileInfo info{};
+    if (CL_LyFS_Get_FileInfo(desc, fd, &info) == LYFS_OK) {
+        text_of(info.name, sizeof info.name);
+    }
+    for (std::uint32_t total = 0; total < kMaxReadBytes;) {
+        const int32_t n = CL_LyFS_File_Read(desc, buffer.data(), kReadChunk, fd);
+        if (n <= 0) {
+            break;
+        }
+        if (static_cast<std::uint32_t>(n) > kReadChunk) {
+            fail("read returned more than asked", static_cast<unsigned long long>(n));
+        }
+        total += static_cast<std::uint32_t>(n);
+    }
+    CL_LyFS_File_Seek(desc, fd, LYFS_SEEK_SET, 100);
+    CL_LyFS_File_Seek(desc, fd, LYFS_SEEK_CUR, 70000);
+    CL_LyFS_File_Read(desc, buffer.data(), 1000, fd);
+    CL_LyFS_File_Seek(desc, fd, LYFS_SEEK_END, -10);
+    CL_LyFS_File_Tell(desc, fd);
+    CL_LyFS_File_Read(desc, buffer.data(), 1000, fd);
+    for (const char* again_path : {path.c_str(), static_cast<const char*>(nullptr)}) {
+        const std::uint32_t again = CL_LyFS_File_Open(desc, again_path, "r", 0, 0, fd);
+        if (again != fd && again != LYFS_INVALID_FD) {
+            fail("opening an open file again gave another fd", again);
+        }
+    }
+    CL_LyFS_File_Close(desc, fd);
+}
+
+std::vector<std::string> list_files(dev_desc* desc, const std::string& folder) {
+    std::vector<std::string> paths;
+    std::vector<std::uint8_t> raw(LYFS_FILE_LIST_BYTES(kPageRecords));
+    auto* list = reinterpret_cast<lyfs_file_list*>(raw.data());
+    for (std::uint32_t sort : {1u, 0u}) {
+        std::uint32_t start = 1;
+        for (std::uint32_t page = 0; page < kMaxPages; ++page) {
+            list->count = kPageRecords;
+            const int32_t n = CL_LyFS_Get_FileList(desc, folder.c_str(), &start, list, sort);
+            if (n <= 0) {
+                break;
+            }
+            if (static_cast<std::uint32_t>(n) > kPageRecords) {
+                fail("file list wrote more records than asked", static_cast<unsigned long long>(n));
+            }
+            for (int32_t i = 0; i < n && sort == 0; ++i) {
+                const FileInfo& info = list->files[i];
+                paths.push_back("/" + folder + "/" + text_of(info.name, sizeof info.name));
+            }
+        }
+    }
+    return paths;
+}
+
+const std::vector<std::uint8_t>& pattern() {
+    static const std::vector<std::uint8_t> bytes = [] {
+        std::vector<std::uint8_t> b(kLargeWrite);
+        for (std::uint32_t i = 0; i < kLargeWrite; ++i) {
+            b[i] = static_cast<std::uint8_t>(i * 7 + 3);
+        }
+        return b;
+    }();
+    return bytes;
+}
+
+// Writes a file and reads it back: what was committed must come back, even
+// on a card that was corrupt before.
+void write_new_file(dev_desc* desc, const std::string& folder, std::uint32_t size,
+                    std::vector<std::uint8_t>& buffer) {
+    const std::string path = "/" + folder + "/FUZZ_NEW_0001.MP4";
+    const std::uint8_t* data = pattern().data();
+    const std::uint32_t fd = CL_LyFS_File_Open(desc, path.c_str(), "w", 0, 0, 0);
+    if (fd == LYFS_INVALID_FD) {
+        return;
+    }
+    const std::uint32_t half = size / 2;
+    bool written = CL_LyFS_File_Write(desc, data, half, fd) == static_cast<int32_t>(half);
+    written = written && CL_LyFS_File_Write(desc, data + half, size - half, fd) ==
+                             static_cast<int32_t>(size - half);
+    const bool committed = CL_LyFS_File_Close(desc, fd) == LYFS_OK && written;
+    const std::uint32_t rd = CL_LyFS_File_Open(desc, path.c_str(), "r", 0, 0, 0);
+    if (rd == LYFS_INVALID_FD) {
+        return;
+    }
+    const int32_t n = CL_LyFS_File_Read(desc, buffer.data(), size, rd);
+    if (committed && n == static_cast<int32_t>(size) &&
+        std::memcmp(buffer.data(), data, size) != 0) {
+        fail("a committed file reads back other bytes, size", size);
+    }
+    CL_LyFS_File_Close(desc, rd);
+}
+
+std::vector<ClusterRun> folder_regions(const dev_desc& desc) {
+    std::vector<ClusterRun> regions;
+    const auto* part = resolve<stPARTITION>(desc.part_handle, HandleKind::kPartition);
+    for (const stFOLDER* f = part != nullptr ? part->folder_list : nullptr; f != nullptr;
+         f = f->next) {
+        regions.push_back({f->start_cluster, f->total_clusters});
+    }
+    return regions;
+}
+
+void exercise_mount(dev_desc* desc) {
+    lyfs_dir_list dirs{};
+    if (CL_LyFS_Get_Dir_List(desc, &dirs) != LYFS_OK) {
+        return;
+    }
+    if (dirs.count > 9) {
+        fail("directory list of more than nine folders", dirs.count);
+    }
+    std::vector<std::string> folders;
+    for (std::uint32_t i = 0; i < dirs.count; ++i) {
+        folders.push_back(text_of(dirs.dirs[i].fold_name, sizeof dirs.dirs[i].fold_name));
+    }
+    // Sized as asked, so that a read past the request meets a redzone.
+    static std::vector<std::uint8_t> chunk(kReadChunk);
+    static std::vector<std::uint8_t> whole(kLargeWrite);
+    for (const std::string& folder : folders) {
+        DirInfo info{};
+        std::uint64_t total = 0;
+        std::uint64_t free = 0;
+        CL_LyFS_Get_Dir_Info(desc, folder.c_str(), &info, &total, &free);
+        std::uint32_t descriptor = 0;
+        CL_LyFS_Get_Dir_Desciptor(desc, folder.c_str(), &descriptor);
+        std::vector<std::string> paths = list_files(desc, folder);
+        // Names the list may lack are looked up in the folder's records.
+        for (const char* name : kBaseNames) {
+            const std::string path = "/" + folder + "/" + name;
+            if (std::find(paths.begin(), paths.end(), path) == paths.end()) {
+                paths.push_back(path);
+            }
+        }
+        for (const std::string& path : paths) {
+            read_through(desc, path, chunk);
+        }
+    }
+    for (std::size_t i = 0; i < folders.size(); ++i) {
+        write_new_file(desc, folders[i], i == 0 ? kLargeWrite : kSmallWrite, whole);
+    }
+}
+
+void run(const MountInput& input) {
+    const BaseCard& base = BaseCard::get();
+    test::TestPlatform platform;
+    test::MemoryDevice& card = platform.add_card("fuzz", base.device_bytes());
+    base.restore(card);
+    for (const SectorPatch& patch : input.patches) {
+        const std::uint32_t lba = base.patchable()[patch.sector_index].lba;
+        card.write(static_cast<std::uint64_t>(lba) * 512 + patch.offset, patch.bytes.data(),
+                   static_cast<std::uint32_t>(patch.bytes.size()));
+    }
+    WriteGuard guard(card.sector(0).data(), card.size() / 512);
+    platform.fail_flush = input.failing_flush;
+    if (input.failing_transfer != 0) {
+        test::Fault fault;
+        fault.op = input.failing_transfer_writes ? test::IoOp::kWrite : test::IoOp::kRead;
+        fault.nth = input.failing_transfer;
+        platform.arm(fault);
+    }
+
+    const std::uint64_t handles_before = live_handle_count();
+    platform::fail_allocation_at(input.failing_allocation);
+    if (CL_LyFS_Start() == LYFS_OK) {
+        CL_LyFS_File_Delete_Callback_Register(&check_deleted_path);
+        dev_desc desc{};
+        if (CL_LyFS_Device_Open(kPath, "fuzz", 0, &desc) == LYFS_OK) {
+            guard.restrict_to_folders(folder_regions(desc));
+            exercise_mount(&desc);
+            CL_LyFS_Device_Close(&desc);
+        }
+    }
+    CL_LyFS_Stop();
+    platform::fail_allocation_at(0);
+
+    if (const auto stray = guard.first_stray_write(platform.log)) {
+        fail("write outside the FAT and the folders, sector", *stray);
+    }
+    if (live_handle_count() != handles_before) {
+        fail("handles left behind", live_handle_count() - handles_before);
+    }
+    if (platform.open_devices() != 0) {
+        fail("devices left open", platform.open_devices());
+    }
+}
+
+}  // namespace
+}  // namespace lyfs::fuzz
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    using namespace lyfs::fuzz;
+    const auto count = static_cast<std::uint32_t>(BaseCard::get().patchable().size());
+    run(decode_mount_input(data, size, count));
+    return 0;
+}
