@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <numeric>
 #include <string>
 #include <thread>
@@ -383,6 +384,8 @@ TEST_F(FileTest, EveryTransferOfCreateWriteAndCloseFailingInTurn) {
             }
         }
     }
+    std::printf("failing-card faults tested (create, write, close): %llu\n",
+                static_cast<unsigned long long>(2 * (writes + reads)));
 }
 
 TEST_F(FileTest, TwoThreadsWriteToDifferentFoldersAtOnce) {
