@@ -40,9 +40,12 @@ test: build
 demo: build
 	$(BUILD)/tools/lyfs/lyfs demo
 
-# Benchmarks, each against a raw baseline measured in the same run.
+# Benchmarks, each against a raw baseline measured in the same run (see
+# BENCHMARKS.md). BENCH_ARGS passes options, e.g. "--runs 9", or "--device
+# /dev/sdX" to measure a card in a reader too (it repartitions that card).
 bench: build
 	$(BUILD)/bench/lyfs_format_bench
+	$(BUILD)/bench/lyfs_bench $(BENCH_ARGS)
 
 # The same tests under AddressSanitizer and UndefinedBehaviorSanitizer.
 asan: deps

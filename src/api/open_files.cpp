@@ -19,6 +19,7 @@ int32_t register_open_file_list(stPARTITION* part, stFILE* file, std::uint8_t mo
     }
     node->p_file = file;
     node->file_pos = kNotPositioned;
+    node->sector_copy_pos = kNotPositioned;
     node->open_mode = mode;
     platform::MutexGuard guard(part->h_open_file_mutex);
     list_append(part->open_file_list, node);

@@ -21,6 +21,12 @@ struct stOPEN_FILE {
     std::uint8_t open_mode;
     stOPEN_FILE* prev;
     stOPEN_FILE* next;
+    // The card's bytes of the file sector that the last partial-sector
+    // transfer cut into. A recording written or read in pieces that end
+    // inside a sector continues in that sector, so the next piece takes its
+    // head from here instead of reading it from the card again.
+    std::uint32_t sector_copy_pos;  // file position of its first byte; kNotPositioned: none
+    std::uint8_t sector_copy[512];
 };
 
 int32_t register_open_file_list(stPARTITION* part, stFILE* file, std::uint8_t mode,

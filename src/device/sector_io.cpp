@@ -1,5 +1,7 @@
 #include "device/sector_io.h"
 
+#include <algorithm>
+
 #include "api/log.h"
 #include "lyfs/lyfs.h"
 #include "platform/mutex.h"
@@ -73,6 +75,20 @@ int32_t transfer_sectors(const Direction& dir, platform::DeviceHandle device,
     return LYFS_OK;
 }
 
+template <typename Part>
+std::uint64_t sectors_of(const Part* parts, std::uint32_t count) {
+    std::uint64_t bytes = 0;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        bytes += parts[i].bytes;
+    }
+    return bytes / kSectorBytes;
+}
+
+// A count past what one request carries is refused by transfer_sectors.
+std::uint32_t clamped(std::uint64_t sectors) {
+    return static_cast<std::uint32_t>(std::min<std::uint64_t>(sectors, 0xFFFFFFFFu));
+}
+
 }  // namespace
 
 int32_t read_sectors(platform::DeviceHandle device, void* buffer, std::uint32_t first_sector,
@@ -88,6 +104,24 @@ int32_t write_sectors(platform::DeviceHandle device, const void* buffer, std::ui
     return transfer_sectors(kWrite, device, first_sector, sector_count,
                             [&](std::uint32_t bytes, std::uint64_t position) {
                                 return platform::table().write_at(device, buffer, bytes, position);
+                            });
+}
+
+int32_t read_sector_parts(platform::DeviceHandle device, const platform::IoPart* parts,
+                          std::uint32_t count, std::uint32_t first_sector) {
+    return transfer_sectors(kRead, device, first_sector, clamped(sectors_of(parts, count)),
+                            [&](std::uint32_t, std::uint64_t position) {
+                                return platform::table().read_parts_at(device, parts, count,
+                                                                       position);
+                            });
+}
+
+int32_t write_sector_parts(platform::DeviceHandle device, const platform::ConstIoPart* parts,
+                           std::uint32_t count, std::uint32_t first_sector) {
+    return transfer_sectors(kWrite, device, first_sector, clamped(sectors_of(parts, count)),
+                            [&](std::uint32_t, std::uint64_t position) {
+                                return platform::table().write_parts_at(device, parts, count,
+                                                                        position);
                             });
 }
 

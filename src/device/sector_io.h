@@ -15,6 +15,12 @@ int32_t read_sectors(platform::DeviceHandle device, void* buffer, std::uint32_t 
                      std::uint32_t sector_count);
 int32_t write_sectors(platform::DeviceHandle device, const void* buffer, std::uint32_t first_sector,
                       std::uint32_t sector_count);
+// The same for up to platform::kMaxIoParts buffers of whole sectors that
+// lie one behind the other on the device, in one request.
+int32_t read_sector_parts(platform::DeviceHandle device, const platform::IoPart* parts,
+                          std::uint32_t count, std::uint32_t first_sector);
+int32_t write_sector_parts(platform::DeviceHandle device, const platform::ConstIoPart* parts,
+                           std::uint32_t count, std::uint32_t first_sector);
 // Makes the writes so far durable (a committed file must survive pulling the
 // card). Returns 0 or 42.
 int32_t flush_device(platform::DeviceHandle device);

@@ -1,6 +1,10 @@
 #include "entry/folder_scan.h"
 
+#include <algorithm>
+#include <cstring>
+
 #include "api/log.h"
+#include "device/sector_io.h"
 #include "device/window.h"
 #include "entry/file_entry.h"
 #include "entry/file_entry_cache.h"
@@ -8,6 +12,7 @@
 #include "entry/ring.h"
 #include "file/reclaim.h"
 #include "lyfs/lyfs.h"
+#include "platform/memory.h"
 #include "volume/codec.h"
 
 namespace lyfs {
@@ -27,27 +32,94 @@ int32_t create_folder_locks(stFOLDER* folder) {
     return LYFS_OK;
 }
 
-// Starts a pass of the area with nothing reused from before it.
+// Starts the scan with nothing reused from before it.
 int32_t fresh_windows(stPARTITION* part) {
     empty_read_window(part->p_disk);
     return flush_write_window(part->p_disk);
 }
 
-// Brings the slot's sector into the cache through the read window.
-int32_t load_for_scan(stPARTITION* part, stFOLDER* folder, std::uint32_t index) {
-    const std::uint32_t sector = file_entry_sector(part, folder, index);
-    if (folder->fe_cache_sector == sector) {
+// The file-entry area in memory for the scan, as much of it as fits: an
+// area of up to kAreaCopyBytes is read from the card once and serves both
+// passes; a larger one is read a stretch at a time. Requests are of one
+// cluster, as for the read window.
+constexpr std::uint64_t kAreaCopyBytes = 16u << 20;
+
+struct AreaCopy {
+    std::uint8_t* bytes = nullptr;
+    std::uint32_t capacity = 0;    // sectors the buffer holds
+    std::uint32_t first = 0;       // first area sector held
+    std::uint32_t count = 0;       // sectors held
+    std::uint32_t last_index = 0;  // the slot looked at last
+    bool changed = false;          // a record was erased on the card since it was read
+};
+
+int32_t alloc_area_copy(const stPARTITION* part, const stFOLDER* folder, AreaCopy* copy) {
+    const std::uint64_t sectors =
+        static_cast<std::uint64_t>(folder->n_fe_clusters) * part->n_scts_per_clus;
+    copy->capacity =
+        static_cast<std::uint32_t>(std::min<std::uint64_t>(sectors, kAreaCopyBytes / kSectorBytes));
+    if (copy->capacity == 0) {
         return LYFS_OK;
     }
-    folder->fe_cache_sector = kNoSector;
-    int32_t status = read_file_entry_sector_cache(part, folder, device_sector(part, sector));
-    if (status != LYFS_OK) {
-        log_error("[ERROR]setup_folder_file_list, read_file_entry_sector failed, sector:%d\n",
-                  sector);
-        return status;
+    copy->bytes = static_cast<std::uint8_t*>(
+        platform::allocate_zeroed(static_cast<std::size_t>(copy->capacity) * kSectorBytes));
+    if (copy->bytes == nullptr) {
+        log_error("[ERROR]setup_folder_file_list, malloc for the file entry area failed\n");
+        return LYFS_ERR_NO_MEMORY;
     }
-    folder->fe_cache_sector = sector;
     return LYFS_OK;
+}
+
+// Reads the stretch of the area that starts at area sector `first`.
+int32_t fill_area_copy(stPARTITION* part, const stFOLDER* folder, AreaCopy* copy,
+                       std::uint32_t first) {
+    const std::uint32_t area_sectors = folder->n_fe_clusters * part->n_scts_per_clus;
+    const std::uint32_t count = std::min(copy->capacity, area_sectors - first);
+    const std::uint32_t base = file_entry_sector(part, folder, 0);
+    copy->count = 0;
+    for (std::uint32_t done = 0; done < count; done += part->n_scts_per_clus) {
+        const std::uint32_t sector = device_sector(part, base + first + done);
+        if (int32_t status = read_sectors(part->p_disk->h_disk, copy->bytes + done * kSectorBytes,
+                                          sector, std::min(part->n_scts_per_clus, count - done));
+            status != LYFS_OK) {
+            log_error("[ERROR]read_file_entry_sector_cache, read_sectors failed, sector:%d\n",
+                      sector);
+            log_error("[ERROR]setup_folder_file_list, read_file_entry_sector failed, sector:%d\n",
+                      base + first + done);
+            return status;
+        }
+    }
+    copy->first = first;
+    copy->count = count;
+    return LYFS_OK;
+}
+
+// The record of slot `index`, read from the card if the copy lacks it.
+int32_t scanned_record(stPARTITION* part, const stFOLDER* folder, AreaCopy* copy,
+                       std::uint32_t index, const std::uint8_t** record) {
+    const std::uint32_t sector = index / folder->file_entries_per_sct;
+    if (sector - copy->first >= copy->count) {
+        if (int32_t status = fill_area_copy(part, folder, copy, sector); status != LYFS_OK) {
+            return status;
+        }
+    }
+    *record =
+        copy->bytes + (sector - copy->first) * kSectorBytes + file_entry_offset(folder, index);
+    copy->last_index = index;
+    return LYFS_OK;
+}
+
+// Leaves the folder's record cache holding the sector the scan looked at
+// last, as a scan through that cache would, so that the first record
+// written after the mount near the ring's tail needs no read.
+void keep_last_sector(stPARTITION* part, stFOLDER* folder, const AreaCopy& copy) {
+    if (copy.changed || copy.count == 0) {
+        return;  // the erasing went through the cache, which holds what the card holds
+    }
+    const std::uint32_t sector = copy.last_index / folder->file_entries_per_sct;
+    std::memcpy(folder->file_entry_cache, copy.bytes + (sector - copy.first) * kSectorBytes,
+                kSectorBytes);
+    folder->fe_cache_sector = file_entry_sector(part, folder, copy.last_index);
 }
 
 struct DecodedEntry {
@@ -66,13 +138,13 @@ int32_t decode_slot(const std::uint8_t* record, DecodedEntry* out) {
     return LYFS_OK;
 }
 
-int32_t find_ring(stPARTITION* part, stFOLDER* folder) {
+int32_t find_ring(stPARTITION* part, stFOLDER* folder, AreaCopy* copy) {
     RingSearch search;
     for (std::uint32_t i = 0; i < folder->fe_totals; ++i) {
-        if (int32_t status = load_for_scan(part, folder, i); status != LYFS_OK) {
+        const std::uint8_t* record = nullptr;
+        if (int32_t status = scanned_record(part, folder, copy, i, &record); status != LYFS_OK) {
             return status;
         }
-        const std::uint8_t* record = cached_file_entry(folder, i);
         const bool used = file_entry_in_use(record);
         DecodedEntry entry;
         if (used && decode_slot(record, &entry) != LYFS_OK) {
@@ -85,8 +157,8 @@ int32_t find_ring(stPARTITION* part, stFOLDER* folder) {
 
 // Lists the file of one slot and charges its size; a file that does not fit
 // in what is left is deleted where it stands.
-int32_t list_slot(stPARTITION* part, stFOLDER* folder, std::uint32_t index) {
-    const std::uint8_t* record = cached_file_entry(folder, index);
+int32_t list_slot(stPARTITION* part, stFOLDER* folder, std::uint32_t index,
+                  const std::uint8_t* record, AreaCopy* copy) {
     if (!file_entry_in_use(record)) {
         return LYFS_OK;
     }
@@ -112,6 +184,9 @@ int32_t list_slot(stPARTITION* part, stFOLDER* folder, std::uint32_t index) {
     } else {
         std::uint64_t freed = 0;
         int32_t status = delete_file(part, folder, file, &freed, DeleteFrom::kAnywhere);
+        // Only this slot's record changes on the card, and it is not looked
+        // at again: the area copy stays good for the others.
+        copy->changed = true;
         if (status != LYFS_OK) {
             log_error("[ERROR]setup_folder_file_list, delete_file failed\n");
             return status;
@@ -125,22 +200,23 @@ int32_t list_slot(stPARTITION* part, stFOLDER* folder, std::uint32_t index) {
     return LYFS_OK;
 }
 
-int32_t list_files(stPARTITION* part, stFOLDER* folder) {
+int32_t list_files(stPARTITION* part, stFOLDER* folder, AreaCopy* copy) {
     const std::uint32_t header = folder->fe_hdr_index;
     const std::uint32_t count = folder->fe_valid_entries;
     std::uint32_t slot = header;
     for (std::uint32_t n = 0; n < count; ++n, slot = next_ring_slot(folder, slot)) {
-        if (int32_t status = load_for_scan(part, folder, slot); status != LYFS_OK) {
+        const std::uint8_t* record = nullptr;
+        if (int32_t status = scanned_record(part, folder, copy, slot, &record); status != LYFS_OK) {
             return status;
         }
-        if (int32_t status = list_slot(part, folder, slot); status != LYFS_OK) {
+        if (int32_t status = list_slot(part, folder, slot, record, copy); status != LYFS_OK) {
             return status;
         }
     }
     return LYFS_OK;
 }
 
-int32_t scan_folder(stPARTITION* part, stFOLDER* folder) {
+int32_t scan_folder(stPARTITION* part, stFOLDER* folder, AreaCopy* copy) {
     if (int32_t status = create_folder_locks(folder); status != LYFS_OK) {
         return status;
     }
@@ -150,10 +226,13 @@ int32_t scan_folder(stPARTITION* part, stFOLDER* folder) {
     folder->fe_tail_index = kNone;
     folder->fe_valid_entries = 0;
     folder->fc_cursor = kNone;
+    if (int32_t status = alloc_area_copy(part, folder, copy); status != LYFS_OK) {
+        return status;
+    }
     if (int32_t status = fresh_windows(part); status != LYFS_OK) {
         return status;
     }
-    if (int32_t status = find_ring(part, folder); status != LYFS_OK) {
+    if (int32_t status = find_ring(part, folder, copy); status != LYFS_OK) {
         return status;
     }
     log_debug("setup_folder_file_list, fold:%s, hdr:%d, tail:%d, count:%d, totals:%d\n",
@@ -164,12 +243,11 @@ int32_t scan_folder(stPARTITION* part, stFOLDER* folder) {
              folder->fe_totals);
     if (folder->fe_valid_entries == 0) {
         log_info("[INFO]setup_folder_file_list, no file found\n");
-        return LYFS_OK;
-    }
-    if (int32_t status = fresh_windows(part); status != LYFS_OK) {
+    } else if (int32_t status = list_files(part, folder, copy); status != LYFS_OK) {
         return status;
     }
-    return list_files(part, folder);
+    keep_last_sector(part, folder, *copy);
+    return LYFS_OK;
 }
 
 }  // namespace
@@ -216,7 +294,9 @@ int32_t setup_folder_file_list(stPARTITION* part, stFOLDER* folder) {
             "failed\n");
         return LYFS_ERR_NO_MEMORY;
     }
-    const int32_t status = scan_folder(part, folder);
+    AreaCopy copy;
+    const int32_t status = scan_folder(part, folder, &copy);
+    platform::release(copy.bytes);
     if (status != LYFS_OK) {
         free_file_object_list(folder);
         free_file_entry_cache(folder);

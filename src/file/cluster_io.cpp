@@ -1,4 +1,6 @@
-// Byte transfers inside one cluster.
+// Byte transfers between the host and the clusters of an open file. A
+// transfer is one device request: a partial head sector, the whole sectors
+// straight from or to the host's buffer, and a partial tail sector.
 #include <algorithm>
 #include <cstring>
 
@@ -10,103 +12,181 @@
 namespace lyfs {
 namespace {
 
-struct Transfer {
-    stPARTITION* part;
-    std::uint32_t first_sector;  // the cluster's, relative to the partition
+using SectorBytes = std::uint8_t[kSectorBytes];
+
+// How a transfer of `len` bytes from `at` falls onto sectors.
+struct Layout {
+    std::uint32_t first_sector;  // of the transfer, relative to the partition
+    std::uint32_t file_pos;      // file position of first_sector's first byte
+    std::uint32_t head_offset;   // where the head's bytes start in its sector
+    std::uint32_t head_bytes;    // 0: the transfer starts on a sector boundary with a whole sector
+    std::uint32_t run_bytes;     // whole sectors
+    std::uint32_t tail_bytes;    // bytes at the start of the sector behind the run
 };
 
-int32_t read_partial(const Transfer& t, std::uint32_t sector, std::uint32_t offset,
-                     std::uint8_t* dst, std::uint32_t n) {
-    platform::MutexGuard guard(t.part->h_cluster_io_mutex);
-    stDISK* disk = t.part->p_disk;
-    if (read_sectors(disk->h_disk, disk->sector_buff, device_sector(t.part, sector), 1) !=
-        LYFS_OK) {
-        log_error("[ERROR]read_cluster, read_sectors failed, sector:%d\n", sector);
-        return LYFS_FAIL;
+Layout layout_of(const stPARTITION* part, const stOPEN_FILE* node, ClusterPosition at,
+                 std::uint32_t len) {
+    Layout l{};
+    l.first_sector = cluster_first_sector(part, at.cluster) + at.offset / kSectorBytes;
+    l.head_offset = at.offset % kSectorBytes;
+    l.file_pos = node->file_pos - l.head_offset;
+    if (l.head_offset != 0 || len < kSectorBytes) {
+        l.head_bytes = std::min(kSectorBytes - l.head_offset, len);
     }
-    std::memcpy(dst, disk->sector_buff + offset, n);
-    return LYFS_OK;
+    l.run_bytes = (len - l.head_bytes) / kSectorBytes * kSectorBytes;
+    l.tail_bytes = len - l.head_bytes - l.run_bytes;
+    return l;
 }
 
-// Read, patch and write back one sector.
-int32_t write_partial(const Transfer& t, std::uint32_t sector, std::uint32_t offset,
-                      const std::uint8_t* src, std::uint32_t n) {
-    platform::MutexGuard guard(t.part->h_cluster_io_mutex);
-    stDISK* disk = t.part->p_disk;
-    const std::uint32_t absolute = device_sector(t.part, sector);
-    if (read_sectors(disk->h_disk, disk->sector_buff, absolute, 1) != LYFS_OK) {
-        log_error("[ERROR]write_cluster, read_sectors failed, sector:%d\n", sector);
-        return LYFS_FAIL;
-    }
-    std::memcpy(disk->sector_buff + offset, src, n);
-    if (write_sectors(disk->h_disk, disk->sector_buff, absolute, 1) != LYFS_OK) {
-        log_error("[ERROR]write_cluster, write_sectors failed, sector:%d\n", sector);
-        return LYFS_FAIL;
-    }
-    return LYFS_OK;
+std::uint32_t head_sectors(const Layout& l) {
+    return l.head_bytes != 0 ? 1 : 0;
+}
+std::uint32_t tail_sector(const Layout& l) {
+    return l.first_sector + head_sectors(l) + l.run_bytes / kSectorBytes;
+}
+std::uint32_t tail_file_pos(const Layout& l) {
+    return l.file_pos + (tail_sector(l) - l.first_sector) * kSectorBytes;
 }
 
-// Splits a request into an unaligned head, whole sectors and a tail.
-template <typename Partial, typename Whole>
-int32_t transfer(stPARTITION* part, ClusterPosition at, std::uint32_t len, std::uint32_t* moved,
-                 Partial partial, Whole whole) {
-    *moved = 0;
-    const Transfer t{part, cluster_first_sector(part, at.cluster)};
-    std::uint32_t pos = at.offset;
-    while (*moved < len) {
-        const std::uint32_t sector = t.first_sector + pos / kSectorBytes;
-        const std::uint32_t offset = pos % kSectorBytes;
-        const std::uint32_t remaining = len - *moved;
-        std::uint32_t n = 0;
-        if (offset != 0 || remaining < kSectorBytes) {
-            n = std::min(kSectorBytes - offset, remaining);
-            if (partial(t, sector, offset, *moved, n) != LYFS_OK) {
-                return LYFS_FAIL;
-            }
-        } else {
-            n = remaining / kSectorBytes * kSectorBytes;
-            if (whole(t, sector, *moved, n) != LYFS_OK) {
-                return LYFS_FAIL;
-            }
+void keep_sector(stOPEN_FILE* node, const SectorBytes bytes, std::uint32_t file_pos) {
+    std::memcpy(node->sector_copy, bytes, kSectorBytes);
+    node->sector_copy_pos = file_pos;
+}
+
+// The sector at `file_pos` as the card holds it, where it matters: from the
+// node's copy, else read, else (nothing of the file's bytes left in it)
+// zeros; then patched with `n` bytes at `offset`.
+int32_t patch_sector(stPARTITION* part, const stOPEN_FILE* node, std::uint32_t sector,
+                     std::uint32_t file_pos, std::uint32_t offset, const std::uint8_t* src,
+                     std::uint32_t n, SectorBytes out) {
+    const std::uint32_t size = node->p_file->file_size;
+    const bool keeps_file_bytes = (offset > 0 && size > file_pos) || size > file_pos + offset + n;
+    if (node->sector_copy_pos == file_pos) {
+        std::memcpy(out, node->sector_copy, kSectorBytes);
+    } else if (keeps_file_bytes) {
+        if (read_sectors(part->p_disk->h_disk, out, device_sector(part, sector), 1) != LYFS_OK) {
+            log_error("[ERROR]write_cluster, read_sectors failed, sector:%d\n", sector);
+            return LYFS_FAIL;
         }
-        pos += n;
-        *moved += n;
+    } else {
+        std::memset(out, 0, kSectorBytes);
     }
+    std::memcpy(out + offset, src, n);
     return LYFS_OK;
 }
+
+template <typename Part>
+struct Request {
+    Part parts[platform::kMaxIoParts];
+    std::uint32_t count = 0;
+    std::uint32_t first_sector = 0;
+
+    template <typename Data>
+    void add(std::uint32_t sector, Data* data, std::uint32_t bytes) {
+        if (count == 0) {
+            first_sector = sector;
+        }
+        parts[count++] = {data, bytes};
+    }
+};
 
 }  // namespace
 
-int32_t read_cluster(stPARTITION* part, ClusterPosition at, std::uint8_t* dst, std::uint32_t len,
-                     std::uint32_t* moved) {
-    return transfer(
-        part, at, len, moved,
-        [&](const Transfer& t, std::uint32_t sector, std::uint32_t offset, std::uint32_t done,
-            std::uint32_t n) { return read_partial(t, sector, offset, dst + done, n); },
-        [&](const Transfer& t, std::uint32_t sector, std::uint32_t done, std::uint32_t n) {
-            if (read_sectors(part->p_disk->h_disk, dst + done, device_sector(t.part, sector),
-                             n / kSectorBytes) != LYFS_OK) {
-                log_error("[ERROR]read_cluster, read_sectors failed, sector:%d\n", sector);
-                return LYFS_FAIL;
-            }
-            return LYFS_OK;
-        });
+int32_t read_cluster(stPARTITION* part, stOPEN_FILE* node, ClusterPosition at, std::uint8_t* dst,
+                     std::uint32_t len, std::uint32_t* moved) {
+    *moved = 0;
+    const Layout l = layout_of(part, node, at, len);
+    SectorBytes head;
+    SectorBytes tail;
+    Request<platform::IoPart> request;
+    const bool head_held = l.head_bytes != 0 && node->sector_copy_pos == l.file_pos;
+    const bool tail_held = l.tail_bytes != 0 && node->sector_copy_pos == tail_file_pos(l);
+    if (l.head_bytes != 0 && !head_held) {
+        request.add(l.first_sector, head, kSectorBytes);
+    }
+    if (l.run_bytes != 0) {
+        request.add(l.first_sector + head_sectors(l), dst + l.head_bytes, l.run_bytes);
+    }
+    if (l.tail_bytes != 0 && !tail_held) {
+        request.add(tail_sector(l), tail, kSectorBytes);
+    }
+    if (request.count != 0) {
+        const platform::IoPart& only = request.parts[0];
+        const int32_t status =
+            request.count == 1
+                ? read_sectors(part->p_disk->h_disk, only.data,
+                               device_sector(part, request.first_sector), only.bytes / kSectorBytes)
+                : read_sector_parts(part->p_disk->h_disk, request.parts, request.count,
+                                    device_sector(part, request.first_sector));
+        if (status != LYFS_OK) {
+            log_error("[ERROR]read_cluster, read_sectors failed, sector:%d\n",
+                      request.first_sector);
+            return LYFS_FAIL;
+        }
+    }
+    if (l.head_bytes != 0) {
+        std::memcpy(dst, (head_held ? node->sector_copy : head) + l.head_offset, l.head_bytes);
+    }
+    if (l.tail_bytes != 0) {
+        std::memcpy(dst + l.head_bytes + l.run_bytes, tail_held ? node->sector_copy : tail,
+                    l.tail_bytes);
+    }
+    // A reader in pieces continues in the tail's sector.
+    if (l.tail_bytes != 0 && !tail_held) {
+        keep_sector(node, tail, tail_file_pos(l));
+    } else if (l.tail_bytes == 0 && l.head_bytes != 0 && !head_held) {
+        keep_sector(node, head, l.file_pos);
+    }
+    *moved = len;
+    return LYFS_OK;
 }
 
-int32_t write_cluster(stPARTITION* part, ClusterPosition at, const std::uint8_t* src,
-                      std::uint32_t len, std::uint32_t* moved) {
-    return transfer(
-        part, at, len, moved,
-        [&](const Transfer& t, std::uint32_t sector, std::uint32_t offset, std::uint32_t done,
-            std::uint32_t n) { return write_partial(t, sector, offset, src + done, n); },
-        [&](const Transfer& t, std::uint32_t sector, std::uint32_t done, std::uint32_t n) {
-            if (write_sectors(part->p_disk->h_disk, src + done, device_sector(t.part, sector),
-                              n / kSectorBytes) != LYFS_OK) {
-                log_error("[ERROR]write_cluster, write_sectors failed, sector:%d\n", sector);
-                return LYFS_FAIL;
-            }
-            return LYFS_OK;
-        });
+int32_t write_cluster(stPARTITION* part, stOPEN_FILE* node, ClusterPosition at,
+                      const std::uint8_t* src, std::uint32_t len, std::uint32_t* moved) {
+    *moved = 0;
+    const Layout l = layout_of(part, node, at, len);
+    SectorBytes head;
+    SectorBytes tail;
+    Request<platform::ConstIoPart> request;
+    if (l.head_bytes != 0) {
+        if (patch_sector(part, node, l.first_sector, l.file_pos, l.head_offset, src, l.head_bytes,
+                         head) != LYFS_OK) {
+            return LYFS_FAIL;
+        }
+        request.add(l.first_sector, head, kSectorBytes);
+    }
+    if (l.run_bytes != 0) {
+        request.add(l.first_sector + head_sectors(l), src + l.head_bytes, l.run_bytes);
+    }
+    if (l.tail_bytes != 0) {
+        if (patch_sector(part, node, tail_sector(l), tail_file_pos(l), 0,
+                         src + l.head_bytes + l.run_bytes, l.tail_bytes, tail) != LYFS_OK) {
+            return LYFS_FAIL;
+        }
+        request.add(tail_sector(l), tail, kSectorBytes);
+    }
+    const platform::ConstIoPart& only = request.parts[0];
+    const int32_t status =
+        request.count == 1
+            ? write_sectors(part->p_disk->h_disk, only.data,
+                            device_sector(part, request.first_sector), only.bytes / kSectorBytes)
+            : write_sector_parts(part->p_disk->h_disk, request.parts, request.count,
+                                 device_sector(part, request.first_sector));
+    if (status != LYFS_OK) {
+        node->sector_copy_pos = kNotPositioned;  // what the card holds now is not known
+        log_error("[ERROR]write_cluster, write_sectors failed, sector:%d\n", request.first_sector);
+        return LYFS_FAIL;
+    }
+    // A writer in pieces continues in the tail's sector.
+    if (l.tail_bytes != 0) {
+        keep_sector(node, tail, tail_file_pos(l));
+    } else if (l.head_bytes != 0) {
+        keep_sector(node, head, l.file_pos);
+    } else if (node->sector_copy_pos - l.file_pos < l.run_bytes) {
+        node->sector_copy_pos = kNotPositioned;  // overwritten by the run
+    }
+    *moved = len;
+    return LYFS_OK;
 }
 
 }  // namespace lyfs

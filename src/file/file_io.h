@@ -15,13 +15,15 @@ struct ClusterPosition {
     std::uint32_t offset;  // bytes into the cluster
 };
 
-// Moves `len` bytes between the caller and one cluster: whole sectors in one
-// request straight to or from the caller's buffer, partial sectors through
-// the disk's sector buffer. 0 or -1.
-int32_t read_cluster(stPARTITION* part, ClusterPosition at, std::uint8_t* dst, std::uint32_t len,
-                     std::uint32_t* moved);
-int32_t write_cluster(stPARTITION* part, ClusterPosition at, const std::uint8_t* src,
-                      std::uint32_t len, std::uint32_t* moved);
+// Moves `len` bytes between the caller and the node's file at its position,
+// which lies at `at`: whole sectors in one request straight to or from the
+// caller's buffer, partial sectors through the node's sector copy. The bytes
+// stay within `at.cluster` and, for reads, the file's clusters that follow
+// it on the card. 0 or -1.
+int32_t read_cluster(stPARTITION* part, stOPEN_FILE* node, ClusterPosition at, std::uint8_t* dst,
+                     std::uint32_t len, std::uint32_t* moved);
+int32_t write_cluster(stPARTITION* part, stOPEN_FILE* node, ClusterPosition at,
+                      const std::uint8_t* src, std::uint32_t len, std::uint32_t* moved);
 
 // Reclaims room if needed, reserves the ring slot behind the tail and a
 // free start cluster, and writes the new file's entry (size 0). Null on

@@ -81,6 +81,21 @@ Step place_on_position(stPARTITION* part, stOPEN_FILE* node, std::uint32_t wante
     return Step::kRead;
 }
 
+// Bytes of a request that one transfer can move from the node's position:
+// to the end of its cluster, and on through the clusters the chain array
+// already holds that follow it on the card.
+std::uint32_t adjacent_bytes(const stPARTITION* part, const stCLUS_CHAIN& chain,
+                             std::uint32_t file_pos, std::uint32_t wanted) {
+    std::uint32_t index = file_pos / part->bytes_per_clus;
+    std::uint32_t n = std::min(wanted, part->bytes_per_clus - chain.clus_pos);
+    while (n < wanted && index + 1 < chain.n_chain_entries &&
+           chain.p_clus_chain[index + 1] == chain.p_clus_chain[index] + 1) {
+        ++index;
+        n += std::min(wanted - n, part->bytes_per_clus);
+    }
+    return n;
+}
+
 }  // namespace
 
 int32_t read_file(stPARTITION* part, stOPEN_FILE* node, std::uint8_t* dst, std::uint32_t len) {
@@ -100,14 +115,18 @@ int32_t read_file(stPARTITION* part, stOPEN_FILE* node, std::uint8_t* dst, std::
             break;
         }
         stCLUS_CHAIN& chain = node->clus_chain;
-        const std::uint32_t n = std::min(len - done, part->bytes_per_clus - chain.clus_pos);
+        const std::uint32_t first = chain.cur_clus;
+        const std::uint32_t n = adjacent_bytes(part, chain, node->file_pos, len - done);
         std::uint32_t moved = 0;
-        if (read_cluster(part, {chain.cur_clus, chain.clus_pos}, dst + done, n, &moved) !=
-            LYFS_OK) {
-            log_error("[ERROR]read_file, read_cluster failed, cluster_no:%d\n", chain.cur_clus);
+        if (read_cluster(part, node, {first, chain.clus_pos}, dst + done, n, &moved) != LYFS_OK) {
+            log_error("[ERROR]read_file, read_cluster failed, cluster_no:%d\n", first);
             return LYFS_FAIL;
         }
-        chain.clus_pos += moved;
+        // Left on the last cluster the request reached, as if read one by one.
+        const std::uint32_t end = chain.clus_pos + moved;
+        const std::uint32_t further = (end - 1) / part->bytes_per_clus;
+        chain.cur_clus = first + further;
+        chain.clus_pos = end - further * part->bytes_per_clus;
         node->file_pos += moved;
         done += moved;
     }

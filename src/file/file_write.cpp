@@ -175,7 +175,7 @@ int32_t write_file(stPARTITION* part, stOPEN_FILE* node, const std::uint8_t* src
         stCLUS_CHAIN& chain = node->clus_chain;
         const std::uint32_t n = std::min(len - done, part->bytes_per_clus - chain.clus_pos);
         std::uint32_t written = 0;
-        if (write_cluster(part, {chain.cur_clus, chain.clus_pos}, src + done, n, &written) !=
+        if (write_cluster(part, node, {chain.cur_clus, chain.clus_pos}, src + done, n, &written) !=
             LYFS_OK) {
             log_error("[ERROR]write_file, write_cluster failed, cluster_no:%d\n", chain.cur_clus);
             return LYFS_FAIL;

@@ -1,5 +1,6 @@
 #include "folder/folder_setup.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "api/handles.h"
@@ -15,6 +16,7 @@
 #include "folder/dir_entry.h"
 #include "lyfs/lyfs.h"
 #include "platform/memory.h"
+#include "volume/codec.h"
 #include "volume/dir_entry_codec.h"
 #include "volume/layout.h"
 
@@ -46,34 +48,51 @@ bool region_is_sound(const stPARTITION* part, const stFOLDER* folder) {
     return true;
 }
 
+// One past the last cluster the partition has and its FAT describes; the
+// rest of a content area that reaches further is never addressed.
+std::uint64_t described_end(const stPARTITION* part) {
+    return std::min<std::uint64_t>(
+        static_cast<std::uint64_t>(part->total_clusters) + 2,
+        static_cast<std::uint64_t>(part->fat_sectors) * part->fat_entries_per_sct);
+}
+
 void count_content_clusters(stPARTITION* part, stFOLDER* folder, int32_t* status) {
     folder->n_free_clusters = 0;
     folder->n_used_clusters = 0;
     folder->n_invalid_clusters = 0;
-    for (std::uint32_t i = 0; i < folder->n_fc_clusters; ++i) {
-        const std::uint32_t x = folder->n_fc_start_cluster + i;
-        if (!cluster_in_partition(part, x)) {
-            ++folder->n_invalid_clusters;  // never described, never allocated
-            continue;
-        }
+    const std::uint64_t first = std::max<std::uint64_t>(folder->n_fc_start_cluster, kFirstCluster);
+    const std::uint64_t end = std::min<std::uint64_t>(
+        static_cast<std::uint64_t>(folder->n_fc_start_cluster) + folder->n_fc_clusters,
+        described_end(part));
+    const std::uint32_t counted = end > first ? static_cast<std::uint32_t>(end - first) : 0;
+    // Clusters past what the FAT describes are never allocated: invalid.
+    folder->n_invalid_clusters = folder->n_fc_clusters - counted;
+    // A FAT sector at a time: its entries are classed straight from the cache.
+    for (auto x = static_cast<std::uint32_t>(first); x < first + counted;) {
         const FatPosition pos = fat_position(part, x);
         if (part->fat_cache_sector != pos.sector) {
             if (*status = read_fat_entry_sector_cache(part, pos.sector); *status != LYFS_OK) {
                 return;
             }
         }
-        switch (classify_fat_entry(cached_fat_entry(part, pos.index))) {
-            case FatEntryClass::kFree:
-                ++folder->n_free_clusters;
-                break;
-            case FatEntryClass::kLink:
-            case FatEntryClass::kEndOfChain:
-                ++folder->n_used_clusters;
-                break;
-            case FatEntryClass::kInvalid:
-                ++folder->n_invalid_clusters;
-                break;
+        const std::uint32_t n = std::min<std::uint32_t>(
+            static_cast<std::uint32_t>(first + counted - x), part->fat_entries_per_sct - pos.index);
+        const std::uint8_t* entries = part->fat_cache + pos.index * kFatEntryBytes;
+        for (std::uint32_t i = 0; i < n; ++i) {
+            switch (classify_fat_entry(get_u32(entries + i * kFatEntryBytes))) {
+                case FatEntryClass::kFree:
+                    ++folder->n_free_clusters;
+                    break;
+                case FatEntryClass::kLink:
+                case FatEntryClass::kEndOfChain:
+                    ++folder->n_used_clusters;
+                    break;
+                case FatEntryClass::kInvalid:
+                    ++folder->n_invalid_clusters;
+                    break;
+            }
         }
+        x += n;
     }
 }
 

@@ -32,6 +32,18 @@ struct IoResult {
     std::uint32_t last_error = 0;
 };
 
+// The buffers of one request that moves several buffers to or from
+// consecutive bytes of a device, each part's bytes right behind the last's.
+inline constexpr std::uint32_t kMaxIoParts = 3;
+struct IoPart {
+    void* data;
+    std::uint32_t bytes;
+};
+struct ConstIoPart {
+    const void* data;
+    std::uint32_t bytes;
+};
+
 struct LocalTime {
     std::uint16_t year = 1980;  // full year
     std::uint8_t month = 1;     // 1..12
@@ -50,6 +62,11 @@ struct PlatformTable {
                         std::uint64_t offset);
     IoResult (*write_at)(DeviceHandle device, const void* buffer, std::uint32_t bytes,
                          std::uint64_t offset);
+    // The same for up to kMaxIoParts buffers in one request.
+    IoResult (*read_parts_at)(DeviceHandle device, const IoPart* parts, std::uint32_t count,
+                              std::uint64_t offset);
+    IoResult (*write_parts_at)(DeviceHandle device, const ConstIoPart* parts, std::uint32_t count,
+                               std::uint64_t offset);
     // Size of the device in bytes and its logical sector size.
     bool (*get_geometry)(DeviceHandle device, std::uint64_t* size_bytes,
                          std::uint32_t* bytes_per_sector, std::uint32_t* last_error);

@@ -4,6 +4,7 @@
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -111,6 +112,64 @@ IoResult posix_write(DeviceHandle device, const void* buffer, std::uint32_t byte
         bytes);
 }
 
+// Loops over partial transfers of several buffers, as transfer_all does
+// for one.
+template <typename Part, typename Transfer>
+IoResult transfer_all_parts(const Part* parts, std::uint32_t count, Transfer transfer) {
+    IoResult result;
+    if (count > kMaxIoParts) {
+        result.last_error = last_error_of(EINVAL);
+        return result;
+    }
+    iovec vec[kMaxIoParts];
+    for (std::uint32_t i = 0; i < count; ++i) {
+        vec[i].iov_base = const_cast<void*>(static_cast<const void*>(parts[i].data));
+        vec[i].iov_len = parts[i].bytes;
+    }
+    std::uint32_t first = 0;
+    while (first < count) {
+        ssize_t done = transfer(vec + first, static_cast<int>(count - first), result.transferred);
+        if (done < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            result.outcome =
+                is_positioning_error(errno) ? IoOutcome::kSeekFailed : IoOutcome::kFailed;
+            result.last_error = last_error_of(errno);
+            return result;
+        }
+        if (done == 0) {
+            break;
+        }
+        result.transferred += static_cast<std::uint32_t>(done);
+        auto left = static_cast<std::size_t>(done);
+        while (first < count && left >= vec[first].iov_len) {
+            left -= vec[first].iov_len;
+            ++first;
+        }
+        if (first < count) {
+            vec[first].iov_base = static_cast<char*>(vec[first].iov_base) + left;
+            vec[first].iov_len -= left;
+        }
+    }
+    result.outcome = IoOutcome::kDone;
+    return result;
+}
+
+IoResult posix_read_parts(DeviceHandle device, const IoPart* parts, std::uint32_t count,
+                          std::uint64_t offset) {
+    return transfer_all_parts(parts, count, [&](iovec* vec, int n, std::uint32_t done) {
+        return ::preadv(fd_of(device), vec, n, static_cast<off_t>(offset + done));
+    });
+}
+
+IoResult posix_write_parts(DeviceHandle device, const ConstIoPart* parts, std::uint32_t count,
+                           std::uint64_t offset) {
+    return transfer_all_parts(parts, count, [&](iovec* vec, int n, std::uint32_t done) {
+        return ::pwritev(fd_of(device), vec, n, static_cast<off_t>(offset + done));
+    });
+}
+
 bool posix_geometry(DeviceHandle device, std::uint64_t* size_bytes, std::uint32_t* bytes_per_sector,
                     std::uint32_t* last_error) {
     struct stat st {};
@@ -176,16 +235,10 @@ int posix_random15() {
 }
 
 const PlatformTable kPosixTable = {
-    posix_open,
-    posix_close,
-    posix_read,
-    posix_write,
-    posix_geometry,
-    posix_flush,
-    posix_refresh_partitions,
-    posix_sleep_ms,
-    posix_local_time,
-    posix_random15,
+    posix_open,     posix_close,      posix_read,
+    posix_write,    posix_read_parts, posix_write_parts,
+    posix_geometry, posix_flush,      posix_refresh_partitions,
+    posix_sleep_ms, posix_local_time, posix_random15,
 };
 
 std::atomic<const PlatformTable*> g_table{&kPosixTable};

@@ -176,7 +176,7 @@ TEST(BaseCard, HoldsFoldersAndFilesWhoseSectorsInputsCanReach) {
         std::uint32_t start = 1;
         const int32_t n = CL_LyFS_Get_FileList(&desc, folder, &start, list, 0);
         for (int32_t i = 0; i < n; ++i) {
-            sizes[folder].push_back(list->files[i].file_size);
+            sizes[folder].push_back(+LYFS_FILE_LIST_RECORD(list, i)->file_size);
         }
     }
     ASSERT_EQ(sizes["DATA"].size(), 2u);

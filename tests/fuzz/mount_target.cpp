@@ -100,7 +100,7 @@ std::vector<std::string> list_files(dev_desc* desc, const std::string& folder) {
                 fail("file list wrote more records than asked", static_cast<unsigned long long>(n));
             }
             for (int32_t i = 0; i < n && sort == 0; ++i) {
-                const FileInfo& info = list->files[i];
+                const FileInfo& info = *LYFS_FILE_LIST_RECORD(list, i);
                 paths.push_back("/" + folder + "/" + text_of(info.name, sizeof info.name));
             }
         }

@@ -1,8 +1,10 @@
 #include "support/test_platform.h"
 
+#include <algorithm>
 #include <cassert>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace lyfs::test {
 
@@ -123,6 +125,37 @@ struct TableFunctions {
         return transfer(IoOp::kWrite, h, const_cast<void*>(buffer), bytes, offset);
     }
 
+    // A request of several buffers is one transfer: counted, logged and
+    // failed as one.
+    static platform::IoResult read_parts_at(platform::DeviceHandle h, const platform::IoPart* parts,
+                                            std::uint32_t count, std::uint64_t offset) {
+        std::vector<std::uint8_t> joined;
+        for (std::uint32_t i = 0; i < count; ++i) {
+            joined.resize(joined.size() + parts[i].bytes);
+        }
+        const platform::IoResult result = transfer(
+            IoOp::kRead, h, joined.data(), static_cast<std::uint32_t>(joined.size()), offset);
+        std::size_t at = 0;
+        for (std::uint32_t i = 0; i < count && at < result.transferred; ++i) {
+            const std::size_t n = std::min<std::size_t>(parts[i].bytes, result.transferred - at);
+            std::memcpy(parts[i].data, joined.data() + at, n);
+            at += n;
+        }
+        return result;
+    }
+
+    static platform::IoResult write_parts_at(platform::DeviceHandle h,
+                                             const platform::ConstIoPart* parts,
+                                             std::uint32_t count, std::uint64_t offset) {
+        std::vector<std::uint8_t> joined;
+        for (std::uint32_t i = 0; i < count; ++i) {
+            const auto* bytes = static_cast<const std::uint8_t*>(parts[i].data);
+            joined.insert(joined.end(), bytes, bytes + parts[i].bytes);
+        }
+        return transfer(IoOp::kWrite, h, joined.data(), static_cast<std::uint32_t>(joined.size()),
+                        offset);
+    }
+
     static bool get_geometry(platform::DeviceHandle h, std::uint64_t* size_bytes,
                              std::uint32_t* bytes_per_sector, std::uint32_t* last_error) {
         TestPlatform& t = tp();
@@ -173,6 +206,8 @@ TestPlatform::TestPlatform() {
               TableFunctions::close_device,
               TableFunctions::read_at,
               TableFunctions::write_at,
+              TableFunctions::read_parts_at,
+              TableFunctions::write_parts_at,
               TableFunctions::get_geometry,
               TableFunctions::flush_device,
               TableFunctions::refresh_partitions,
