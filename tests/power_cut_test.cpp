@@ -1,6 +1,7 @@
 // Power cuts: every write of a scenario is journalled, and for every prefix
-// of the journal the card as it would be had power failed right after that
-// write is rebuilt, checked independently, mounted and read.
+// of the journal (and halfway through every request of several sectors) the
+// card as it would be had power failed right there is rebuilt, checked
+// independently, mounted and read.
 //
 // What a cut may leave, and nothing else:
 //  - a file being written (not yet committed) is absent, or present with a
@@ -104,23 +105,39 @@ protected:
         scenario();
         platform.journal_writes = false;
         const auto journal = platform.journal;
+        std::size_t cuts = 0;
         for (std::size_t cut = 0; cut <= journal.size(); ++cut) {
-            check_cut(*start, journal, cut, tolerated);
-            if (HasFailure()) {
-                ADD_FAILURE() << "at cut " << cut << " of " << journal.size();
-                break;
+            // After each whole request, and halfway through each request of
+            // several sectors: a card may stop inside a transfer.
+            const std::size_t sectors = cut < journal.size() ? journal[cut].bytes.size() / 512 : 0;
+            for (std::size_t torn : {std::size_t{0}, sectors / 2 * 512}) {
+                check_cut(*start, journal, cut, torn, tolerated);
+                ++cuts;
+                if (HasFailure()) {
+                    ADD_FAILURE() << "at cut " << cut << " (+" << torn << " bytes) of "
+                                  << journal.size();
+                    return cuts;
+                }
+                if (sectors < 2) {
+                    break;
+                }
             }
         }
-        return journal.size() + 1;
+        return cuts;
     }
 
 private:
+    // The card after the first `cut` writes and `torn` bytes of the next.
     void check_cut(const test::MemoryDevice& start, const std::vector<test::JournalEntry>& journal,
-                   std::size_t cut, const std::set<ProblemKind>& tolerated) {
+                   std::size_t cut, std::size_t torn, const std::set<ProblemKind>& tolerated) {
         auto image = start.clone();
         for (std::size_t i = 0; i < cut; ++i) {
             image->write(journal[i].offset, journal[i].bytes.data(),
                          static_cast<std::uint32_t>(journal[i].bytes.size()));
+        }
+        if (torn != 0) {
+            image->write(journal[cut].offset, journal[cut].bytes.data(),
+                         static_cast<std::uint32_t>(torn));
         }
         const auto report = test::check_memory_card(*image);
         for (const auto& problem : report.problems) {
