@@ -101,7 +101,7 @@ TEST_F(StressTest, WritersReadersListersAndAnotherCard) {
         ASSERT_TRUE(write_recording("PHOTO", "still_" + std::to_string(i) + "_recording.mp4"));
     }
 
-    constexpr int kWritesPerWriter = 40;  // well past each folder's capacity
+    constexpr int kWritesPerWriter = 24;  // past EVENT's capacity: it reclaims
     std::atomic<bool> writers_done{false};
     std::atomic<int> failures{0};
     std::atomic<long> operations{0};

@@ -148,14 +148,9 @@ LYFS_API int32_t CL_LyFS_Get_FileList(dev_desc* dev_handle, const char* dir_name
 }
 
 LYFS_API int32_t CL_LyFS_Get_FileInfo(dev_desc* dev_handle, uint32_t fd, FileInfo* info) {
-    stPARTITION* part = partition_of(dev_handle);
-    if (part == nullptr) {
-        log_error("[ERROR]CL_LyFS_Get_FileInfo, doesn't find part object\n");
-        return LYFS_FAIL;
-    }
-    stOPEN_FILE* node = get_file_open_file_list(part, fd);
+    stPARTITION* part = nullptr;
+    stOPEN_FILE* node = open_file_of(dev_handle, fd, "CL_LyFS_Get_FileInfo", &part);
     if (node == nullptr) {
-        log_error("[ERROR]CL_LyFS_Get_FileInfo, get_file_open_file_list failed\n");
         return LYFS_FAIL;
     }
     if (info != nullptr) {

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "api/dev_desc.h"
 #include "api/handles.h"
 #include "api/list.h"
 #include "api/log.h"
@@ -50,6 +51,20 @@ stOPEN_FILE* get_file_open_file_list(stPARTITION* part, std::uint32_t fd) {
     stOPEN_FILE* node = find_open_file_list(part, fd);
     if (node == nullptr) {
         log_error("[ERROR]get_file_open_file_list, find_open_file_list failed, fd:0x%x\n", fd);
+    }
+    return node;
+}
+
+stOPEN_FILE* open_file_of(const dev_desc* record, std::uint32_t fd, const char* export_name,
+                          stPARTITION** part) {
+    *part = partition_of(record);
+    if (*part == nullptr) {
+        log_error("[ERROR]%s, doesn't find part object\n", export_name);
+        return nullptr;
+    }
+    stOPEN_FILE* node = get_file_open_file_list(*part, fd);
+    if (node == nullptr) {
+        log_error("[ERROR]%s, get_file_open_file_list failed\n", export_name);
     }
     return node;
 }

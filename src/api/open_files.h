@@ -7,6 +7,7 @@
 #include "device/partition.h"
 #include "entry/file_object.h"
 #include "file/cluster_chain.h"
+#include "lyfs/lyfs.h"
 
 namespace lyfs {
 
@@ -40,6 +41,10 @@ stOPEN_FILE* find_open_file(stPARTITION* part, const stFILE* file);
 stOPEN_FILE* find_open_file_list_name(stPARTITION* part, const stFOLDER* folder, const char* name);
 // find_open_file_list, logging when the fd is not open.
 stOPEN_FILE* get_file_open_file_list(stPARTITION* part, std::uint32_t fd);
+// What every file export starts with: the partition the host's record names
+// and the node of its fd, or null with the export's lines logged.
+stOPEN_FILE* open_file_of(const dev_desc* record, std::uint32_t fd, const char* export_name,
+                          stPARTITION** part);
 void unlink_open_file(stPARTITION* part, stOPEN_FILE* node);
 // Unlinks the node and frees it with its chain array.
 void release_open_file(stPARTITION* part, stOPEN_FILE* node);

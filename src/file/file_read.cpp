@@ -1,7 +1,6 @@
 // Reading and positioning, and their exports.
 #include <algorithm>
 
-#include "api/dev_desc.h"
 #include "api/handles.h"
 #include "api/log.h"
 #include "fat/fat.h"
@@ -182,14 +181,9 @@ using namespace lyfs;
 extern "C" {
 
 LYFS_API int32_t CL_LyFS_File_Read(dev_desc* dev_handle, void* buf, uint32_t len, uint32_t fd) {
-    stPARTITION* part = partition_of(dev_handle);
-    if (part == nullptr) {
-        log_error("[ERROR]CL_LyFS_File_Read, doesn't find part object\n");
-        return LYFS_FAIL;
-    }
-    stOPEN_FILE* node = get_file_open_file_list(part, fd);
+    stPARTITION* part = nullptr;
+    stOPEN_FILE* node = open_file_of(dev_handle, fd, "CL_LyFS_File_Read", &part);
     if (node == nullptr) {
-        log_error("[ERROR]CL_LyFS_File_Read, get_file_open_file_list failed\n");
         return LYFS_FAIL;
     }
     if (buf == nullptr && len != 0) {
@@ -208,14 +202,9 @@ LYFS_API int32_t CL_LyFS_File_Read(dev_desc* dev_handle, void* buf, uint32_t len
 
 LYFS_API uint32_t CL_LyFS_File_Seek(dev_desc* dev_handle, uint32_t fd, uint8_t whence,
                                     int32_t offset) {
-    stPARTITION* part = partition_of(dev_handle);
-    if (part == nullptr) {
-        log_error("[ERROR]CL_LyFS_File_Seek, doesn't find part object\n");
-        return 0;
-    }
-    stOPEN_FILE* node = get_file_open_file_list(part, fd);
+    stPARTITION* part = nullptr;
+    stOPEN_FILE* node = open_file_of(dev_handle, fd, "CL_LyFS_File_Seek", &part);
     if (node == nullptr) {
-        log_error("[ERROR]CL_LyFS_File_Seek, get_file_open_file_list failed\n");
         return 0;
     }
     const int64_t position = seek_file(part, node, whence, offset);
@@ -228,14 +217,9 @@ LYFS_API uint32_t CL_LyFS_File_Seek(dev_desc* dev_handle, uint32_t fd, uint8_t w
 }
 
 LYFS_API int32_t CL_LyFS_File_Tell(dev_desc* dev_handle, uint32_t fd) {
-    stPARTITION* part = partition_of(dev_handle);
-    if (part == nullptr) {
-        log_error("[ERROR]CL_LyFS_File_Tell, doesn't find part object\n");
-        return LYFS_FAIL;
-    }
-    stOPEN_FILE* node = get_file_open_file_list(part, fd);
+    stPARTITION* part = nullptr;
+    stOPEN_FILE* node = open_file_of(dev_handle, fd, "CL_LyFS_File_Tell", &part);
     if (node == nullptr) {
-        log_error("[ERROR]CL_LyFS_File_Tell, get_file_open_file_list failed\n");
         return LYFS_FAIL;
     }
     return static_cast<int32_t>(node->file_pos);

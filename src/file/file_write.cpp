@@ -1,7 +1,6 @@
 // Writing and committing, and their exports.
 #include <algorithm>
 
-#include "api/dev_desc.h"
 #include "api/log.h"
 #include "device/sector_io.h"
 #include "entry/file_entry.h"
@@ -211,14 +210,9 @@ extern "C" {
 
 LYFS_API int32_t CL_LyFS_File_Write(dev_desc* dev_handle, const void* buf, uint32_t len,
                                     uint32_t fd) {
-    stPARTITION* part = partition_of(dev_handle);
-    if (part == nullptr) {
-        log_error("[ERROR]CL_LyFS_File_Write, doesn't find part object\n");
-        return LYFS_FAIL;
-    }
-    stOPEN_FILE* node = get_file_open_file_list(part, fd);
+    stPARTITION* part = nullptr;
+    stOPEN_FILE* node = open_file_of(dev_handle, fd, "CL_LyFS_File_Write", &part);
     if (node == nullptr) {
-        log_error("[ERROR]CL_LyFS_File_Write, get_file_open_file_list failed\n");
         return LYFS_FAIL;
     }
     if (len == 0) {
@@ -237,14 +231,9 @@ LYFS_API int32_t CL_LyFS_File_Write(dev_desc* dev_handle, const void* buf, uint3
 }
 
 LYFS_API int32_t CL_LyFS_File_Close(dev_desc* dev_handle, uint32_t fd) {
-    stPARTITION* part = partition_of(dev_handle);
-    if (part == nullptr) {
-        log_error("[ERROR]CL_LyFS_File_Close, doesn't find part object\n");
-        return LYFS_FAIL;
-    }
-    stOPEN_FILE* node = get_file_open_file_list(part, fd);
+    stPARTITION* part = nullptr;
+    stOPEN_FILE* node = open_file_of(dev_handle, fd, "CL_LyFS_File_Close", &part);
     if (node == nullptr) {
-        log_error("[ERROR]CL_LyFS_File_Close, get_file_open_file_list failed\n");
         return LYFS_FAIL;
     }
     if (close_file(part, node) != LYFS_OK) {
