@@ -67,53 +67,8 @@ void posix_close(DeviceHandle device) {
     ::close(fd_of(device));
 }
 
-// Loops over partial transfers; stops early only at the end of the device.
-template <typename Transfer>
-IoResult transfer_all(Transfer transfer, std::uint32_t bytes) {
-    IoResult result;
-    while (result.transferred < bytes) {
-        ssize_t done = transfer(result.transferred);
-        if (done < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            result.outcome =
-                is_positioning_error(errno) ? IoOutcome::kSeekFailed : IoOutcome::kFailed;
-            result.last_error = last_error_of(errno);
-            return result;
-        }
-        if (done == 0) {
-            break;
-        }
-        result.transferred += static_cast<std::uint32_t>(done);
-    }
-    result.outcome = IoOutcome::kDone;
-    return result;
-}
-
-IoResult posix_read(DeviceHandle device, void* buffer, std::uint32_t bytes, std::uint64_t offset) {
-    auto* bytes_out = static_cast<char*>(buffer);
-    return transfer_all(
-        [&](std::uint32_t done) {
-            return ::pread(fd_of(device), bytes_out + done, bytes - done,
-                           static_cast<off_t>(offset + done));
-        },
-        bytes);
-}
-
-IoResult posix_write(DeviceHandle device, const void* buffer, std::uint32_t bytes,
-                     std::uint64_t offset) {
-    const auto* bytes_in = static_cast<const char*>(buffer);
-    return transfer_all(
-        [&](std::uint32_t done) {
-            return ::pwrite(fd_of(device), bytes_in + done, bytes - done,
-                            static_cast<off_t>(offset + done));
-        },
-        bytes);
-}
-
-// Loops over partial transfers of several buffers, as transfer_all does
-// for one.
+// Loops over partial transfers of one or several buffers; stops early only
+// at the end of the device.
 template <typename Part, typename Transfer>
 IoResult transfer_all_parts(const Part* parts, std::uint32_t count, Transfer transfer) {
     IoResult result;
@@ -168,6 +123,17 @@ IoResult posix_write_parts(DeviceHandle device, const ConstIoPart* parts, std::u
     return transfer_all_parts(parts, count, [&](iovec* vec, int n, std::uint32_t done) {
         return ::pwritev(fd_of(device), vec, n, static_cast<off_t>(offset + done));
     });
+}
+
+IoResult posix_read(DeviceHandle device, void* buffer, std::uint32_t bytes, std::uint64_t offset) {
+    const IoPart part{buffer, bytes};
+    return posix_read_parts(device, &part, 1, offset);
+}
+
+IoResult posix_write(DeviceHandle device, const void* buffer, std::uint32_t bytes,
+                     std::uint64_t offset) {
+    const ConstIoPart part{buffer, bytes};
+    return posix_write_parts(device, &part, 1, offset);
 }
 
 bool posix_geometry(DeviceHandle device, std::uint64_t* size_bytes, std::uint32_t* bytes_per_sector,
