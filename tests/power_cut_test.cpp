@@ -24,23 +24,14 @@
 
 #include "support/card_check.h"
 #include "support/mounted_card.h"
+#include "support/pattern.h"
 
 namespace lyfs {
 namespace {
 
 using check::ProblemKind;
 
-std::vector<std::uint8_t> pattern(std::size_t size, std::uint32_t seed) {
-    std::vector<std::uint8_t> bytes(size);
-    std::uint32_t x = seed * 2246822519u + 7;
-    for (auto& b : bytes) {
-        x ^= x << 13;
-        x ^= x >> 17;
-        x ^= x << 5;
-        b = static_cast<std::uint8_t>(x);
-    }
-    return bytes;
-}
+using test::pattern;
 
 // What the scenario did, by journal position.
 struct History {

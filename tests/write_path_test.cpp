@@ -14,6 +14,7 @@
 #include "platform/platform.h"
 #include "support/card_check.h"
 #include "support/mounted_card.h"
+#include "support/pattern.h"
 
 namespace lyfs {
 namespace {
@@ -21,15 +22,7 @@ namespace {
 using test::IoOp;
 using test::IoRecord;
 
-std::vector<std::uint8_t> pattern(std::size_t size, std::uint32_t seed) {
-    std::vector<std::uint8_t> bytes(size);
-    std::uint32_t x = seed * 2654435761u + 1;
-    for (auto& b : bytes) {
-        x = x * 1103515245u + 12345u;
-        b = static_cast<std::uint8_t>(x >> 16 | 1);  // never 0, so zeros stand out
-    }
-    return bytes;
-}
+using test::pattern;
 
 class WritePathTest : public test::MountedCardTest {
 protected:

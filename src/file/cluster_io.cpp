@@ -111,13 +111,8 @@ int32_t read_cluster(stPARTITION* part, stOPEN_FILE* node, ClusterPosition at, s
         request.add(tail_sector(l), tail, kSectorBytes);
     }
     if (request.count != 0) {
-        const platform::IoPart& only = request.parts[0];
-        const int32_t status =
-            request.count == 1
-                ? read_sectors(part->p_disk->h_disk, only.data,
-                               device_sector(part, request.first_sector), only.bytes / kSectorBytes)
-                : read_sector_parts(part->p_disk->h_disk, request.parts, request.count,
-                                    device_sector(part, request.first_sector));
+        const int32_t status = read_sector_parts(part->p_disk->h_disk, request.parts, request.count,
+                                                 device_sector(part, request.first_sector));
         if (status != LYFS_OK) {
             log_error("[ERROR]read_cluster, read_sectors failed, sector:%d\n",
                       request.first_sector);
@@ -165,13 +160,8 @@ int32_t write_cluster(stPARTITION* part, stOPEN_FILE* node, ClusterPosition at,
         }
         request.add(tail_sector(l), tail, kSectorBytes);
     }
-    const platform::ConstIoPart& only = request.parts[0];
-    const int32_t status =
-        request.count == 1
-            ? write_sectors(part->p_disk->h_disk, only.data,
-                            device_sector(part, request.first_sector), only.bytes / kSectorBytes)
-            : write_sector_parts(part->p_disk->h_disk, request.parts, request.count,
-                                 device_sector(part, request.first_sector));
+    const int32_t status = write_sector_parts(part->p_disk->h_disk, request.parts, request.count,
+                                              device_sector(part, request.first_sector));
     if (status != LYFS_OK) {
         node->sector_copy_pos = kNotPositioned;  // what the card holds now is not known
         log_error("[ERROR]write_cluster, write_sectors failed, sector:%d\n", request.first_sector);
