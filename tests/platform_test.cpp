@@ -34,7 +34,8 @@ TEST(PosixDevice, ReadsWritesAndMeasuresAnImage) {
     ImageFile image(1 << 20);
     const PlatformTable& t = posix_table();
     std::uint32_t err = 0;
-    DeviceHandle h = t.open_device(image.path(), &err);
+    bool read_only = false;
+    DeviceHandle h = t.open_device(image.path(), DeviceAccess::kReadWrite, &read_only, &err);
     ASSERT_NE(h, kInvalidDevice);
     ASSERT_NE(h, nullptr);
 
@@ -63,14 +64,44 @@ TEST(PosixDevice, ReadsWritesAndMeasuresAnImage) {
 TEST(PosixDevice, MissingPathsAndOtherFileKindsAreRefused) {
     const PlatformTable& t = posix_table();
     std::uint32_t err = 0;
-    EXPECT_EQ(t.open_device("/nonexistent/lyfs/card.img", &err), kInvalidDevice);
+    bool read_only = false;
+    EXPECT_EQ(
+        t.open_device("/nonexistent/lyfs/card.img", DeviceAccess::kReadWrite, &read_only, &err),
+        kInvalidDevice);
     EXPECT_NE(err, 0u);
-    DeviceHandle h = t.open_device("/dev/null", &err);
+    DeviceHandle h = t.open_device("/dev/null", DeviceAccess::kReadWrite, &read_only, &err);
     ASSERT_NE(h, kInvalidDevice);
     std::uint64_t size = 0;
     std::uint32_t sector = 0;
     EXPECT_FALSE(t.get_geometry(h, &size, &sector, &err)) << "a character device is no card";
     t.close_device(h);
+}
+
+TEST(PosixDevice, ReadOnlyOpensRefuseWritesAndLocksSeparateOpens) {
+    ImageFile image(1 << 20);
+    const PlatformTable& t = posix_table();
+    std::uint32_t err = 0;
+    bool read_only = false;
+    DeviceHandle reader = t.open_device(image.path(), DeviceAccess::kReadOnly, &read_only, &err);
+    ASSERT_NE(reader, kInvalidDevice);
+    EXPECT_TRUE(read_only);
+    std::vector<std::uint8_t> bytes(512, 0x5A);
+    EXPECT_EQ(t.write_at(reader, bytes.data(), 512, 0).outcome, IoOutcome::kFailed);
+    EXPECT_EQ(t.read_at(reader, bytes.data(), 512, 0).transferred, 512u);
+
+    DeviceHandle writer = t.open_device(image.path(), DeviceAccess::kReadWrite, &read_only, &err);
+    ASSERT_NE(writer, kInvalidDevice);
+    EXPECT_FALSE(read_only);
+    DeviceHandle second = t.open_device(image.path(), DeviceAccess::kReadOnly, &read_only, &err);
+    ASSERT_TRUE(t.lock_device(reader, DeviceLock::kShared, &err));
+    EXPECT_TRUE(t.lock_device(second, DeviceLock::kShared, &err)) << "readers share";
+    EXPECT_FALSE(t.lock_device(writer, DeviceLock::kExclusive, &err));
+    EXPECT_EQ(err, kErrorSharingViolation);
+    t.close_device(reader);
+    t.close_device(second);
+    EXPECT_TRUE(t.lock_device(writer, DeviceLock::kExclusive, &err)) << "closing released them";
+    t.close_device(writer);
+    EXPECT_GE(t.page_bytes(), 512u);
 }
 
 TEST(PosixPlatform, RandomValuesHaveFifteenBits) {

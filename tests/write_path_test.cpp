@@ -247,7 +247,9 @@ TEST(PosixDeviceParts, GatherAndScatterInOneRequest) {
     ::close(file);
     const platform::PlatformTable& t = platform::posix_table();
     std::uint32_t err = 0;
-    platform::DeviceHandle h = t.open_device(name, &err);
+    bool read_only = false;
+    platform::DeviceHandle h =
+        t.open_device(name, platform::DeviceAccess::kReadWrite, &read_only, &err);
     ASSERT_NE(h, platform::kInvalidDevice);
 
     const auto a = pattern(512, 8), b = pattern(2048, 9), c = pattern(512, 10);

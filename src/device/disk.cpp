@@ -69,7 +69,9 @@ int32_t initialize_disk_handle(stDISK* disk) {
     disk->wr_window_count = 0;
 
     std::uint32_t last_error = 0;
-    disk->h_disk = platform::table().open_device(disk->dev_name, &last_error);
+    bool read_only = false;
+    disk->h_disk = platform::table().open_device(disk->dev_name, platform::DeviceAccess::kReadWrite,
+                                                 &read_only, &last_error);
     if (disk->h_disk == platform::kInvalidDevice) {
         log_error("[ERROR]initialize_disk_handle, CreateFileA failed, dev_name:%s\n",
                   disk->dev_name);

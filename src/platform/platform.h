@@ -17,6 +17,7 @@ inline constexpr std::uint32_t kErrorAccessDenied = 5;
 inline constexpr std::uint32_t kErrorWriteProtect = 19;
 inline constexpr std::uint32_t kErrorNotReady = 21;
 inline constexpr std::uint32_t kErrorGenFailure = 31;
+inline constexpr std::uint32_t kErrorSharingViolation = 32;
 inline constexpr std::uint32_t kErrorDiskFull = 112;
 inline constexpr std::uint32_t kErrorIoDevice = 1117;
 
@@ -44,6 +45,21 @@ struct ConstIoPart {
     std::uint32_t bytes;
 };
 
+// What an open asks of a device.
+enum class DeviceAccess {
+    kReadWrite,  // reading and writing; reading only when the medium is write-protected
+    kReadOnly,   // reading only, whatever the medium allows
+};
+
+// An advisory lock that other processes opening the same device see.
+enum class DeviceLock {
+    kShared,     // readers: any number of them together
+    kExclusive,  // one writer, nobody beside it
+};
+
+// The page size assumed where the platform cannot tell its own.
+inline constexpr std::uint32_t kDefaultPageBytes = 4096;
+
 struct LocalTime {
     std::uint16_t year = 1980;  // full year
     std::uint8_t month = 1;     // 1..12
@@ -54,9 +70,10 @@ struct LocalTime {
 };
 
 struct PlatformTable {
-    // Opens an existing device path for reading and writing (read-only when
-    // the medium is write-protected). Returns kInvalidDevice on failure.
-    DeviceHandle (*open_device)(const char* path, std::uint32_t* last_error);
+    // Opens an existing device path as `access` asks; `*read_only` tells
+    // whether writes will be refused. Returns kInvalidDevice on failure.
+    DeviceHandle (*open_device)(const char* path, DeviceAccess access, bool* read_only,
+                                std::uint32_t* last_error);
     void (*close_device)(DeviceHandle device);
     IoResult (*read_at)(DeviceHandle device, void* buffer, std::uint32_t bytes,
                         std::uint64_t offset);
@@ -74,6 +91,13 @@ struct PlatformTable {
     bool (*flush_device)(DeviceHandle device);
     // Asks the operating system to re-read the partition table.
     void (*refresh_partitions)(DeviceHandle device);
+    // Takes (or changes) the device's advisory lock without waiting; false
+    // with last_error kErrorSharingViolation when another process holds one
+    // that conflicts. Closing the device releases it.
+    bool (*lock_device)(DeviceHandle device, DeviceLock kind, std::uint32_t* last_error);
+    // The size of the pages the operating system caches a device in: a
+    // write that ends inside one makes it read that page first.
+    std::uint32_t (*page_bytes)();
     void (*sleep_ms)(std::uint32_t milliseconds);
     void (*local_time)(LocalTime* now);
     // 0 to 32,767, as the classic C runtime's rand gives them.

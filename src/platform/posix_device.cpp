@@ -2,6 +2,7 @@
 // through file descriptors, the local clock, and the C runtime's rand.
 #include <fcntl.h>
 #include <linux/fs.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
@@ -50,11 +51,18 @@ bool is_positioning_error(int err) {
     return err == EINVAL || err == EOVERFLOW || err == ESPIPE;
 }
 
-DeviceHandle posix_open(const char* path, std::uint32_t* last_error) {
-    int fd = ::open(path, O_RDWR | O_CLOEXEC);
-    if (fd < 0 && (errno == EROFS || errno == EACCES)) {
-        // A locked card can still be read; its writes then fail.
+DeviceHandle posix_open(const char* path, DeviceAccess access, bool* read_only,
+                        std::uint32_t* last_error) {
+    int fd = -1;
+    if (access == DeviceAccess::kReadWrite) {
+        fd = ::open(path, O_RDWR | O_CLOEXEC);
+    }
+    if (access == DeviceAccess::kReadOnly || (fd < 0 && (errno == EROFS || errno == EACCES))) {
+        // A locked card can still be read.
         fd = ::open(path, O_RDONLY | O_CLOEXEC);
+        *read_only = true;
+    } else {
+        *read_only = false;
     }
     if (fd < 0) {
         *last_error = last_error_of(errno);
@@ -177,6 +185,24 @@ void posix_refresh_partitions(DeviceHandle device) {
     }
 }
 
+bool posix_lock(DeviceHandle device, DeviceLock kind, std::uint32_t* last_error) {
+    const int operation = (kind == DeviceLock::kExclusive ? LOCK_EX : LOCK_SH) | LOCK_NB;
+    int result = 0;
+    do {
+        result = ::flock(fd_of(device), operation);
+    } while (result != 0 && errno == EINTR);
+    if (result != 0) {
+        *last_error = errno == EWOULDBLOCK ? kErrorSharingViolation : last_error_of(errno);
+        return false;
+    }
+    return true;
+}
+
+std::uint32_t posix_page_bytes() {
+    const long bytes = ::sysconf(_SC_PAGESIZE);
+    return bytes > 0 ? static_cast<std::uint32_t>(bytes) : kDefaultPageBytes;
+}
+
 void posix_sleep_ms(std::uint32_t milliseconds) {
     timespec wait{static_cast<time_t>(milliseconds / 1000),
                   static_cast<long>(milliseconds % 1000) * 1000000L};
@@ -201,10 +227,11 @@ int posix_random15() {
 }
 
 const PlatformTable kPosixTable = {
-    posix_open,     posix_close,      posix_read,
-    posix_write,    posix_read_parts, posix_write_parts,
-    posix_geometry, posix_flush,      posix_refresh_partitions,
-    posix_sleep_ms, posix_local_time, posix_random15,
+    posix_open,       posix_close,      posix_read,
+    posix_write,      posix_read_parts, posix_write_parts,
+    posix_geometry,   posix_flush,      posix_refresh_partitions,
+    posix_lock,       posix_page_bytes, posix_sleep_ms,
+    posix_local_time, posix_random15,
 };
 
 std::atomic<const PlatformTable*> g_table{&kPosixTable};

@@ -26,6 +26,9 @@ public:
     void set_sector(std::uint32_t lba, const std::vector<std::uint8_t>& bytes);
     std::uint64_t chunks_in_use() const { return chunks_.size(); }
 
+    // A card with its write-protect switch on: opened for reading only.
+    bool write_protected = false;
+
 private:
     static constexpr std::uint64_t kChunkBytes = 64 * 1024;
     std::uint64_t size_;

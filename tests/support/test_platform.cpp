@@ -12,6 +12,10 @@ struct TestPlatform::Open {
     MemoryDevice* memory = nullptr;         // an in-memory card, or
     platform::DeviceHandle real = nullptr;  // a real file through POSIX
     std::string name;                       // the in-memory card's name
+    bool read_only = false;
+    // The advisory lock this open holds on an in-memory card, as flock
+    // keeps it per open: opens of one card conflict as two processes would.
+    enum class Lock { kNone, kShared, kExclusive } lock = Lock::kNone;
 };
 
 namespace {
@@ -24,7 +28,8 @@ struct TableFunctions {
         return static_cast<TestPlatform::Open*>(h);
     }
 
-    static platform::DeviceHandle open_device(const char* path, std::uint32_t* last_error) {
+    static platform::DeviceHandle open_device(const char* path, platform::DeviceAccess access,
+                                              bool* read_only, std::uint32_t* last_error) {
         TestPlatform& t = tp();
         std::lock_guard<std::recursive_mutex> guard(t.mutex_);
         if (t.fail_open) {
@@ -41,12 +46,16 @@ struct TableFunctions {
             }
             open->memory = it->second.get();
             open->name = it->first;
+            open->read_only =
+                access == platform::DeviceAccess::kReadOnly || open->memory->write_protected;
         } else {
-            open->real = platform::posix_table().open_device(path, last_error);
+            open->real =
+                platform::posix_table().open_device(path, access, &open->read_only, last_error);
             if (open->real == platform::kInvalidDevice) {
                 return platform::kInvalidDevice;
             }
         }
+        *read_only = open->read_only;
         ++t.counters.opens;
         TestPlatform::Open* raw = open.get();
         t.open_[raw] = std::move(open);
@@ -75,6 +84,11 @@ struct TableFunctions {
             std::abort();
         }
         platform::IoResult result;
+        if (op == IoOp::kWrite && open->read_only && open->memory != nullptr) {
+            ++t.counters.refused_writes;
+            result.last_error = platform::kErrorWriteProtect;
+            return result;
+        }
         if (t.should_fail(op)) {
             switch (t.fault_.kind) {
                 case Fault::Kind::kSeek:
@@ -188,6 +202,26 @@ struct TableFunctions {
         std::lock_guard<std::recursive_mutex> guard(tp().mutex_);
         ++tp().counters.refreshes;
     }
+    static bool lock_device(platform::DeviceHandle h, platform::DeviceLock kind,
+                            std::uint32_t* last_error) {
+        TestPlatform& t = tp();
+        std::lock_guard<std::recursive_mutex> guard(t.mutex_);
+        TestPlatform::Open* open = open_of(h);
+        if (open->real != nullptr) {
+            return platform::posix_table().lock_device(open->real, kind, last_error);
+        }
+        using Lock = TestPlatform::Open::Lock;
+        for (const auto& [other, _] : t.open_) {
+            if (other != open && other->memory == open->memory && other->lock != Lock::kNone &&
+                (kind == platform::DeviceLock::kExclusive || other->lock == Lock::kExclusive)) {
+                *last_error = platform::kErrorSharingViolation;
+                return false;
+            }
+        }
+        open->lock = kind == platform::DeviceLock::kExclusive ? Lock::kExclusive : Lock::kShared;
+        return true;
+    }
+    static std::uint32_t page_bytes() { return tp().page_bytes; }
     static void sleep_ms(std::uint32_t ms) {
         std::lock_guard<std::recursive_mutex> guard(tp().mutex_);
         tp().pauses.push_back(ms);
@@ -211,6 +245,8 @@ TestPlatform::TestPlatform() {
               TableFunctions::get_geometry,
               TableFunctions::flush_device,
               TableFunctions::refresh_partitions,
+              TableFunctions::lock_device,
+              TableFunctions::page_bytes,
               TableFunctions::sleep_ms,
               TableFunctions::local_time,
               TableFunctions::random15};

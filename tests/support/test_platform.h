@@ -49,6 +49,7 @@ struct IoCounters {
     std::uint64_t opens = 0;
     std::uint64_t closes = 0;
     std::uint64_t refreshes = 0;
+    std::uint64_t refused_writes = 0;  // writes through a read-only open: none reached a card
 };
 
 class TestPlatform {
@@ -81,6 +82,7 @@ public:
     std::vector<std::uint32_t> pauses;
     platform::LocalTime now;
     int next_random = 0;  // random15 returns this, then counts up
+    std::uint32_t page_bytes = platform::kDefaultPageBytes;
 
     std::uint64_t open_devices() const { return open_.size(); }
 
