@@ -98,8 +98,9 @@ TEST(PosixDevice, ReadOnlyOpensRefuseWritesAndLocksSeparateOpens) {
     EXPECT_FALSE(t.lock_device(writer, DeviceLock::kExclusive, &err));
     EXPECT_EQ(err, kErrorSharingViolation);
     t.close_device(reader);
+    EXPECT_TRUE(t.lock_device(second, DeviceLock::kNone, &err));
+    EXPECT_TRUE(t.lock_device(writer, DeviceLock::kExclusive, &err)) << "both released";
     t.close_device(second);
-    EXPECT_TRUE(t.lock_device(writer, DeviceLock::kExclusive, &err)) << "closing released them";
     t.close_device(writer);
     EXPECT_GE(t.page_bytes(), 512u);
 }

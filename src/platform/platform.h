@@ -53,6 +53,7 @@ enum class DeviceAccess {
 
 // An advisory lock that other processes opening the same device see.
 enum class DeviceLock {
+    kNone,       // releases what this open holds
     kShared,     // readers: any number of them together
     kExclusive,  // one writer, nobody beside it
 };

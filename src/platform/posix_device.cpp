@@ -186,7 +186,9 @@ void posix_refresh_partitions(DeviceHandle device) {
 }
 
 bool posix_lock(DeviceHandle device, DeviceLock kind, std::uint32_t* last_error) {
-    const int operation = (kind == DeviceLock::kExclusive ? LOCK_EX : LOCK_SH) | LOCK_NB;
+    const int operation = kind == DeviceLock::kNone        ? LOCK_UN
+                          : kind == DeviceLock::kExclusive ? LOCK_EX | LOCK_NB
+                                                           : LOCK_SH | LOCK_NB;
     int result = 0;
     do {
         result = ::flock(fd_of(device), operation);

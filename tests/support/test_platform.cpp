@@ -211,6 +211,10 @@ struct TableFunctions {
             return platform::posix_table().lock_device(open->real, kind, last_error);
         }
         using Lock = TestPlatform::Open::Lock;
+        if (kind == platform::DeviceLock::kNone) {
+            open->lock = Lock::kNone;
+            return true;
+        }
         for (const auto& [other, _] : t.open_) {
             if (other != open && other->memory == open->memory && other->lock != Lock::kNone &&
                 (kind == platform::DeviceLock::kExclusive || other->lock == Lock::kExclusive)) {
