@@ -60,6 +60,10 @@ enum {
     LYFS_ERR_CLOSE_NO_PARTITION = 15,
     /* A file name shorter than 9 or longer than 39 characters. */
     LYFS_ERR_NAME_LENGTH = 19,
+    /* Partitioning or formatting a device that takes no writes (write-protected,
+       or mounted read-only); nothing was written. The value is the system's
+       own code for a write-protected medium. */
+    LYFS_ERR_WRITE_PROTECTED = 19,
     /* A file being closed has no cluster chain. */
     LYFS_ERR_NO_CHAIN = 29,
     /* A folder holds no file (at mount; not a failure). */
@@ -243,10 +247,43 @@ LYFS_API int32_t CL_LyFS_Stop(void);
  * or a card image) and fills the host's dev_desc; every later call takes its
  * address. sub_dev_name names the partition in diagnostics; flags are only
  * logged. Opening a device that is already open returns its existing mount.
- * Returns 0, 4, 5, 8 (no mountable partition), 40, 41 or 43.
+ * A device that can only be read (write-protected) is mounted read-only, as
+ * by lyfs_device_open_read_only. Returns 0, 4, 5, 8 (no mountable
+ * partition), 40, 41 or 43.
  */
 LYFS_API int32_t CL_LyFS_Device_Open(const char* master_dev_name, const char* sub_dev_name,
                                      uint32_t flags, dev_desc* dev_handle);
+
+/*
+ * Mounts like CL_LyFS_Device_Open with the device opened for reading only,
+ * and never writes to it: what a mount or a read-open would repair on the
+ * card (the end of a file's cluster chain, the size of a file whose writer
+ * never closed it, a file that no longer fits its folder) is repaired in
+ * memory only, so folders, listings, sizes and bytes read are those a
+ * normal mount would show. Creating and writing files is refused. For
+ * evidence and for cards that must stay as they are. A device that is
+ * already mounted for writing is refused with 43. Returns the statuses of
+ * CL_LyFS_Device_Open.
+ */
+LYFS_API int32_t lyfs_device_open_read_only(const char* master_dev_name, const char* sub_dev_name,
+                                            dev_desc* dev_handle);
+
+/* How a mount takes writes: the answers of lyfs_device_mount_mode. */
+enum {
+    LYFS_MOUNT_READ_WRITE = 0,
+    /* Mounted with lyfs_device_open_read_only. */
+    LYFS_MOUNT_READ_ONLY = 1,
+    /* The device can only be read (a card's write-protect switch, a read-only
+       device node or image): CL_LyFS_Device_Open mounted it read-only. */
+    LYFS_MOUNT_WRITE_PROTECTED = 2
+};
+
+/*
+ * One of LYFS_MOUNT_READ_WRITE, LYFS_MOUNT_READ_ONLY and
+ * LYFS_MOUNT_WRITE_PROTECTED for the mount dev_handle names, or 44 when it
+ * names none. Both read-only modes refuse creates and writes.
+ */
+LYFS_API int32_t lyfs_device_mount_mode(const dev_desc* dev_handle);
 
 /*
  * Releases the mount and the device and flushes it. Files still open are
@@ -293,9 +330,10 @@ enum { LYFS_SEEK_SET = 0, LYFS_SEEK_CUR = 1, LYFS_SEEK_END = 2 };
 /*
  * Opens /FOLDER/NAME. Mode "w" creates a new file (names of 9 to 39
  * characters; an existing name is refused), reclaiming the folder's oldest
- * files first when it is short of room; any other mode opens for reading,
- * and a file whose writer never closed it is given the size of its whole
- * clusters. With mode "r" and a null path (or one without "/"), the file is
+ * files first when it is short of room (refused on a read-only mount); any
+ * other mode opens for reading, and a file whose writer never closed it is
+ * given the size of its whole clusters (on the card, or in memory only on a
+ * read-only mount). With mode "r" and a null path (or one without "/"), the file is
  * looked up by fd. Opening an open file again returns the same fd. Returns
  * the fd, or LYFS_INVALID_FD.
  */
@@ -318,7 +356,7 @@ LYFS_API int32_t CL_LyFS_File_Tell(dev_desc* dev_handle, uint32_t fd);
 /*
  * Appends len bytes to a file opened for writing; the folder's oldest files
  * may be reclaimed to make room (see the delete callback). Returns the count
- * written, or -1.
+ * written, or -1 (always on a read-only mount).
  */
 LYFS_API int32_t CL_LyFS_File_Write(dev_desc* dev_handle, const void* buf, uint32_t len,
                                     uint32_t fd);
@@ -399,7 +437,8 @@ enum {
  * size_mib is clamped to the device's end; the slot and the final sector
  * count are reported. large_block is only logged. A device whose sector 0
  * is itself a boot sector is left alone (0, nothing reported).
- * Returns 0, 8 (no disk), 41, 42, or 48 (slot 1 while slot 0 is empty).
+ * Returns 0, 8 (no disk), 19 (the device takes no writes), 41, 42, or 48
+ * (slot 1 while slot 0 is empty).
  */
 LYFS_API int32_t CL_LyFS_Create_Partition(const char* dev_name, int32_t type, uint64_t size_mib,
                                           uint32_t* slot_index, uint32_t* sector_count,
@@ -408,7 +447,7 @@ LYFS_API int32_t CL_LyFS_Create_Partition(const char* dev_name, int32_t type, ui
 /*
  * Clears slot 0 (type 1), slot 1 (type 2) or all four slots (type 7) of the
  * device's table; the partitions' data stay on the card. Any other type
- * changes nothing and returns 47.
+ * changes nothing and returns 47; a device that takes no writes, 19.
  */
 LYFS_API int32_t CL_LyFS_Delete_Partition(const char* dev_name, int32_t type);
 
@@ -420,7 +459,8 @@ LYFS_API int32_t CL_LyFS_Delete_Partition(const char* dev_name, int32_t type);
  * anything is written: 13 for an empty name, 47 for another fault in the
  * table (1 to 9 folders, names of at most 8 characters, shares of at most
  * 100 % in all, every region larger than its file-entry area), 48 for an
- * empty slot. Returns 0, 4, 5, 13, 40, 41, 42, 46, 47 or 48. The device is
+ * empty slot, 19 for a device that takes no writes (write-protected, or
+ * mounted read-only). Returns 0, 4, 5, 13, 19, 40, 41, 42, 46, 47 or 48. The device is
  * flushed when the format is done; mount the card again afterwards.
  */
 LYFS_API int32_t CL_LyFS_Format(const char* master_dev, const char* sub_dev, int32_t slot_selector,

@@ -37,6 +37,61 @@ void fill_dev_desc(const stDISK* disk, const stPARTITION* part, dev_desc* record
     record->part_handle = part->handle;  // last: the record is usable once it is set
 }
 
+// Mounts the device for CL_LyFS_Device_Open (`read_only` false) and
+// lyfs_device_open_read_only; `caller` names the export in log lines.
+int32_t mount_device(const char* master_dev_name, const char* sub_dev_name, bool read_only,
+                     dev_desc* dev_handle, const char* caller) {
+    if (dev_handle == nullptr) {
+        log_error("[ERROR]%s, no dev_desc record\n", caller);
+        return LYFS_ERR_BAD_ARGUMENT;
+    }
+    stDISK* disk = nullptr;
+    int32_t status = find_or_setup_disk(
+        master_dev_name, &disk,
+        read_only ? platform::DeviceAccess::kReadOnly : platform::DeviceAccess::kReadWrite);
+    if (status != LYFS_OK) {
+        log_error("[ERROR]%s, setup_disk_info failed\n", caller);
+        return status;
+    }
+    // A device opened twice keeps its one mount: a second set of folders
+    // would hand out a second view of the same rings.
+    if (stPARTITION* mounted = get_partition_object_type(disk)) {
+        if (read_only && disk->read_only == 0) {
+            log_error("[ERROR]%s, the device is mounted for writing, close it first, %s\n", caller,
+                      disk->dev_name);
+            return LYFS_ERR_OPEN_DEVICE;
+        }
+        fill_dev_desc(disk, mounted, dev_handle);
+        return LYFS_OK;
+    }
+    // A disk an earlier query opened for writing is only read from now on.
+    if (read_only && disk->read_only == 0 && (status = make_disk_read_only(disk)) != LYFS_OK) {
+        release_disk(disk);
+        return status;
+    }
+    if (disk->write_protected != 0) {
+        log_info("[INFO]%s, the device is write-protected, mounted read-only\n", caller);
+    }
+    stPARTITION* part = nullptr;
+    status = setup_partition_info(disk, sub_dev_name, &part);
+    if (status != LYFS_OK) {
+        log_error("[ERROR]%s, setup_partition_info failed\n", caller);
+        release_disk(disk);
+        return status;
+    }
+    status = setup_root_folder_info(disk, part);
+    if (status == LYFS_NO_FILE) {
+        log_info("[INFO]%s, setup_root_folders_info, no file exist\n", caller);
+    } else if (status != LYFS_OK) {
+        log_error("[ERROR]%s, get_root_folder_info failed\n", caller);
+        release_disk(disk);
+        log_error("[ERROR]-%s failed\n", caller);
+        return LYFS_ERR_OPEN_DEVICE;
+    }
+    fill_dev_desc(disk, part, dev_handle);
+    return LYFS_OK;
+}
+
 }  // namespace
 
 extern "C" {
@@ -46,40 +101,28 @@ LYFS_API int32_t CL_LyFS_Device_Open(const char* master_dev_name, const char* su
     log_debug("+CL_LyFS_Device_Open, sub_dev_name:%s, flags:0x%x, dev_handle:0x%x\n",
               sub_dev_name != nullptr ? sub_dev_name : "", flags,
               dev_handle != nullptr ? dev_handle->part_handle : 0);
-    if (dev_handle == nullptr) {
-        log_error("[ERROR]CL_LyFS_Device_Open, no dev_desc record\n");
-        return LYFS_ERR_BAD_ARGUMENT;
+    return mount_device(master_dev_name, sub_dev_name, false, dev_handle, "CL_LyFS_Device_Open");
+}
+
+LYFS_API int32_t lyfs_device_open_read_only(const char* master_dev_name, const char* sub_dev_name,
+                                            dev_desc* dev_handle) {
+    log_debug("+lyfs_device_open_read_only, sub_dev_name:%s, dev_handle:0x%x\n",
+              sub_dev_name != nullptr ? sub_dev_name : "",
+              dev_handle != nullptr ? dev_handle->part_handle : 0);
+    return mount_device(master_dev_name, sub_dev_name, true, dev_handle,
+                        "lyfs_device_open_read_only");
+}
+
+LYFS_API int32_t lyfs_device_mount_mode(const dev_desc* dev_handle) {
+    const stPARTITION* part = partition_of(dev_handle);
+    if (part == nullptr) {
+        log_error("[ERROR]lyfs_device_mount_mode, invalid p_part\n");
+        return LYFS_ERR_NO_PARTITION;
     }
-    stDISK* disk = nullptr;
-    int32_t status = find_or_setup_disk(master_dev_name, &disk);
-    if (status != LYFS_OK) {
-        log_error("[ERROR]CL_LyFS_Device_Open, setup_disk_info failed\n");
-        return status;
+    if (part->p_disk->write_protected != 0) {
+        return LYFS_MOUNT_WRITE_PROTECTED;
     }
-    // A device opened twice keeps its one mount: a second set of folders
-    // would hand out a second view of the same rings.
-    if (stPARTITION* mounted = get_partition_object_type(disk)) {
-        fill_dev_desc(disk, mounted, dev_handle);
-        return LYFS_OK;
-    }
-    stPARTITION* part = nullptr;
-    status = setup_partition_info(disk, sub_dev_name, &part);
-    if (status != LYFS_OK) {
-        log_error("[ERROR]CL_LyFS_Device_Open, setup_partition_info failed\n");
-        release_disk(disk);
-        return status;
-    }
-    status = setup_root_folder_info(disk, part);
-    if (status == LYFS_NO_FILE) {
-        log_info("[INFO]CL_LyFS_Device_Open, setup_root_folders_info, no file exist\n");
-    } else if (status != LYFS_OK) {
-        log_error("[ERROR]CL_LyFS_Device_Open, get_root_folder_info failed\n");
-        release_disk(disk);
-        log_error("[ERROR]-CL_LyFS_Device_Open failed\n");
-        return LYFS_ERR_OPEN_DEVICE;
-    }
-    fill_dev_desc(disk, part, dev_handle);
-    return LYFS_OK;
+    return part->p_disk->read_only != 0 ? LYFS_MOUNT_READ_ONLY : LYFS_MOUNT_READ_WRITE;
 }
 
 LYFS_API int32_t CL_LyFS_Device_Close(dev_desc* dev_handle) {

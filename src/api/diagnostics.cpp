@@ -26,8 +26,10 @@ LYFS_API const char* lyfs_status_text(int32_t status) {
             return "the folder record of the card is invalid";
         case LYFS_ERR_CLOSE_NO_PARTITION:
             return "the device record holds no partition to close";
-        case LYFS_ERR_NAME_LENGTH:
-            return "file name shorter than 9 or longer than 39 characters";
+        // The name-length status stays inside the library (a create only
+        // fails its open), so 19 reaches a host only as this.
+        case LYFS_ERR_WRITE_PROTECTED:
+            return "the device is write-protected or mounted read-only";
         case LYFS_ERR_NO_CHAIN:
             return "the file has no cluster chain";
         case LYFS_NO_FILE:

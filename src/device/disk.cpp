@@ -6,6 +6,7 @@
 #include "api/list.h"
 #include "api/log.h"
 #include "api/state.h"
+#include "device/kept_writes.h"
 #include "device/partition_table.h"
 #include "device/sector_io.h"
 #include "device/window.h"
@@ -44,7 +45,7 @@ stDISK* create_disk_object() {
     return disk;
 }
 
-int32_t initialize_disk_handle(stDISK* disk) {
+int32_t initialize_disk_handle(stDISK* disk, platform::DeviceAccess access) {
     disk->sector_buff = static_cast<std::uint8_t*>(platform::allocate_zeroed(kSectorBytes));
     if (disk->sector_buff == nullptr) {
         log_error("[ERROR]initialize_disk_handle, malloc for sector_buff failed\n");
@@ -70,13 +71,23 @@ int32_t initialize_disk_handle(stDISK* disk) {
 
     std::uint32_t last_error = 0;
     bool read_only = false;
-    disk->h_disk = platform::table().open_device(disk->dev_name, platform::DeviceAccess::kReadWrite,
-                                                 &read_only, &last_error);
+    disk->h_disk = platform::table().open_device(disk->dev_name, access, &read_only, &last_error);
     if (disk->h_disk == platform::kInvalidDevice) {
         log_error("[ERROR]initialize_disk_handle, CreateFileA failed, dev_name:%s\n",
                   disk->dev_name);
         destroy_disk_handle(disk);
         return LYFS_ERR_OPEN_DEVICE;
+    }
+    if (read_only) {
+        if (access == platform::DeviceAccess::kReadWrite) {
+            disk->write_protected = 1;
+            log_info("[INFO]initialize_disk_handle, write-protected, opened for reading only, %s\n",
+                     disk->dev_name);
+        }
+        if (int32_t status = make_disk_read_only(disk); status != LYFS_OK) {
+            destroy_disk_handle(disk);
+            return status;
+        }
     }
     std::uint64_t size_bytes = 0;
     std::uint32_t bytes_per_sector = 0;
@@ -102,6 +113,7 @@ void destroy_disk_handle(stDISK* disk) {
     platform::release(disk->wr_buff);
     disk->n_window_scts = 0;
     if (disk->h_disk != nullptr && disk->h_disk != platform::kInvalidDevice) {
+        drop_kept_writes(disk->h_disk);
         platform::table().close_device(disk->h_disk);
     }
     disk->h_disk = platform::kInvalidDevice;
@@ -118,7 +130,7 @@ void remove_disk(stDISK* disk) {
     platform::release(disk);
 }
 
-int32_t setup_disk_info(const char* dev_name, stDISK** out) {
+int32_t setup_disk_info(const char* dev_name, stDISK** out, platform::DeviceAccess access) {
     log_debug("setup_disk_info, master_dev_name:%s\n", dev_name != nullptr ? dev_name : "");
     // The path is kept in a fixed field; a longer one is refused rather
     // than cut, which could name another device.
@@ -135,7 +147,7 @@ int32_t setup_disk_info(const char* dev_name, stDISK** out) {
     std::strcpy(disk->dev_name, dev_name);
     disk->n_scts_per_clus = kDefaultSectsPerClus;
 
-    int32_t status = initialize_disk_handle(disk);
+    int32_t status = initialize_disk_handle(disk, access);
     if (status != LYFS_OK) {
         log_error("[ERROR]setup_disk_info, initialize_disk_handle failed\n");
     } else {
@@ -152,12 +164,32 @@ int32_t setup_disk_info(const char* dev_name, stDISK** out) {
     return LYFS_OK;
 }
 
-int32_t find_or_setup_disk(const char* dev_name, stDISK** out) {
+int32_t find_or_setup_disk(const char* dev_name, stDISK** out, platform::DeviceAccess access) {
     if (stDISK* disk = find_disk(dev_name)) {
         *out = disk;
         return LYFS_OK;
     }
-    return setup_disk_info(dev_name, out);
+    return setup_disk_info(dev_name, out, access);
+}
+
+int32_t make_disk_read_only(stDISK* disk) {
+    if (int32_t status = keep_writes_in_memory(disk->h_disk); status != LYFS_OK) {
+        log_error("[ERROR]make_disk_read_only, keep_writes_in_memory failed\n");
+        return status;
+    }
+    disk->read_only = 1;
+    return LYFS_OK;
+}
+
+int32_t refuse_if_read_only(const stDISK* disk, const char* caller) {
+    if (disk->read_only == 0) {
+        return LYFS_OK;
+    }
+    log_error("[ERROR]%s, %s, nothing is written, %s\n", caller,
+              disk->write_protected != 0 ? "the device is write-protected"
+                                         : "the device is mounted read-only",
+              disk->dev_name);
+    return LYFS_ERR_WRITE_PROTECTED;
 }
 
 }  // namespace lyfs

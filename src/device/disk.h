@@ -39,18 +39,31 @@ struct stDISK {
     // Sectors put into the write window so far (from its start).
     std::uint32_t wr_window_count;
     std::uint32_t handle;  // names the disk in log lines
+    // The device could only be opened for reading: the card's write-protect
+    // switch, a read-only device node or image.
+    std::uint8_t write_protected;
+    // Nothing is written to the device (write_protected, or a read-only
+    // mount): what a mount or a read-open repairs is kept in memory, and
+    // creates, writes, partitioning and formatting are refused.
+    std::uint8_t read_only;
 };
 
 // Library lifecycle of disks.
 stDISK* create_disk_object();
-int32_t initialize_disk_handle(stDISK* disk);
-int32_t setup_disk_info(const char* dev_name, stDISK** out);
+int32_t initialize_disk_handle(stDISK* disk, platform::DeviceAccess access);
+int32_t setup_disk_info(const char* dev_name, stDISK** out,
+                        platform::DeviceAccess access = platform::DeviceAccess::kReadWrite);
 void destroy_disk_handle(stDISK* disk);
 // Tears down the disk's partitions, closes its device and frees it.
 void remove_disk(stDISK* disk);
 // Finds the disk set up for exactly this path, or null.
 stDISK* find_disk(const char* dev_name);
 // Finds the disk for a path, setting it up when there is none.
-int32_t find_or_setup_disk(const char* dev_name, stDISK** out);
+int32_t find_or_setup_disk(const char* dev_name, stDISK** out,
+                           platform::DeviceAccess access = platform::DeviceAccess::kReadWrite);
+// From now on nothing is written to the disk's device. 0 or 4.
+int32_t make_disk_read_only(stDISK* disk);
+// 19 (with its line logged for `caller`) when the disk takes no writes, else 0.
+int32_t refuse_if_read_only(const stDISK* disk, const char* caller);
 
 }  // namespace lyfs

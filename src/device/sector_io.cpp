@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "api/log.h"
+#include "device/kept_writes.h"
 #include "lyfs/lyfs.h"
 #include "platform/mutex.h"
 
@@ -93,14 +94,28 @@ std::uint32_t clamped(std::uint64_t sectors) {
 
 int32_t read_sectors(platform::DeviceHandle device, void* buffer, std::uint32_t first_sector,
                      std::uint32_t sector_count) {
-    return transfer_sectors(kRead, device, first_sector, sector_count,
-                            [&](std::uint32_t bytes, std::uint64_t position) {
-                                return platform::table().read_at(device, buffer, bytes, position);
-                            });
+    const int32_t status =
+        transfer_sectors(kRead, device, first_sector, sector_count,
+                         [&](std::uint32_t bytes, std::uint64_t position) {
+                             return platform::table().read_at(device, buffer, bytes, position);
+                         });
+    if (status == LYFS_OK) {
+        if (KeptWrites* kept = kept_writes_of(device)) {
+            const platform::IoPart part{buffer, sector_count * kSectorBytes};
+            overlay_kept_sectors(kept, &part, 1, first_sector);
+        }
+    }
+    return status;
 }
 
 int32_t write_sectors(platform::DeviceHandle device, const void* buffer, std::uint32_t first_sector,
                       std::uint32_t sector_count) {
+    // An oversized count is refused below before anything moves.
+    if (KeptWrites* kept = kept_writes_of(device);
+        kept != nullptr && sector_count <= kMaxSectorsPerRequest) {
+        const platform::ConstIoPart part{buffer, sector_count * kSectorBytes};
+        return keep_sectors(kept, &part, 1, first_sector);
+    }
     return transfer_sectors(kWrite, device, first_sector, sector_count,
                             [&](std::uint32_t bytes, std::uint64_t position) {
                                 return platform::table().write_at(device, buffer, bytes, position);
@@ -109,15 +124,24 @@ int32_t write_sectors(platform::DeviceHandle device, const void* buffer, std::ui
 
 int32_t read_sector_parts(platform::DeviceHandle device, const platform::IoPart* parts,
                           std::uint32_t count, std::uint32_t first_sector) {
-    return transfer_sectors(kRead, device, first_sector, clamped(sectors_of(parts, count)),
-                            [&](std::uint32_t, std::uint64_t position) {
-                                return platform::table().read_parts_at(device, parts, count,
-                                                                       position);
-                            });
+    const int32_t status =
+        transfer_sectors(kRead, device, first_sector, clamped(sectors_of(parts, count)),
+                         [&](std::uint32_t, std::uint64_t position) {
+                             return platform::table().read_parts_at(device, parts, count, position);
+                         });
+    if (status == LYFS_OK) {
+        if (KeptWrites* kept = kept_writes_of(device)) {
+            overlay_kept_sectors(kept, parts, count, first_sector);
+        }
+    }
+    return status;
 }
 
 int32_t write_sector_parts(platform::DeviceHandle device, const platform::ConstIoPart* parts,
                            std::uint32_t count, std::uint32_t first_sector) {
+    if (KeptWrites* kept = kept_writes_of(device)) {
+        return keep_sectors(kept, parts, count, first_sector);
+    }
     return transfer_sectors(kWrite, device, first_sector, clamped(sectors_of(parts, count)),
                             [&](std::uint32_t, std::uint64_t position) {
                                 return platform::table().write_parts_at(device, parts, count,
@@ -128,6 +152,9 @@ int32_t write_sector_parts(platform::DeviceHandle device, const platform::ConstI
 int32_t flush_device(platform::DeviceHandle device) {
     if (device == nullptr || device == platform::kInvalidDevice) {
         return LYFS_ERR_NO_DEVICE_HANDLE;
+    }
+    if (kept_writes_of(device) != nullptr) {
+        return LYFS_OK;  // nothing of this library's reached it
     }
     platform::MutexGuard guard(&sector_io_mutex());
     if (!platform::table().flush_device(device)) {

@@ -218,6 +218,13 @@ LYFS_API uint32_t CL_LyFS_File_Open(dev_desc* dev_handle, const char* file_path,
     }
     const bool exactly_read = mode != nullptr && std::strcmp(mode, "r") == 0;
     const bool for_writing = mode != nullptr && std::strcmp(mode, "w") == 0;
+    // Refused before the reclaim could delete anything.
+    if (for_writing && part->p_disk->read_only != 0) {
+        log_error(
+            "[ERROR]CL_LyFS_File_Open, the card is mounted read-only, no file is created, %s\n",
+            file_path != nullptr ? file_path : "");
+        return LYFS_INVALID_FD;
+    }
     if (file_path == nullptr && !exactly_read) {
         log_error("[ERROR]CL_LyFS_File_Open, null file_path with mode %s\n",
                   mode != nullptr ? mode : "(null)");

@@ -215,6 +215,10 @@ LYFS_API int32_t CL_LyFS_File_Write(dev_desc* dev_handle, const void* buf, uint3
     if (node == nullptr) {
         return LYFS_FAIL;
     }
+    if (part->p_disk->read_only != 0) {
+        log_error("[ERROR]CL_LyFS_File_Write, the card is mounted read-only, nothing is written\n");
+        return LYFS_FAIL;
+    }
     if (len == 0) {
         return 0;
     }

@@ -129,6 +129,9 @@ LYFS_API int32_t CL_LyFS_Format(const char* master_dev, const char* sub_dev, int
         log_error("[ERROR]CL_LyFS_Format, doesn't find device name\n");
         return LYFS_ERR_NO_DISK;
     }
+    if (int32_t status = refuse_if_read_only(disk, "CL_LyFS_Format"); status != LYFS_OK) {
+        return status;
+    }
     const PartEntry slot = disk->part_entry[slot_selector == 2 ? 1 : 0];
     int32_t status = check_slot(disk, slot);
     if (status != LYFS_OK) {

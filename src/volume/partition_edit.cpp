@@ -140,6 +140,9 @@ LYFS_API int32_t CL_LyFS_Create_Partition(const char* dev_name, int32_t type, ui
         log_error("[ERROR]CL_LyFS_Create_Partition, setup_disk_info failed\n");
         return LYFS_ERR_MOUNT;
     }
+    if (int32_t status = refuse_if_read_only(disk, "CL_LyFS_Create_Partition"); status != LYFS_OK) {
+        return status;
+    }
     const std::uint32_t index = type == LYFS_PART_FAT32 ? mbr::kFat32Slot : mbr::kLyfsSlot;
     const std::uint8_t type_byte = type == LYFS_PART_FAT32 ? kTypeFat32Lba : kTypeLyfs;
     if (index == mbr::kLyfsSlot && disk->part_entry[mbr::kFat32Slot].type == 0) {
@@ -176,6 +179,9 @@ LYFS_API int32_t CL_LyFS_Delete_Partition(const char* dev_name, int32_t type) {
     int32_t status = find_or_setup_disk(dev_name, &disk);
     if (status != LYFS_OK) {
         log_error("[ERROR]CL_LyFS_Delete_Partition, setup_disk_info failed\n");
+        return status;
+    }
+    if (status = refuse_if_read_only(disk, "CL_LyFS_Delete_Partition"); status != LYFS_OK) {
         return status;
     }
     if (one_slot) {

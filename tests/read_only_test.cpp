@@ -1,0 +1,187 @@
+// Read-only mounts: a card that must stay as it is (evidence, a locked card)
+// lists and reads exactly as a mount that repairs it, and nothing reaches it.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/mounted_card.h"
+#include "support/pattern.h"
+
+namespace lyfs {
+namespace {
+
+// What a host sees of a mounted card: per folder its free space and files,
+// and each file's size and bytes once read.
+struct Seen {
+    std::string folder;
+    std::uint64_t free_bytes;
+    std::vector<std::string> files;  // "NAME SIZE" as listed, then as read
+    std::vector<std::vector<std::uint8_t>> contents;
+    bool operator==(const Seen&) const = default;
+};
+
+void PrintTo(const Seen& s, std::ostream* out) {
+    *out << s.folder << " free " << s.free_bytes << ":";
+    for (const std::string& f : s.files) {
+        *out << " " << f;
+    }
+}
+
+std::vector<std::string> listing(dev_desc* desc, const char* folder) {
+    std::vector<std::uint8_t> buffer(LYFS_FILE_LIST_BYTES(16));
+    auto* list = reinterpret_cast<lyfs_file_list*>(buffer.data());
+    list->count = 16;
+    std::uint32_t start = 1;
+    const int32_t n = CL_LyFS_Get_FileList(desc, folder, &start, list, 0);
+    std::vector<std::string> out;
+    for (int32_t i = 0; i < n; ++i) {
+        const FileInfo* f = LYFS_FILE_LIST_RECORD(list, i);
+        out.push_back(std::string(f->name) + " " + std::to_string(f->file_size));
+    }
+    return out;
+}
+
+std::vector<Seen> look_at(dev_desc* desc) {
+    lyfs_dir_list dirs{};
+    EXPECT_EQ(CL_LyFS_Get_Dir_List(desc, &dirs), LYFS_OK);
+    std::vector<Seen> seen;
+    for (std::uint8_t d = 0; d < dirs.count; ++d) {
+        Seen s{dirs.dirs[d].fold_name, 0, listing(desc, dirs.dirs[d].fold_name), {}};
+        for (const std::string& entry : std::vector<std::string>(s.files)) {
+            const std::string path = "/" + s.folder + "/" + entry.substr(0, entry.find(' '));
+            const std::uint32_t fd = CL_LyFS_File_Open(desc, path.c_str(), "r", 0, 0, 0);
+            EXPECT_NE(fd, LYFS_INVALID_FD) << path;
+            std::vector<std::uint8_t> bytes(1 << 20);
+            const int32_t n = CL_LyFS_File_Read(desc, bytes.data(), 1 << 20, fd);
+            bytes.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+            s.contents.push_back(bytes);
+            EXPECT_EQ(CL_LyFS_File_Close(desc, fd), LYFS_OK);
+        }
+        const auto after = listing(desc, s.folder.c_str());
+        s.files.insert(s.files.end(), after.begin(), after.end());
+        DirInfo info{};
+        std::uint64_t total = 0;
+        EXPECT_EQ(CL_LyFS_Get_Dir_Info(desc, s.folder.c_str(), &info, &total, &s.free_bytes),
+                  LYFS_OK);
+        seen.push_back(s);
+    }
+    return seen;
+}
+
+class ReadOnlyTest : public test::MountedCardTest {
+protected:
+    void SetUp() override {
+        MountedCardTest::SetUp();
+        // A committed recording, one whose writer never closed it, and the
+        // newest, never closed, whose chain lacks its end mark; in PHOTO a
+        // file larger than the folder.
+        files->place_run("EVENT", 0, test::name_of(0), files->cluster_bytes() + 100, 0, 2);
+        files->place_run("EVENT", 1, test::name_of(1), 0, 2, 3);
+        const std::uint32_t start = files->folder("EVENT").content_start;
+        files->place("EVENT", 2, test::name_of(2), 0, {start + 5, start + 6}, 0);
+        for (std::uint32_t c = 0; c < 7; ++c) {
+            files->set_rel(files->data_start() + (start + c - 2) * 256, test::pattern(512, c + 1));
+        }
+        const auto& photo = files->folder("PHOTO");
+        files->place_run("PHOTO", 0, "huge_photo_00.jpg",
+                         (photo.clusters - photo.fe_clusters + 1) * files->cluster_bytes(), 0, 2);
+        original = platform.card("c").clone();
+    }
+
+    std::unique_ptr<test::MemoryDevice> original;
+};
+
+TEST_F(ReadOnlyTest, ReadsWhatARepairingMountReadsAndWritesNothing) {
+    for (const bool locked_card : {false, true}) {
+        SCOPED_TRACE(locked_card ? "write-protected card" : "lyfs_device_open_read_only");
+        platform.put_card("c", original->clone());
+        platform.put_card("copy", original->clone());
+        platform.card("c").write_protected = locked_card;
+        platform.counters = {};
+        ASSERT_EQ(locked_card ? mount() : lyfs_device_open_read_only("mem:c", "card", &desc),
+                  LYFS_OK);
+        mounted = true;
+        EXPECT_EQ(lyfs_device_mount_mode(&desc),
+                  locked_card ? LYFS_MOUNT_WRITE_PROTECTED : LYFS_MOUNT_READ_ONLY);
+        const auto seen = look_at(&desc);
+        ASSERT_EQ(seen.size(), 4u);
+        EXPECT_TRUE(seen[2].files.empty()) << "the photo that does not fit is gone, in memory";
+        EXPECT_EQ(seen[1].files.back(), test::name_of(2) + " 262144") << "recovered, chain ended";
+
+        // Creates and writes are refused before the reclaim could run.
+        const auto before = listing(&desc, "EVENT");
+        EXPECT_EQ(CL_LyFS_File_Open(&desc, "/EVENT/REC_00099_000.MP4", "w", 0, 0, 0),
+                  LYFS_INVALID_FD);
+        EXPECT_TRUE(log.contains("[ERROR]CL_LyFS_File_Open, the card is mounted read-only"));
+        const std::uint32_t fd = CL_LyFS_File_Open(&desc, "/EVENT/REC_00000_000.MP4", "r", 0, 0, 0);
+        EXPECT_EQ(CL_LyFS_File_Write(&desc, "x", 1, fd), -1);
+        EXPECT_EQ(CL_LyFS_File_Close(&desc, fd), LYFS_OK);
+        EXPECT_EQ(listing(&desc, "EVENT"), before);
+        EXPECT_EQ(CL_LyFS_Device_Close(&desc), LYFS_OK);
+        mounted = false;
+        EXPECT_EQ(platform.counters.writes + platform.counters.refused_writes, 0u);
+        EXPECT_EQ(platform.counters.flushes, 0u);
+        EXPECT_TRUE(platform.card("c").same_bytes(*original));
+
+        dev_desc repaired{};
+        ASSERT_EQ(CL_LyFS_Device_Open("mem:copy", "card", 0, &repaired), LYFS_OK);
+        EXPECT_GT(platform.counters.writes, 0u) << "the copy needed its repairs";
+        EXPECT_EQ(look_at(&repaired), seen);
+        EXPECT_EQ(CL_LyFS_Device_Close(&repaired), LYFS_OK);
+    }
+}
+
+TEST_F(ReadOnlyTest, ModesOfOneDeviceInOneProcess) {
+    ASSERT_EQ(lyfs_device_open_read_only("mem:c", "card", &desc), LYFS_OK);
+    mounted = true;
+    dev_desc second{};
+    EXPECT_EQ(CL_LyFS_Device_Open("mem:c", "card", 0, &second), LYFS_OK);
+    EXPECT_EQ(lyfs_device_mount_mode(&second), LYFS_MOUNT_READ_ONLY) << "the one mount, unchanged";
+    EXPECT_EQ(CL_LyFS_Format("mem:c", "", 2, 0, nullptr), LYFS_ERR_WRITE_PROTECTED);
+    ASSERT_EQ(CL_LyFS_Device_Close(&desc), LYFS_OK);
+    EXPECT_TRUE(platform.card("c").same_bytes(*original));
+
+    ASSERT_EQ(mount(), LYFS_OK);
+    EXPECT_EQ(lyfs_device_mount_mode(&desc), LYFS_MOUNT_READ_WRITE);
+    EXPECT_EQ(lyfs_device_open_read_only("mem:c", "card", &second), LYFS_ERR_OPEN_DEVICE);
+    EXPECT_TRUE(log.contains("the device is mounted for writing, close it first"));
+    EXPECT_FALSE(platform.card("c").same_bytes(*original)) << "a writable mount repairs";
+    EXPECT_EQ(lyfs_device_mount_mode(nullptr), LYFS_ERR_NO_PARTITION);
+}
+
+TEST_F(ReadOnlyTest, PreparingALockedCardIsRefusedUntouched) {
+    platform.card("c").write_protected = true;
+    std::uint32_t slot = 0;
+    std::uint32_t sectors = 0;
+    const auto table = test::default_folder_table(100);
+    EXPECT_EQ(CL_LyFS_Create_Partition("mem:c", LYFS_PART_LYFS, 0, &slot, &sectors, 0),
+              LYFS_ERR_WRITE_PROTECTED);
+    EXPECT_EQ(CL_LyFS_Delete_Partition("mem:c", LYFS_PART_ALL), LYFS_ERR_WRITE_PROTECTED);
+    EXPECT_EQ(CL_LyFS_Format("mem:c", "", 2, 0, &table), LYFS_ERR_WRITE_PROTECTED);
+    EXPECT_TRUE(log.contains("the device is write-protected, nothing is written"));
+    EXPECT_EQ(platform.counters.refused_writes, 0u);
+    EXPECT_TRUE(platform.card("c").same_bytes(*original));
+}
+
+
+TEST_F(ReadOnlyTest, EveryAllocationOfTheMountFailingInTurnLeavesTheCardAlone) {
+    platform.counters = {};
+    const std::uint64_t before = platform::allocation_count();
+    ASSERT_EQ(lyfs_device_open_read_only("mem:c", "card", &desc), LYFS_OK);
+    ASSERT_EQ(CL_LyFS_Device_Close(&desc), LYFS_OK);
+    const std::uint64_t allocations = platform::allocation_count() - before;
+    for (std::uint64_t nth = 1; nth <= allocations; ++nth) {
+        platform::fail_allocation_at(nth);
+        const int32_t status = lyfs_device_open_read_only("mem:c", "card", &desc);
+        platform::fail_allocation_at(0);
+        if (status == LYFS_OK) {
+            EXPECT_EQ(CL_LyFS_Device_Close(&desc), LYFS_OK);
+        }
+    }
+    EXPECT_EQ(platform.counters.writes + platform.counters.refused_writes, 0u);
+    EXPECT_TRUE(platform.card("c").same_bytes(*original));
+}
+
+}  // namespace
+}  // namespace lyfs
