@@ -9,26 +9,12 @@
 
 #include "platform/memory.h"
 #include "platform/platform.h"
+#include "support/image_file.h"
 
 namespace lyfs::platform {
 namespace {
 
-class ImageFile {
-public:
-    explicit ImageFile(off_t bytes) {
-        char name[] = "/tmp/lyfs-platform-XXXXXX";
-        int fd = ::mkstemp(name);
-        EXPECT_GE(fd, 0);
-        EXPECT_EQ(::ftruncate(fd, bytes), 0);
-        ::close(fd);
-        path_ = name;
-    }
-    ~ImageFile() { ::unlink(path_.c_str()); }
-    const char* path() const { return path_.c_str(); }
-
-private:
-    std::string path_;
-};
+using test::ImageFile;
 
 TEST(PosixDevice, ReadsWritesAndMeasuresAnImage) {
     ImageFile image(1 << 20);

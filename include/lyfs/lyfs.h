@@ -66,6 +66,12 @@ enum {
     LYFS_ERR_WRITE_PROTECTED = 19,
     /* A file being closed has no cluster chain. */
     LYFS_ERR_NO_CHAIN = 29,
+    /*
+     * Another program holds the device: it has the card mounted, or is
+     * partitioning or formatting it (a read-only mount shares the device
+     * with other read-only mounts only). Nothing was written.
+     */
+    LYFS_ERR_SHARING_VIOLATION = 32,
     /* A folder holds no file (at mount; not a failure). */
     LYFS_NO_FILE = 36,
     /* A folder's file-content area has no free cluster. */
@@ -248,8 +254,11 @@ LYFS_API int32_t CL_LyFS_Stop(void);
  * address. sub_dev_name names the partition in diagnostics; flags are only
  * logged. Opening a device that is already open returns its existing mount.
  * A device that can only be read (write-protected) is mounted read-only, as
- * by lyfs_device_open_read_only. Returns 0, 4, 5, 8 (no mountable
- * partition), 40, 41 or 43.
+ * by lyfs_device_open_read_only. The mount keeps the device to this process
+ * until CL_LyFS_Device_Close: other programs cannot mount, partition or
+ * format it meanwhile (an advisory lock, flock on POSIX; read-only mounts
+ * share the device with each other), and a device another program holds
+ * gives 32. Returns 0, 4, 5, 8 (no mountable partition), 32, 40, 41 or 43.
  */
 LYFS_API int32_t CL_LyFS_Device_Open(const char* master_dev_name, const char* sub_dev_name,
                                      uint32_t flags, dev_desc* dev_handle);
@@ -437,7 +446,9 @@ enum {
  * size_mib is clamped to the device's end; the slot and the final sector
  * count are reported. large_block is only logged. A device whose sector 0
  * is itself a boot sector is left alone (0, nothing reported).
- * Returns 0, 8 (no disk), 19 (the device takes no writes), 41, 42, or 48
+ * Another program's mount or preparation of the device gives 32, as it does
+ * for CL_LyFS_Delete_Partition and CL_LyFS_Format.
+ * Returns 0, 8 (no disk), 19 (the device takes no writes), 32, 41, 42, or 48
  * (slot 1 while slot 0 is empty).
  */
 LYFS_API int32_t CL_LyFS_Create_Partition(const char* dev_name, int32_t type, uint64_t size_mib,
@@ -460,7 +471,7 @@ LYFS_API int32_t CL_LyFS_Delete_Partition(const char* dev_name, int32_t type);
  * table (1 to 9 folders, names of at most 8 characters, shares of at most
  * 100 % in all, every region larger than its file-entry area), 48 for an
  * empty slot, 19 for a device that takes no writes (write-protected, or
- * mounted read-only). Returns 0, 4, 5, 13, 19, 40, 41, 42, 46, 47 or 48. The device is
+ * mounted read-only). Returns 0, 4, 5, 13, 19, 32, 40, 41, 42, 46, 47 or 48. The device is
  * flushed when the format is done; mount the card again afterwards.
  */
 LYFS_API int32_t CL_LyFS_Format(const char* master_dev, const char* sub_dev, int32_t slot_selector,

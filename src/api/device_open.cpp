@@ -72,6 +72,14 @@ int32_t mount_device(const char* master_dev_name, const char* sub_dev_name, bool
     if (disk->write_protected != 0) {
         log_info("[INFO]%s, the device is write-protected, mounted read-only\n", caller);
     }
+    status = lock_disk_for_mount(
+        disk,
+        disk->read_only != 0 ? platform::DeviceLock::kShared : platform::DeviceLock::kExclusive,
+        caller);
+    if (status != LYFS_OK) {
+        release_disk(disk);
+        return status;
+    }
     stPARTITION* part = nullptr;
     status = setup_partition_info(disk, sub_dev_name, &part);
     if (status != LYFS_OK) {

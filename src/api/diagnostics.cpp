@@ -32,6 +32,8 @@ LYFS_API const char* lyfs_status_text(int32_t status) {
             return "the device is write-protected or mounted read-only";
         case LYFS_ERR_NO_CHAIN:
             return "the file has no cluster chain";
+        case LYFS_ERR_SHARING_VIOLATION:
+            return "the device is in use by another program";
         case LYFS_NO_FILE:
             return "the folder holds no file";
         case LYFS_ERR_NO_FREE_CLUSTER:

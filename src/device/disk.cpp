@@ -192,4 +192,46 @@ int32_t refuse_if_read_only(const stDISK* disk, const char* caller) {
     return LYFS_ERR_WRITE_PROTECTED;
 }
 
+namespace {
+
+int32_t change_disk_lock(stDISK* disk, platform::DeviceLock kind, const char* caller) {
+    if (disk->lock_held == kind) {
+        return LYFS_OK;
+    }
+    std::uint32_t last_error = 0;
+    if (platform::table().lock_device(disk->h_disk, kind, &last_error)) {
+        disk->lock_held = kind;
+        return LYFS_OK;
+    }
+    if (last_error == platform::kErrorSharingViolation) {
+        log_error("[ERROR]%s, device in use by another program, dev_name:%s\n", caller,
+                  disk->dev_name);
+        return LYFS_ERR_SHARING_VIOLATION;
+    }
+    // A device whose file system keeps no advisory locks still works; it
+    // just cannot tell other programs that it is busy.
+    log_info("[INFO]%s, no advisory lock on the device, error:%d, dev_name:%s\n", caller,
+             last_error, disk->dev_name);
+    return LYFS_OK;
+}
+
+}  // namespace
+
+int32_t lock_disk_for_mount(stDISK* disk, platform::DeviceLock kind, const char* caller) {
+    const int32_t status = change_disk_lock(disk, kind, caller);
+    if (status == LYFS_OK) {
+        disk->mount_lock = kind;
+    }
+    return status;
+}
+
+DiskEditLock::DiskEditLock(stDISK* disk, const char* caller)
+    : disk_(disk), status_(change_disk_lock(disk, platform::DeviceLock::kExclusive, caller)) {}
+
+DiskEditLock::~DiskEditLock() {
+    if (status_ == LYFS_OK) {
+        change_disk_lock(disk_, disk_->mount_lock, "DiskEditLock");
+    }
+}
+
 }  // namespace lyfs

@@ -46,6 +46,10 @@ struct stDISK {
     // mount): what a mount or a read-open repairs is kept in memory, and
     // creates, writes, partitioning and formatting are refused.
     std::uint8_t read_only;
+    // The advisory lock this process holds on the device now, and the one
+    // its mount keeps until the device is closed (none while unmounted).
+    platform::DeviceLock lock_held;
+    platform::DeviceLock mount_lock;
 };
 
 // Library lifecycle of disks.
@@ -65,5 +69,28 @@ int32_t find_or_setup_disk(const char* dev_name, stDISK** out,
 int32_t make_disk_read_only(stDISK* disk);
 // 19 (with its line logged for `caller`) when the disk takes no writes, else 0.
 int32_t refuse_if_read_only(const stDISK* disk, const char* caller);
+
+// Two programs writing one card corrupt it: the library's own locks do not
+// reach into other processes. A mount holds an advisory lock on the device
+// until it is closed (exclusive, or shared when it only reads); partitioning
+// and formatting hold the exclusive one while they work. A conflicting lock
+// of another program gives 32, one log line naming `caller`, and nothing
+// is written.
+int32_t lock_disk_for_mount(stDISK* disk, platform::DeviceLock kind, const char* caller);
+
+class DiskEditLock {
+public:
+    DiskEditLock(stDISK* disk, const char* caller);
+    // Back to the lock the mount keeps, or none.
+    ~DiskEditLock();
+    DiskEditLock(const DiskEditLock&) = delete;
+    DiskEditLock& operator=(const DiskEditLock&) = delete;
+
+    int32_t status() const { return status_; }
+
+private:
+    stDISK* disk_;
+    int32_t status_;
+};
 
 }  // namespace lyfs

@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "api/log.h"
+#include "device/disk.h"
 #include "device/sector_io.h"
 #include "folder/dir_clusters_record.h"
 #include "platform/memory.h"
@@ -131,6 +132,10 @@ LYFS_API int32_t CL_LyFS_Format(const char* master_dev, const char* sub_dev, int
     }
     if (int32_t status = refuse_if_read_only(disk, "CL_LyFS_Format"); status != LYFS_OK) {
         return status;
+    }
+    const DiskEditLock lock(disk, "CL_LyFS_Format");
+    if (lock.status() != LYFS_OK) {
+        return lock.status();
     }
     const PartEntry slot = disk->part_entry[slot_selector == 2 ? 1 : 0];
     int32_t status = check_slot(disk, slot);

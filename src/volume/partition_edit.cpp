@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "api/log.h"
+#include "device/disk.h"
 #include "device/partition.h"
 #include "device/sector_io.h"
 #include "lyfs/lyfs.h"
@@ -143,6 +144,10 @@ LYFS_API int32_t CL_LyFS_Create_Partition(const char* dev_name, int32_t type, ui
     if (int32_t status = refuse_if_read_only(disk, "CL_LyFS_Create_Partition"); status != LYFS_OK) {
         return status;
     }
+    const DiskEditLock lock(disk, "CL_LyFS_Create_Partition");
+    if (lock.status() != LYFS_OK) {
+        return lock.status();
+    }
     const std::uint32_t index = type == LYFS_PART_FAT32 ? mbr::kFat32Slot : mbr::kLyfsSlot;
     const std::uint8_t type_byte = type == LYFS_PART_FAT32 ? kTypeFat32Lba : kTypeLyfs;
     if (index == mbr::kLyfsSlot && disk->part_entry[mbr::kFat32Slot].type == 0) {
@@ -183,6 +188,10 @@ LYFS_API int32_t CL_LyFS_Delete_Partition(const char* dev_name, int32_t type) {
     }
     if (status = refuse_if_read_only(disk, "CL_LyFS_Delete_Partition"); status != LYFS_OK) {
         return status;
+    }
+    const DiskEditLock lock(disk, "CL_LyFS_Delete_Partition");
+    if (lock.status() != LYFS_OK) {
+        return lock.status();
     }
     if (one_slot) {
         const int slot = type == LYFS_PART_FAT32 ? mbr::kFat32Slot : mbr::kLyfsSlot;
