@@ -251,6 +251,27 @@ TEST_F(FileTest, ListingPagesThroughAFolder) {
     EXPECT_EQ(CL_LyFS_Get_Dir_List(&none, &dirs), -1);
 }
 
+TEST_F(FileTest, EveryFileTellsWhenItWasCreated) {
+    platform.now = {2025, 6, 14, 8, 1, 59};
+    write_file("/EVENT/20250614_080159_F.mp4", pattern(10, 1), 10);
+    remount();  // the time comes from the record on the card
+    std::vector<std::uint8_t> buffer(LYFS_FILE_LIST_BYTES(1));
+    auto* list = reinterpret_cast<lyfs_file_list*>(buffer.data());
+    list->count = 1;
+    std::uint32_t start = 1;
+    ASSERT_EQ(CL_LyFS_Get_FileList(&desc, "EVENT", &start, list, 0), 1);
+    lyfs_file_time t{};
+    ASSERT_EQ(lyfs_get_file_time(&desc, list->files[0].fd, &t), LYFS_OK);
+    EXPECT_EQ(std::vector<int>({t.year, t.month, t.day, t.hour, t.minute, t.second}),
+              std::vector<int>({2025, 6, 14, 8, 1, 58}))
+        << "to two seconds";
+    std::uint32_t folder = 0;
+    ASSERT_EQ(CL_LyFS_Get_Dir_Desciptor(&desc, "EVENT", &folder), LYFS_OK);
+    EXPECT_EQ(lyfs_get_file_time(&desc, folder, &t), LYFS_FAIL) << "a folder's handle";
+    dev_desc none{};
+    EXPECT_EQ(lyfs_get_file_time(&none, list->files[0].fd, &t), LYFS_ERR_NO_PARTITION);
+}
+
 TEST_F(FileTest, OpeningRules) {
     write_file("/DATA/same_name_file.ts", pattern(10, 7), 10);
     write_file("/PHOTO/same_name_file.ts", pattern(20, 8), 20);

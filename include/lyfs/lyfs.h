@@ -166,6 +166,16 @@ typedef struct FileInfo {
     uint8_t unused[22]; /* not written */
 } FileInfo;
 
+/* When a file was created: the recorder's local time, in steps of two seconds. */
+typedef struct lyfs_file_time {
+    uint16_t year;  /* 1980 to 2107 */
+    uint8_t month;  /* 1 to 12 */
+    uint8_t day;    /* 1 to 31 */
+    uint8_t hour;   /* 0 to 23 */
+    uint8_t minute; /* 0 to 59 */
+    uint8_t second; /* 0 to 58 */
+} lyfs_file_time;
+
 /*
  * CL_LyFS_Get_FileList's buffer: the number of records wanted, then room for
  * that many records. Allocate LYFS_FILE_LIST_BYTES(n) bytes for n records.
@@ -224,6 +234,7 @@ LYFS_STATIC_ASSERT(sizeof(FileInfo) == 128, "FileInfo is 128 bytes");
 LYFS_STATIC_ASSERT(offsetof(FileInfo, fd) == 98, "FileInfo.fd at 98");
 LYFS_STATIC_ASSERT(offsetof(FileInfo, file_size) == 102, "FileInfo.file_size at 102");
 LYFS_STATIC_ASSERT(offsetof(lyfs_file_list, files) == 4, "file records at 4");
+LYFS_STATIC_ASSERT(sizeof(lyfs_file_time) == 7, "file time is 7 bytes");
 LYFS_STATIC_ASSERT(sizeof(stFOLDER_SPEC) == 77, "folder spec is 77 bytes");
 LYFS_STATIC_ASSERT(offsetof(stFOLDER_SPEC, share_percent) == 64, "share at 64");
 LYFS_STATIC_ASSERT(offsetof(stFOLDER_SPEC, max_file_num) == 72, "max_file_num at 72");
@@ -327,6 +338,13 @@ LYFS_API int32_t CL_LyFS_Get_FileList(dev_desc* dev_handle, const char* dir_name
 
 /* Name, descriptor and size of an open file. Returns 0 or -1. */
 LYFS_API int32_t CL_LyFS_Get_FileInfo(dev_desc* dev_handle, uint32_t fd, FileInfo* info);
+
+/*
+ * When the file was created, as stamped into its record on the card, for
+ * any file of the card: fd is the descriptor a file list or an open gave.
+ * Returns 0, 44, or -1 when fd names no file of this card (any more).
+ */
+LYFS_API int32_t lyfs_get_file_time(dev_desc* dev_handle, uint32_t fd, lyfs_file_time* time);
 
 /* ------------------------------------------------------------------------ */
 /* File data                                                                */

@@ -9,6 +9,8 @@
 #include "entry/file_object.h"
 #include "folder/folder.h"
 #include "lyfs/lyfs.h"
+#include "volume/codec.h"
+#include "volume/dir_entry_codec.h"
 
 using namespace lyfs;
 
@@ -162,6 +164,33 @@ LYFS_API int32_t CL_LyFS_Get_FileInfo(dev_desc* dev_handle, uint32_t fd, FileInf
     log_debug("-CL_LyFS_Get_FileInfo, name:%s, size:%d\n", node->p_file->file_name,
               node->p_file->file_size);
     return LYFS_OK;
+}
+
+LYFS_API int32_t lyfs_get_file_time(dev_desc* dev_handle, uint32_t fd, lyfs_file_time* time) {
+    stPARTITION* part = partition_of(dev_handle);
+    if (part == nullptr) {
+        log_error("[ERROR]lyfs_get_file_time, doesn't find part object\n");
+        return LYFS_ERR_NO_PARTITION;
+    }
+    const auto* wanted = resolve<stFILE>(fd, HandleKind::kFile);
+    platform::MutexGuard folders(part->h_folder_list_mutex);
+    for (stFOLDER* folder = wanted != nullptr ? part->folder_list : nullptr; folder != nullptr;
+         folder = folder->next) {
+        // Held while the stamp is copied: a reclaim frees the file only off the list.
+        platform::MutexGuard files(folder->h_file_list_mutex);
+        if (check_file_object(folder, wanted) == nullptr) {
+            continue;
+        }
+        const std::uint8_t* entry = wanted->file_entry + record::kShortEntry;
+        const platform::LocalTime t = local_time_of(get_u16(entry + short_entry::kWriteDate),
+                                                    get_u16(entry + short_entry::kWriteTime));
+        if (time != nullptr) {
+            *time = lyfs_file_time{t.year, t.month, t.day, t.hour, t.minute, t.second};
+        }
+        return LYFS_OK;
+    }
+    log_error("[ERROR]lyfs_get_file_time, no file of fd:0x%x\n", fd);
+    return LYFS_FAIL;
 }
 
 }  // extern "C"

@@ -24,6 +24,17 @@ std::uint16_t fat_date(const platform::LocalTime& t) {
     return static_cast<std::uint16_t>((t.year - 1980) * 512 + (t.month % 16) * 32 + t.day % 32);
 }
 
+platform::LocalTime local_time_of(std::uint16_t date, std::uint16_t time) {
+    platform::LocalTime t;
+    t.year = static_cast<std::uint16_t>(1980 + (date >> 9));
+    t.month = static_cast<std::uint8_t>((date >> 5) & 0x0F);
+    t.day = static_cast<std::uint8_t>(date & 0x1F);
+    t.hour = static_cast<std::uint8_t>(time >> 11);
+    t.minute = static_cast<std::uint8_t>((time >> 5) & 0x3F);
+    t.second = static_cast<std::uint8_t>((time & 0x1F) * 2);
+    return t;
+}
+
 void fill_short_entry(std::uint8_t* entry, const char* name8, const std::uint8_t ext[3],
                       std::uint8_t attr, std::uint32_t first_cluster) {
     platform::LocalTime now;

@@ -35,6 +35,8 @@ inline constexpr std::uint32_t kSize = 28;
 // FAT time and date encodings of a local time.
 std::uint16_t fat_time(const platform::LocalTime& t);
 std::uint16_t fat_date(const platform::LocalTime& t);
+// The local time a FAT date and time stand for.
+platform::LocalTime local_time_of(std::uint16_t date, std::uint16_t time);
 
 // Fills a 32-byte short entry: the 8 name bytes (blank-padded), the 3 `ext`
 // bytes as given, the attribute, the current local time in all stamps, the
