@@ -12,8 +12,9 @@ JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 all: build
 
 # Installs what a fresh Debian machine lacks (only when run as root). The
-# optional tools only widen the tests (sfdisk checks what generic
-# partition-table readers see).
+# optional packages only widen the tool and the tests: libfuse 3 and fuse3
+# give lyfs its mount command (tested where /dev/fuse exists), sfdisk checks
+# what generic partition-table readers see.
 deps:
 	@missing=""; optional=""; \
 	command -v cmake >/dev/null || missing="$$missing cmake"; \
@@ -23,6 +24,9 @@ deps:
 	[ -f /usr/include/gtest/gtest.h ] || missing="$$missing libgtest-dev"; \
 	[ -f /usr/include/CLI/CLI.hpp ] || missing="$$missing libcli11-dev"; \
 	command -v sfdisk >/dev/null || [ -x /usr/sbin/sfdisk ] || optional="$$optional fdisk"; \
+	[ -f /usr/include/fuse3/fuse.h ] || optional="$$optional libfuse3-dev"; \
+	command -v pkg-config >/dev/null || optional="$$optional pkg-config"; \
+	command -v fusermount3 >/dev/null || optional="$$optional fuse3"; \
 	if [ "$$(id -u)" = 0 ] && [ -n "$$missing$$optional" ]; then \
 		echo "installing:$$missing$$optional"; \
 		apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$missing $$optional; \

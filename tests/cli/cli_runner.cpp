@@ -12,14 +12,6 @@
 namespace lyfs::cli_test {
 namespace {
 
-std::string shell_quoted(const std::string& text) {
-    std::string quoted = "'";
-    for (char c : text) {
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    }
-    return quoted + "'";
-}
-
 std::string read_text(const std::filesystem::path& file) {
     std::ifstream in(file);
     std::ostringstream text;
@@ -28,6 +20,14 @@ std::string read_text(const std::filesystem::path& file) {
 }
 
 }  // namespace
+
+std::string shell_quoted(const std::string& text) {
+    std::string quoted = "'";
+    for (char c : text) {
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    }
+    return quoted + "'";
+}
 
 ::testing::AssertionResult contains(const std::string& text, const std::string& part) {
     if (text.find(part) != std::string::npos) {
@@ -61,12 +61,17 @@ void CliTest::TearDown() {
 }
 
 ToolRun CliTest::lyfs(const std::vector<std::string>& args) {
-    const auto err_file = scratch_ / "stderr.txt";
-    std::string command = "cd " + shell_quoted(scratch_.string()) + " && " LYFS_TOOL_PATH;
+    std::string command = LYFS_TOOL_PATH;
     for (const std::string& arg : args) {
         command += " " + shell_quoted(arg);
     }
-    command += " </dev/null 2>" + shell_quoted(err_file.string());
+    return shell(command);
+}
+
+ToolRun CliTest::shell(const std::string& command_line) {
+    const auto err_file = scratch_ / "stderr.txt";
+    const std::string command = "cd " + shell_quoted(scratch_.string()) + " && { " + command_line +
+                                "; } </dev/null 2>" + shell_quoted(err_file.string());
     ToolRun run;
     FILE* pipe = ::popen(command.c_str(), "r");
     if (pipe == nullptr) {

@@ -16,6 +16,9 @@ struct ToolRun {
     std::string err;
 };
 
+// The text quoted for a shell.
+std::string shell_quoted(const std::string& text);
+
 // Passes when `part` occurs in `text`, and shows both when it does not.
 ::testing::AssertionResult contains(const std::string& text, const std::string& part);
 
@@ -29,6 +32,8 @@ protected:
 
     // Runs lyfs with these arguments in the scratch folder.
     ToolRun lyfs(const std::vector<std::string>& args);
+    // Runs a shell command line in the scratch folder.
+    ToolRun shell(const std::string& command_line);
 
     std::string path(const std::string& name) const { return (scratch_ / name).string(); }
     // A sparse file of the given size: a blank card.

@@ -13,10 +13,9 @@ namespace {
 // Files fetched per call of the list export; a folder holds up to thousands.
 constexpr std::uint32_t kFilesPerPage = 16;
 constexpr std::size_t kFileInfoBytes = sizeof(FileInfo);
-constexpr std::size_t kShortestName = 9;
-constexpr std::size_t kLongestName = 39;
 
 [[noreturn]] void explain_mount_failure(const std::string& device, std::int32_t status) {
+    require_not_in_use(device, status);
     if (CL_LyFS_Check_LyFS_partition(device.c_str()) != LYFS_IS_LYFS) {
         throw Failure(device +
                       " holds no card file system (prepare it with lyfs partition and lyfs "
@@ -60,19 +59,25 @@ std::string folder_name(const DirInfo& info) {
 }
 
 void require_file_name(const std::string& name) {
-    if (name.size() < kShortestName || name.size() > kLongestName) {
+    if (name.size() < kShortestFileName || name.size() > kLongestFileName) {
         throw UsageError("file name \"" + name + "\" has " + std::to_string(name.size()) +
                          " characters; the card takes names of 9 to 39");
     }
 }
 
-Card::Card(const std::string& device) : device_(device) {
+Card::Card(const std::string& device, Access access) : device_(device) {
     sectors_per_cluster_ = read_device_info(device).n_scts_per_clus;
     forget_library_failures();
-    if (const std::int32_t status = CL_LyFS_Device_Open(device.c_str(), "card", 0, &desc_);
-        status != LYFS_OK) {
+    const std::int32_t status = access == Access::ReadOnly
+                                    ? lyfs_device_open_read_only(device.c_str(), "card", &desc_)
+                                    : CL_LyFS_Device_Open(device.c_str(), "card", 0, &desc_);
+    if (status != LYFS_OK) {
         explain_mount_failure(device, status);
     }
+}
+
+std::int32_t Card::mount_mode() const {
+    return lyfs_device_mount_mode(&desc_);
 }
 
 Card::~Card() {

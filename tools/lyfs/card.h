@@ -23,6 +23,8 @@ struct CardPath {
 CardPath parse_card_path(std::string_view text);
 
 // The library takes file names of 9 to 39 characters; fails with a usage error otherwise.
+inline constexpr std::size_t kShortestFileName = 9;
+inline constexpr std::size_t kLongestFileName = 39;
 void require_file_name(const std::string& name);
 
 std::string file_name(const FileInfo& info);
@@ -39,8 +41,11 @@ enum class AgeOrder { OldestFirst, NewestFirst };
 
 class Card {
 public:
+    enum class Access { ReadWrite, ReadOnly };
     // Mounts the card file system of the device; fails with the reason when there is none.
-    explicit Card(const std::string& device);
+    // A read-only mount never writes to the card; a write-protected card is mounted read-only
+    // whatever was asked.
+    explicit Card(const std::string& device, Access access = Access::ReadWrite);
     ~Card();
     Card(const Card&) = delete;
     Card& operator=(const Card&) = delete;
@@ -48,6 +53,8 @@ public:
     const std::string& device() const { return device_; }
     dev_desc* handle() { return &desc_; }
     std::uint32_t sectors_per_cluster() const { return sectors_per_cluster_; }
+    // LYFS_MOUNT_READ_WRITE, LYFS_MOUNT_READ_ONLY or LYFS_MOUNT_WRITE_PROTECTED.
+    std::int32_t mount_mode() const;
 
     std::vector<DirInfo> folders();
     // Size and free space of a folder (files left at 0); fails when the card has no such folder.

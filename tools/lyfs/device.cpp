@@ -41,6 +41,13 @@ lyfs_device_info read_device_info(const std::string& path) {
     return info;
 }
 
+void require_not_in_use(const std::string& path, std::int32_t status) {
+    if (status == LYFS_ERR_SHARING_VIOLATION) {
+        throw Failure(path + " is in use by another program (mounted with lyfs mount, or being " +
+                      "partitioned or formatted) and was left as it is: " + status_words(status));
+    }
+}
+
 void confirm_overwrite(const std::string& path, const std::string& what, bool assume_yes) {
     if (assume_yes || !is_block_device(path)) {
         return;

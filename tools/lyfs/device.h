@@ -16,6 +16,9 @@ bool is_block_device(const std::string& path);
 // Sectors per cluster and size, as the library sees the device (which it then holds).
 lyfs_device_info read_device_info(const std::string& path);
 
+// Fails with a message that says so when `status` tells that another program holds the device.
+void require_not_in_use(const std::string& path, std::int32_t status);
+
 // Asks on the terminal before a block device is overwritten; image files need no question.
 // Fails when the answer is not yes.
 void confirm_overwrite(const std::string& path, const std::string& what, bool assume_yes);

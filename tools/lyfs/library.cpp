@@ -12,28 +12,31 @@ namespace {
 
 constexpr std::string_view kErrorTag = "[ERROR]";
 
-struct LogState {
-    bool echo = false;
-    bool failure_kept = false;
-    std::string first_failure;
+bool g_echo = false;
+
+// Each thread notes the failures of its own library calls: lyfs mount calls the library from
+// several threads at once, and the library logs on the calling thread.
+struct FailureNote {
+    bool kept = false;
+    std::string first;
 };
 
-LogState g_log;
+thread_local FailureNote t_failure;
 
 // The library holds its locks while it calls these two, so they only take notes.
 void receive_log_line(const char* line, void* /*user*/) {
-    if (g_log.echo) {
+    if (g_echo) {
         std::fputs(line, stderr);
     }
     const std::string_view text(line);
-    if (!g_log.failure_kept && text.starts_with(kErrorTag)) {
+    if (!t_failure.kept && text.starts_with(kErrorTag)) {
         std::string_view detail = text.substr(kErrorTag.size());
         while (!detail.empty() && (detail.back() == '\n' || detail.back() == '\r')) {
             detail.remove_suffix(1);
         }
         try {
-            g_log.first_failure = detail;
-            g_log.failure_kept = true;
+            t_failure.first = detail;
+            t_failure.kept = true;
         } catch (...) {  // out of memory: the message just goes without the detail
         }
     }
@@ -59,17 +62,17 @@ void route_library_log(int verbosity) {
     if (verbosity == 0 && std::getenv("LYFS_DEBUG") != nullptr) {
         verbosity = 1;
     }
-    g_log.echo = verbosity > 0;
+    g_echo = verbosity > 0;
     lyfs_set_debug_output(receive_log_line, nullptr, verbosity > 1 ? 1 : 0);
 }
 
 void forget_library_failures() {
-    g_log.failure_kept = false;
-    g_log.first_failure.clear();
+    t_failure.kept = false;
+    t_failure.first.clear();
 }
 
 std::string library_failure() {
-    return g_log.failure_kept ? g_log.first_failure : std::string();
+    return t_failure.kept ? t_failure.first : std::string();
 }
 
 Library::Library() {

@@ -28,6 +28,9 @@ int run(int argc, char** argv) {
     add_prepare_commands(app, commands);
     add_check_command(app, global, commands);
     add_demo_command(app, commands);
+#ifdef LYFS_WITH_MOUNT
+    add_mount_command(app, commands);
+#endif
 
     try {
         app.parse(argc, argv);

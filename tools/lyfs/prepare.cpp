@@ -38,6 +38,7 @@ PartitionSizes partition_card(const std::string& device, std::uint64_t fat32_mib
         status = CL_LyFS_Create_Partition(device.c_str(), LYFS_PART_FAT32, fat32_mib, &slot,
                                           &sizes.fat32_sectors, 0);
     }
+    require_not_in_use(device, status);
     if (status != LYFS_OK || sizes.fat32_sectors == 0) {
         throw Failure("cannot write the partition table of " + device + ": " + status_words(status),
                       library_failure());
@@ -61,6 +62,7 @@ void format_card(const std::string& device, const lyfs_folder_table& table) {
     read_device_info(device);  // the library formats only devices it holds
     forget_library_failures();
     const std::int32_t status = CL_LyFS_Format(device.c_str(), "", LYFS_PART_LYFS, 0, &table);
+    require_not_in_use(device, status);
     switch (status) {
         case LYFS_OK:
             return;
