@@ -165,6 +165,8 @@ TEST_F(FileCommands, InfoShowsTheFoldersOfAFormattedCard) {
     formatted_image("card.img");
     write_file("clip.mp4", sample_bytes(5000, 3));
     ASSERT_EQ(lyfs({"put", "card.img", "clip.mp4", "/PHOTO/photo_0001.jpg"}).exit_code, 0);
+    write_file("long.mp4", sample_bytes(19 * kMiB, 4));
+    ASSERT_EQ(lyfs({"put", "card.img", "long.mp4", "/DATA/nineteen_mib_clip.mp4"}).exit_code, 0);
     const ToolRun run = lyfs({"info", "card.img"});
     ASSERT_EQ(run.exit_code, 0) << run.err;
     EXPECT_TRUE(contains(run.out,
@@ -174,6 +176,15 @@ TEST_F(FileCommands, InfoShowsTheFoldersOfAFormattedCard) {
     EXPECT_TRUE(contains(run.out, "PHOTO "));
     EXPECT_TRUE(contains(run.out, "2000      1\n"));
     EXPECT_TRUE(contains(run.out, "5000      0\n"));
+    // DATA: 19 of its 76 MiB used, its 10 MiB reserve at the end; EVENT (57 MiB) lies wholly
+    // inside its 100 MiB reserve. No terminal, so no colours.
+    EXPECT_TRUE(contains(run.out,
+                         "DATA     [##########.........................|.....] reserve "
+                         "10.0 MiB\n"));
+    EXPECT_TRUE(contains(run.out,
+                         "EVENT    [|........................................] reserve "
+                         "100.0 MiB, more than the folder: it keeps no file\n"));
+    EXPECT_EQ(run.out.find('\033'), std::string::npos);
 }
 
 TEST_F(FileCommands, DemoRecordsUntilReclaimedAndReadsEverythingBack) {

@@ -1,7 +1,12 @@
 #include "listing.h"
 
-#include <cstdio>
+#include <unistd.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "space_bar.h"
 #include "units.h"
 
 namespace lyfs::tool {
@@ -13,6 +18,35 @@ void print_folders(Card& card) {
         std::printf("%-8s %11s %11s %9u %6u\n", folder_name(info).c_str(),
                     format_size(usage.total_bytes).c_str(), format_size(usage.free_bytes).c_str(),
                     usage.info.max_file_num, usage.files);
+    }
+}
+
+namespace {
+
+constexpr std::size_t kBarCells = 40;
+
+bool colour_wanted() {
+    const char* term = std::getenv("TERM");
+    return ::isatty(STDOUT_FILENO) != 0 && std::getenv("NO_COLOR") == nullptr &&
+           (term == nullptr || std::strcmp(term, "dumb") != 0);
+}
+
+}  // namespace
+
+void print_space_bars(Card& card) {
+    const bool colour = colour_wanted();
+    std::printf(
+        "%-8s # used  . free  | reserve starts: the oldest files go when free space falls to it\n",
+        "SPACE");
+    for (const DirInfo& info : card.folders()) {
+        const std::string name = folder_name(info);
+        const FolderUsage usage = card.space(name);
+        const std::uint64_t reserve = folder_reserve_bytes(name);
+        std::printf(
+            "%-8s %s reserve %s%s\n", name.c_str(),
+            space_bar(usage.total_bytes, usage.free_bytes, reserve, kBarCells, colour).c_str(),
+            format_size(reserve).c_str(),
+            reserve >= usage.total_bytes ? ", more than the folder: it keeps no file" : "");
     }
 }
 

@@ -10,6 +10,10 @@ namespace lyfs::tool {
 // One line per folder: size, free space, maximum and present number of files.
 void print_folders(Card& card);
 
+// One bar per folder: used and free space, and where the reserve starts that makes the library
+// reclaim the oldest files. In colour when stdout is a terminal.
+void print_space_bars(Card& card);
+
 // One line per file in age order with its size, then the count and the total.
 void print_files(Card& card, const std::string& folder, AgeOrder order);
 

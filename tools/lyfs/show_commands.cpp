@@ -47,6 +47,8 @@ int run_info(const InfoOptions& options) {
                 format_size(largest_file_bytes(card.sectors_per_cluster())).c_str());
     std::printf("\n");
     print_folders(card);
+    std::printf("\n");
+    print_space_bars(card);
     return 0;
 }
 
