@@ -101,5 +101,6 @@ std::uint64_t heap_in_use();
 void run_io_benchmarks(const Options& options);
 void run_mount_benchmarks(const Options& options);
 void run_reclaim_benchmark(const Options& options);
+void run_mount_read_benchmark(const Options& options);
 
 }  // namespace lyfs::bench

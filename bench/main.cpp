@@ -1,7 +1,7 @@
 // lyfs_bench: every performance figure of the library, one line each, each
 // measured against its raw baseline in the same run.
 //
-//   lyfs_bench [--runs N] [--dir DIR] [--device PATH] [--only io|mount|reclaim]
+//   lyfs_bench [--runs N] [--dir DIR] [--device PATH] [--only io|mount|reclaim|fuse]
 //
 // --device runs the write and read figures on a block device as well. It
 // repartitions and formats that device: everything on it is lost.
@@ -40,7 +40,7 @@ void print_machine() {
 [[noreturn]] void usage() {
     std::fprintf(stderr,
                  "usage: lyfs_bench [--runs N] [--dir DIR] [--device PATH] "
-                 "[--only io|mount|reclaim]\n");
+                 "[--only io|mount|reclaim|fuse]\n");
     std::exit(2);
 }
 
@@ -83,6 +83,9 @@ int main(int argc, char** argv) {
     }
     if (only.empty() || only == "reclaim") {
         lyfs::bench::run_reclaim_benchmark(options);
+    }
+    if (only.empty() || only == "fuse") {
+        lyfs::bench::run_mount_read_benchmark(options);
     }
     return 0;
 }
