@@ -21,7 +21,7 @@ platform::IoResult write_unless_zeros(platform::DeviceHandle device, const void*
         skipped.transferred = bytes;
         return skipped;
     }
-    return platform::posix_table().write_at(device, buffer, bytes, offset);
+    return platform::native_table().write_at(device, buffer, bytes, offset);
 }
 
 bool no_flush(platform::DeviceHandle) {
@@ -30,7 +30,7 @@ bool no_flush(platform::DeviceHandle) {
 
 const platform::PlatformTable& builder_table() {
     static const platform::PlatformTable table = [] {
-        platform::PlatformTable t = platform::posix_table();
+        platform::PlatformTable t = platform::native_table();
         t.write_at = write_unless_zeros;
         t.flush_device = no_flush;
         return t;

@@ -2,7 +2,6 @@
 // sector boundaries: what reaches the card, in how many requests, and that
 // nothing is read back that the open file already knows.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <string>
@@ -237,48 +236,6 @@ TEST_F(ScanTest, AHugeEntryAreaIsScannedInStretches) {
     }
     EXPECT_EQ(listed, slots);
     EXPECT_EQ(CL_LyFS_Device_Close(&desc), LYFS_OK);
-}
-
-TEST(PosixDeviceParts, GatherAndScatterInOneRequest) {
-    char name[] = "/tmp/lyfs-parts-XXXXXX";
-    const int file = ::mkstemp(name);
-    ASSERT_GE(file, 0);
-    ASSERT_EQ(::ftruncate(file, 1 << 20), 0);
-    ::close(file);
-    const platform::PlatformTable& t = platform::posix_table();
-    std::uint32_t err = 0;
-    bool read_only = false;
-    platform::DeviceHandle h =
-        t.open_device(name, platform::DeviceAccess::kReadWrite, &read_only, &err);
-    ASSERT_NE(h, platform::kInvalidDevice);
-
-    const auto a = pattern(512, 8), b = pattern(2048, 9), c = pattern(512, 10);
-    const platform::ConstIoPart out[] = {{a.data(), 512}, {b.data(), 2048}, {c.data(), 512}};
-    platform::IoResult r = t.write_parts_at(h, out, 3, 4096);
-    EXPECT_EQ(r.outcome, platform::IoOutcome::kDone);
-    EXPECT_EQ(r.transferred, 3072u);
-    std::vector<std::uint8_t> joined(3072);
-    ASSERT_EQ(t.read_at(h, joined.data(), 3072, 4096).transferred, 3072u);
-    auto expected = a;
-    expected.insert(expected.end(), b.begin(), b.end());
-    expected.insert(expected.end(), c.begin(), c.end());
-    EXPECT_EQ(joined, expected);
-
-    std::vector<std::uint8_t> x(1024), y(2048);
-    const platform::IoPart in[] = {{x.data(), 1024}, {y.data(), 2048}};
-    r = t.read_parts_at(h, in, 2, 4096);
-    EXPECT_EQ(r.transferred, 3072u);
-    EXPECT_TRUE(std::equal(x.begin(), x.end(), expected.begin()));
-    EXPECT_TRUE(std::equal(y.begin(), y.end(), expected.begin() + 1024));
-    // At the end of the image the parts come up short, not failed.
-    r = t.read_parts_at(h, in, 2, (1 << 20) - 1536);
-    EXPECT_EQ(r.outcome, platform::IoOutcome::kDone);
-    EXPECT_EQ(r.transferred, 1536u);
-    const platform::IoPart too_many[] = {
-        {x.data(), 1}, {x.data(), 1}, {x.data(), 1}, {x.data(), 1}};
-    EXPECT_EQ(t.read_parts_at(h, too_many, 4, 0).outcome, platform::IoOutcome::kFailed);
-    t.close_device(h);
-    ::unlink(name);
 }
 
 }  // namespace

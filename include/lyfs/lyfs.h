@@ -25,12 +25,29 @@
 #include <stddef.h>
 #include <stdint.h>
 
+/*
+ * LYFS_API marks the exports. On Windows a host imports them from lyfs.dll
+ * (link its import library); only the library's own build exports them
+ * (LYFS_BUILDING), and a program linking the static library defines
+ * LYFS_STATIC. LYFS_CALL is the calling convention of every function and
+ * callback: __cdecl, whatever the host compiler's default.
+ */
 #if defined(_WIN32)
+#if defined(LYFS_BUILDING)
 #define LYFS_API __declspec(dllexport)
-#elif defined(__GNUC__)
+#elif defined(LYFS_STATIC)
+#define LYFS_API
+#else
+#define LYFS_API __declspec(dllimport)
+#endif
+#define LYFS_CALL __cdecl
+#else
+#if defined(__GNUC__)
 #define LYFS_API __attribute__((visibility("default")))
 #else
 #define LYFS_API
+#endif
+#define LYFS_CALL
 #endif
 
 #ifdef __cplusplus
@@ -247,13 +264,13 @@ LYFS_STATIC_ASSERT(sizeof(lyfs_folder_table) == 1 + 77 * 9, "folder table of nin
 /* ------------------------------------------------------------------------ */
 
 /* Creates the library state. A second call while started returns 0. */
-LYFS_API int32_t CL_LyFS_Start(void);
+LYFS_API int32_t LYFS_CALL CL_LyFS_Start(void);
 
 /*
  * Frees every device the library still holds and the library state.
  * Close files and devices first; stopping commits nothing. Always 0.
  */
-LYFS_API int32_t CL_LyFS_Stop(void);
+LYFS_API int32_t LYFS_CALL CL_LyFS_Stop(void);
 
 /* ------------------------------------------------------------------------ */
 /* Mounting a card                                                          */
@@ -271,8 +288,9 @@ LYFS_API int32_t CL_LyFS_Stop(void);
  * share the device with each other), and a device another program holds
  * gives 32. Returns 0, 4, 5, 8 (no mountable partition), 32, 40, 41 or 43.
  */
-LYFS_API int32_t CL_LyFS_Device_Open(const char* master_dev_name, const char* sub_dev_name,
-                                     uint32_t flags, dev_desc* dev_handle);
+LYFS_API int32_t LYFS_CALL CL_LyFS_Device_Open(const char* master_dev_name,
+                                               const char* sub_dev_name, uint32_t flags,
+                                               dev_desc* dev_handle);
 
 /*
  * Mounts like CL_LyFS_Device_Open with the device opened for reading only,
@@ -285,8 +303,9 @@ LYFS_API int32_t CL_LyFS_Device_Open(const char* master_dev_name, const char* su
  * already mounted for writing is refused with 43. Returns the statuses of
  * CL_LyFS_Device_Open.
  */
-LYFS_API int32_t lyfs_device_open_read_only(const char* master_dev_name, const char* sub_dev_name,
-                                            dev_desc* dev_handle);
+LYFS_API int32_t LYFS_CALL lyfs_device_open_read_only(const char* master_dev_name,
+                                                      const char* sub_dev_name,
+                                                      dev_desc* dev_handle);
 
 /* How a mount takes writes: the answers of lyfs_device_mount_mode. */
 enum {
@@ -303,28 +322,29 @@ enum {
  * LYFS_MOUNT_WRITE_PROTECTED for the mount dev_handle names, or 44 when it
  * names none. Both read-only modes refuse creates and writes.
  */
-LYFS_API int32_t lyfs_device_mount_mode(const dev_desc* dev_handle);
+LYFS_API int32_t LYFS_CALL lyfs_device_mount_mode(const dev_desc* dev_handle);
 
 /*
  * Releases the mount and the device and flushes it. Files still open are
  * released without being committed: close them first. Returns 0 or 15.
  */
-LYFS_API int32_t CL_LyFS_Device_Close(dev_desc* dev_handle);
+LYFS_API int32_t LYFS_CALL CL_LyFS_Device_Close(dev_desc* dev_handle);
 
 /* ------------------------------------------------------------------------ */
 /* Folders and files of a mounted card                                      */
 /* ------------------------------------------------------------------------ */
 
 /* Stores the folder's descriptor in *dir_desc. Returns 0, 44 or 45. */
-LYFS_API int32_t CL_LyFS_Get_Dir_Desciptor(dev_desc* dev_handle, const char* dir_name,
-                                           uint32_t* dir_desc);
+LYFS_API int32_t LYFS_CALL CL_LyFS_Get_Dir_Desciptor(dev_desc* dev_handle, const char* dir_name,
+                                                     uint32_t* dir_desc);
 
 /* Describes one folder, with its total and free bytes. Returns 0, 44 or 45. */
-LYFS_API int32_t CL_LyFS_Get_Dir_Info(dev_desc* dev_handle, const char* dir_name, DirInfo* info,
-                                      uint64_t* total_space, uint64_t* free_space);
+LYFS_API int32_t LYFS_CALL CL_LyFS_Get_Dir_Info(dev_desc* dev_handle, const char* dir_name,
+                                                DirInfo* info, uint64_t* total_space,
+                                                uint64_t* free_space);
 
 /* Lists the folders in card order. Returns 0, or -1 without a mount. */
-LYFS_API int32_t CL_LyFS_Get_Dir_List(dev_desc* dev_handle, lyfs_dir_list* list);
+LYFS_API int32_t LYFS_CALL CL_LyFS_Get_Dir_List(dev_desc* dev_handle, lyfs_dir_list* list);
 
 /*
  * Pages through a folder's files in age order: oldest first with sort 0,
@@ -333,18 +353,19 @@ LYFS_API int32_t CL_LyFS_Get_Dir_List(dev_desc* dev_handle, lyfs_dir_list* list)
  * list->count says how many records the buffer holds. Returns the number of
  * records written, or -1.
  */
-LYFS_API int32_t CL_LyFS_Get_FileList(dev_desc* dev_handle, const char* dir_name,
-                                      uint32_t* start_index, lyfs_file_list* list, uint32_t sort);
+LYFS_API int32_t LYFS_CALL CL_LyFS_Get_FileList(dev_desc* dev_handle, const char* dir_name,
+                                                uint32_t* start_index, lyfs_file_list* list,
+                                                uint32_t sort);
 
 /* Name, descriptor and size of an open file. Returns 0 or -1. */
-LYFS_API int32_t CL_LyFS_Get_FileInfo(dev_desc* dev_handle, uint32_t fd, FileInfo* info);
+LYFS_API int32_t LYFS_CALL CL_LyFS_Get_FileInfo(dev_desc* dev_handle, uint32_t fd, FileInfo* info);
 
 /*
  * When the file was created, as stamped into its record on the card, for
  * any file of the card: fd is the descriptor a file list or an open gave.
  * Returns 0, 44, or -1 when fd names no file of this card (any more).
  */
-LYFS_API int32_t lyfs_get_file_time(dev_desc* dev_handle, uint32_t fd, lyfs_file_time* time);
+LYFS_API int32_t LYFS_CALL lyfs_get_file_time(dev_desc* dev_handle, uint32_t fd, lyfs_file_time* time);
 
 /* ------------------------------------------------------------------------ */
 /* File data                                                                */
@@ -364,35 +385,37 @@ enum { LYFS_SEEK_SET = 0, LYFS_SEEK_CUR = 1, LYFS_SEEK_END = 2 };
  * looked up by fd. Opening an open file again returns the same fd. Returns
  * the fd, or LYFS_INVALID_FD.
  */
-LYFS_API uint32_t CL_LyFS_File_Open(dev_desc* dev_handle, const char* file_path, const char* mode,
-                                    uint32_t reserved1, uint32_t reserved2, uint32_t fd);
+LYFS_API uint32_t LYFS_CALL CL_LyFS_File_Open(dev_desc* dev_handle, const char* file_path,
+                                              const char* mode, uint32_t reserved1,
+                                              uint32_t reserved2, uint32_t fd);
 
 /* Reads up to len bytes at the file's position. Returns the count, or -1. */
-LYFS_API int32_t CL_LyFS_File_Read(dev_desc* dev_handle, void* buf, uint32_t len, uint32_t fd);
+LYFS_API int32_t LYFS_CALL CL_LyFS_File_Read(dev_desc* dev_handle, void* buf, uint32_t len,
+                                             uint32_t fd);
 
 /*
  * Moves the file's position (whence LYFS_SEEK_SET, _CUR or _END). Returns
  * the new position, or 0 on failure.
  */
-LYFS_API uint32_t CL_LyFS_File_Seek(dev_desc* dev_handle, uint32_t fd, uint8_t whence,
-                                    int32_t offset);
+LYFS_API uint32_t LYFS_CALL CL_LyFS_File_Seek(dev_desc* dev_handle, uint32_t fd, uint8_t whence,
+                                              int32_t offset);
 
 /* The file's position, or -1. */
-LYFS_API int32_t CL_LyFS_File_Tell(dev_desc* dev_handle, uint32_t fd);
+LYFS_API int32_t LYFS_CALL CL_LyFS_File_Tell(dev_desc* dev_handle, uint32_t fd);
 
 /*
  * Appends len bytes to a file opened for writing; the folder's oldest files
  * may be reclaimed to make room (see the delete callback). Returns the count
  * written, or -1 (always on a read-only mount).
  */
-LYFS_API int32_t CL_LyFS_File_Write(dev_desc* dev_handle, const void* buf, uint32_t len,
-                                    uint32_t fd);
+LYFS_API int32_t LYFS_CALL CL_LyFS_File_Write(dev_desc* dev_handle, const void* buf, uint32_t len,
+                                              uint32_t fd);
 
 /*
  * Closes a file. A file opened for writing is committed: its size is on the
  * card, durably, when this returns 0. Returns 0 or -1.
  */
-LYFS_API int32_t CL_LyFS_File_Close(dev_desc* dev_handle, uint32_t fd);
+LYFS_API int32_t LYFS_CALL CL_LyFS_File_Close(dev_desc* dev_handle, uint32_t fd);
 
 /*
  * Told of every file the library deletes on its own (the oldest files of a
@@ -400,10 +423,10 @@ LYFS_API int32_t CL_LyFS_File_Close(dev_desc* dev_handle, uint32_t fd);
  * "/FOLDER/NAME". Runs inside the call that deleted the file, with the
  * folder's locks held: it must not call back into the library.
  */
-typedef void (*lyfs_file_delete_cb)(uint32_t fd, uint32_t length, char* path);
+typedef void(LYFS_CALL* lyfs_file_delete_cb)(uint32_t fd, uint32_t length, char* path);
 
 /* Registers the delete callback (null switches it off). Call after start. */
-LYFS_API void CL_LyFS_File_Delete_Callback_Register(lyfs_file_delete_cb callback);
+LYFS_API void LYFS_CALL CL_LyFS_File_Delete_Callback_Register(lyfs_file_delete_cb callback);
 
 /* Kept for compatibility: always 0; register through the function above. */
 LYFS_API extern uint32_t fptr_file_delete_cb;
@@ -419,32 +442,32 @@ LYFS_API extern uint32_t fptr_file_delete_cb;
  * held, so a following CL_LyFS_Device_Open of the same path reuses it.
  * Returns 0, 4, 5, 40, 41 or 43.
  */
-LYFS_API int32_t CL_LyFS_Get_Master_Device_Info(const char* master_dev_name,
-                                                lyfs_device_info* info);
+LYFS_API int32_t LYFS_CALL CL_LyFS_Get_Master_Device_Info(const char* master_dev_name,
+                                                          lyfs_device_info* info);
 
 /*
  * Reports the sector count of the partition mounted through dev_handle
  * (word 3; the other words are 0). Returns 44, with info untouched, when the
  * record names no mounted partition.
  */
-LYFS_API int32_t CL_LyFS_Get_Device_Info(dev_desc* dev_handle, lyfs_device_info* info);
+LYFS_API int32_t LYFS_CALL CL_LyFS_Get_Device_Info(dev_desc* dev_handle, lyfs_device_info* info);
 
 /* Kept for compatibility: does nothing and returns 0. */
-LYFS_API int32_t CL_LyFS_Get_Partition_Info(dev_desc* dev_handle);
+LYFS_API int32_t LYFS_CALL CL_LyFS_Get_Partition_Info(dev_desc* dev_handle);
 
 /*
  * Returns 1 (LYFS_IS_LYFS) when slot 1 of the device's partition table holds
  * the card file system (type 0x52), else 0. On a positive answer the device
  * stays held; on a negative one it is released unless it is mounted.
  */
-LYFS_API int32_t CL_LyFS_Check_LyFS_partition(const char* master_dev_name);
+LYFS_API int32_t LYFS_CALL CL_LyFS_Check_LyFS_partition(const char* master_dev_name);
 
 /* Kept for compatibility: each does nothing and returns 0. */
-LYFS_API int32_t CL_LyFS_Get_FAT32_Partition(void);
-LYFS_API int32_t CL_LyFS_Get_LyFS_Partition(void);
-LYFS_API int32_t CL_LyFS_Get_Available_Partition(void);
-LYFS_API int32_t CL_LyFS_Fwrite_Header_Update(void);
-LYFS_API int32_t CL_LyFS_Get_Finfo_with_Fname(void);
+LYFS_API int32_t LYFS_CALL CL_LyFS_Get_FAT32_Partition(void);
+LYFS_API int32_t LYFS_CALL CL_LyFS_Get_LyFS_Partition(void);
+LYFS_API int32_t LYFS_CALL CL_LyFS_Get_Available_Partition(void);
+LYFS_API int32_t LYFS_CALL CL_LyFS_Fwrite_Header_Update(void);
+LYFS_API int32_t LYFS_CALL CL_LyFS_Get_Finfo_with_Fname(void);
 
 /* ------------------------------------------------------------------------ */
 /* Card preparation                                                         */
@@ -469,16 +492,16 @@ enum {
  * Returns 0, 8 (no disk), 19 (the device takes no writes), 32, 41, 42, or 48
  * (slot 1 while slot 0 is empty).
  */
-LYFS_API int32_t CL_LyFS_Create_Partition(const char* dev_name, int32_t type, uint64_t size_mib,
-                                          uint32_t* slot_index, uint32_t* sector_count,
-                                          int32_t large_block);
+LYFS_API int32_t LYFS_CALL CL_LyFS_Create_Partition(const char* dev_name, int32_t type,
+                                                    uint64_t size_mib, uint32_t* slot_index,
+                                                    uint32_t* sector_count, int32_t large_block);
 
 /*
  * Clears slot 0 (type 1), slot 1 (type 2) or all four slots (type 7) of the
  * device's table; the partitions' data stay on the card. Any other type
  * changes nothing and returns 47; a device that takes no writes, 19.
  */
-LYFS_API int32_t CL_LyFS_Delete_Partition(const char* dev_name, int32_t type);
+LYFS_API int32_t LYFS_CALL CL_LyFS_Delete_Partition(const char* dev_name, int32_t type);
 
 /*
  * Formats slot 1 (slot_selector 2) or slot 0 (any other selector) of a
@@ -492,8 +515,9 @@ LYFS_API int32_t CL_LyFS_Delete_Partition(const char* dev_name, int32_t type);
  * mounted read-only). Returns 0, 4, 5, 13, 19, 32, 40, 41, 42, 46, 47 or 48. The device is
  * flushed when the format is done; mount the card again afterwards.
  */
-LYFS_API int32_t CL_LyFS_Format(const char* master_dev, const char* sub_dev, int32_t slot_selector,
-                                int32_t type, const lyfs_folder_table* folder_table);
+LYFS_API int32_t LYFS_CALL CL_LyFS_Format(const char* master_dev, const char* sub_dev,
+                                          int32_t slot_selector, int32_t type,
+                                          const lyfs_folder_table* folder_table);
 
 /* ------------------------------------------------------------------------ */
 /* Diagnostics                                                              */
@@ -504,17 +528,18 @@ LYFS_API int32_t CL_LyFS_Format(const char* master_dev, const char* sub_dev, int
  * "\n"). It may be called from any thread, also while library locks are held,
  * so it must not call back into the library.
  */
-typedef void (*lyfs_debug_sink)(const char* line, void* user);
+typedef void(LYFS_CALL* lyfs_debug_sink)(const char* line, void* user);
 
 /*
- * Installs the sink for diagnostic lines; null restores the default (stderr
- * when the environment variable LYFS_DEBUG is set, else nowhere). With
- * verbose set, the library's trace lines are sent as well.
+ * Installs the sink for diagnostic lines; null restores the default: the
+ * debug output on Windows (OutputDebugStringA), and stderr when the
+ * environment variable LYFS_DEBUG is set. With verbose set, the library's
+ * trace lines are sent as well.
  */
-LYFS_API void lyfs_set_debug_output(lyfs_debug_sink sink, void* user, int verbose);
+LYFS_API void LYFS_CALL lyfs_set_debug_output(lyfs_debug_sink sink, void* user, int verbose);
 
 /* A short English description of a status code, for messages to people. */
-LYFS_API const char* lyfs_status_text(int32_t status);
+LYFS_API const char* LYFS_CALL lyfs_status_text(int32_t status);
 
 #ifdef __cplusplus
 }

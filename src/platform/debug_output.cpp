@@ -1,5 +1,9 @@
 #include "platform/debug_output.h"
 
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -32,7 +36,13 @@ void debug_output(const char* line) {
     }
     if (sink.function != nullptr) {
         sink.function(line, sink.user);
-    } else if (environment_asks_for_output()) {
+        return;
+    }
+#if defined(_WIN32)
+    // Where debuggers and debug-output viewers listen.
+    OutputDebugStringA(line);
+#endif
+    if (environment_asks_for_output()) {
         std::fputs(line, stderr);
     }
 }

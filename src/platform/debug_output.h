@@ -5,8 +5,9 @@
 
 namespace lyfs::platform {
 
-// Sends one finished line to the installed sink, or to stderr when the
-// environment variable LYFS_DEBUG is set and no sink is installed.
+// Sends one finished line to the installed sink. Without one it goes to the
+// system's debug output on Windows (OutputDebugStringA), and to stderr when
+// the environment variable LYFS_DEBUG is set.
 void debug_output(const char* line);
 // Whether trace lines should be formatted at all.
 bool debug_traces_enabled();

@@ -2,11 +2,33 @@
 // lock of the library is taken through.
 #pragma once
 
+#if !defined(_WIN32)
 #include <mutex>
+#endif
 
 namespace lyfs::platform {
 
+#if defined(_WIN32)
+// MinGW offers std::recursive_mutex only in its POSIX-threads runtime; a
+// critical section is Windows' own re-entrant lock and waits without limit.
+class Mutex {
+public:
+    Mutex();
+    ~Mutex();
+    Mutex(const Mutex&) = delete;
+    Mutex& operator=(const Mutex&) = delete;
+
+    void lock();
+    void unlock();
+
+private:
+    // The CRITICAL_SECTION itself, kept opaque so that no Windows header
+    // reaches the rest of the library.
+    alignas(void*) unsigned char section_[sizeof(void*) == 8 ? 40 : 24];
+};
+#else
 using Mutex = std::recursive_mutex;
+#endif
 
 // A new lock, or null when it cannot be created (out of memory).
 Mutex* create_mutex();

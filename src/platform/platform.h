@@ -107,9 +107,10 @@ struct PlatformTable {
 
 // The table in force.
 const PlatformTable& table();
-// The POSIX implementation.
-const PlatformTable& posix_table();
-// Replaces the table (tests); null restores the POSIX one.
+// The implementation for the operating system the library was built for
+// (POSIX or Windows): real devices and card-image files.
+const PlatformTable& native_table();
+// Replaces the table (tests); null restores the native one.
 void install_table(const PlatformTable* replacement);
 
 }  // namespace lyfs::platform

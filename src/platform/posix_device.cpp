@@ -8,7 +8,6 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <ctime>
@@ -236,20 +235,10 @@ const PlatformTable kPosixTable = {
     posix_local_time, posix_random15,
 };
 
-std::atomic<const PlatformTable*> g_table{&kPosixTable};
-
 }  // namespace
 
-const PlatformTable& table() {
-    return *g_table.load(std::memory_order_acquire);
-}
-
-const PlatformTable& posix_table() {
+const PlatformTable& native_table() {
     return kPosixTable;
-}
-
-void install_table(const PlatformTable* replacement) {
-    g_table.store(replacement != nullptr ? replacement : &kPosixTable, std::memory_order_release);
 }
 
 }  // namespace lyfs::platform

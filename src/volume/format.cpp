@@ -1,6 +1,7 @@
 #include "volume/format.h"
 
 #include <cstring>
+#include <initializer_list>
 
 #include "api/log.h"
 #include "device/sector_io.h"

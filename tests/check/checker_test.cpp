@@ -1,13 +1,13 @@
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdio>
+#include <fstream>
 #include <functional>
 #include <random>
 #include <set>
 
 #include "card_checker.h"
 #include "card_image.h"
+#include "support/scratch_file.h"
 
 namespace lyfs::check {
 namespace {
@@ -247,23 +247,25 @@ TEST(CheckerRobustness, GarbageNeverCrashes) {
 
 TEST(CheckerRobustness, ReadsImageFiles) {
     CardBuilder b = card_with_one_file();
-    char path[] = "/tmp/lyfs_checker_XXXXXX";
-    const int fd = ::mkstemp(path);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(::ftruncate(fd, static_cast<off_t>(b.card().sector_count() * 512)), 0);
-    for (const auto& [lba, bytes] : b.card().written()) {
-        ASSERT_EQ(::pwrite(fd, bytes.data(), 512, static_cast<off_t>(lba * 512)), 512);
+    std::string path;
+    {
+        const lyfs::test::ScratchFile file(b.card().sector_count() * 512);
+        path = file.path();
+        std::fstream out(path, std::ios::in | std::ios::out | std::ios::binary);
+        for (const auto& [lba, bytes] : b.card().written()) {
+            out.seekp(static_cast<std::streamoff>(lba * 512));
+            out.write(reinterpret_cast<const char*>(bytes.data()), 512);
+        }
+        ASSERT_TRUE(out.flush());
+        out.close();
+
+        FileSectorReader image(path);
+        ASSERT_TRUE(image.is_open());
+        EXPECT_EQ(image.sector_count(), b.card().sector_count());
+        const Report report = check_card(image);
+        EXPECT_TRUE(report.clean()) << listing(report);
+        EXPECT_EQ(report.files.size(), 1u);
     }
-    ::close(fd);
-
-    FileSectorReader image(path);
-    ASSERT_TRUE(image.is_open());
-    EXPECT_EQ(image.sector_count(), b.card().sector_count());
-    const Report report = check_card(image);
-    EXPECT_TRUE(report.clean()) << listing(report);
-    EXPECT_EQ(report.files.size(), 1u);
-    std::remove(path);
-
     FileSectorReader missing(path);
     EXPECT_FALSE(missing.is_open());
     EXPECT_EQ(kinds_of(check_card(missing)), std::set<ProblemKind>{ProblemKind::ReadError});

@@ -19,12 +19,12 @@ namespace fs = std::filesystem;
 bool replay(const fs::path& file) {
     std::ifstream in(file, std::ios::binary);
     if (!in) {
-        std::fprintf(stderr, "cannot read %s\n", file.c_str());
+        std::fprintf(stderr, "cannot read %s\n", file.string().c_str());
         return false;
     }
     const std::vector<char> bytes{std::istreambuf_iterator<char>(in),
                                   std::istreambuf_iterator<char>()};
-    std::printf("replaying %s\n", file.c_str());
+    std::printf("replaying %s\n", file.string().c_str());
     std::fflush(stdout);
     LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
     return true;

@@ -50,7 +50,7 @@ struct TableFunctions {
                 access == platform::DeviceAccess::kReadOnly || open->memory->write_protected;
         } else {
             open->real =
-                platform::posix_table().open_device(path, access, &open->read_only, last_error);
+                platform::native_table().open_device(path, access, &open->read_only, last_error);
             if (open->real == platform::kInvalidDevice) {
                 return platform::kInvalidDevice;
             }
@@ -68,7 +68,7 @@ struct TableFunctions {
         auto it = t.open_.find(open_of(h));
         assert(it != t.open_.end() && "closing a device that is not open");
         if (it->second->real != nullptr) {
-            platform::posix_table().close_device(it->second->real);
+            platform::native_table().close_device(it->second->real);
         }
         t.open_.erase(it);
         ++t.counters.closes;
@@ -108,8 +108,8 @@ struct TableFunctions {
         t.log.push_back({op, offset, bytes});
         if (open->real != nullptr) {
             result = op == IoOp::kRead
-                         ? platform::posix_table().read_at(open->real, in_out, bytes, offset)
-                         : platform::posix_table().write_at(open->real, in_out, bytes, offset);
+                         ? platform::native_table().read_at(open->real, in_out, bytes, offset)
+                         : platform::native_table().write_at(open->real, in_out, bytes, offset);
         } else {
             result.outcome = platform::IoOutcome::kDone;
             result.transferred = op == IoOp::kRead ? open->memory->read(offset, in_out, bytes)
@@ -180,8 +180,8 @@ struct TableFunctions {
         }
         TestPlatform::Open* open = open_of(h);
         if (open->real != nullptr) {
-            return platform::posix_table().get_geometry(open->real, size_bytes, bytes_per_sector,
-                                                        last_error);
+            return platform::native_table().get_geometry(open->real, size_bytes, bytes_per_sector,
+                                                         last_error);
         }
         *size_bytes = open->memory->size();
         *bytes_per_sector = 512;
@@ -195,7 +195,7 @@ struct TableFunctions {
             return false;
         }
         TestPlatform::Open* open = open_of(h);
-        return open->real == nullptr || platform::posix_table().flush_device(open->real);
+        return open->real == nullptr || platform::native_table().flush_device(open->real);
     }
 
     static void refresh_partitions(platform::DeviceHandle) {
@@ -208,7 +208,7 @@ struct TableFunctions {
         std::lock_guard<std::recursive_mutex> guard(t.mutex_);
         TestPlatform::Open* open = open_of(h);
         if (open->real != nullptr) {
-            return platform::posix_table().lock_device(open->real, kind, last_error);
+            return platform::native_table().lock_device(open->real, kind, last_error);
         }
         using Lock = TestPlatform::Open::Lock;
         if (kind == platform::DeviceLock::kNone) {

@@ -30,13 +30,13 @@ struct PutOptions {
 
 // Copies one card file to a local path; a failed copy leaves no local file behind.
 std::uint64_t copy_out(Card& card, const CardPath& source, const fs::path& destination) {
-    LocalFile local = LocalFile::create(destination);
+    LocalFile local = LocalFile::create(destination.string());
     try {
         const std::uint64_t size = read_card_file(
             card, source, [&local](std::span<const std::uint8_t> piece) { local.write_all(piece); },
             true);
         local.finish();
-        std::printf("%s -> %s (%s)\n", source.text().c_str(), destination.c_str(),
+        std::printf("%s -> %s (%s)\n", source.text().c_str(), destination.string().c_str(),
                     format_size(size).c_str());
         return size;
     } catch (...) {
@@ -86,7 +86,7 @@ int run_get(const GetOptions& options) {
 int run_put(const PutOptions& options) {
     CardPath destination = parse_card_path(options.destination);
     if (destination.name.empty()) {
-        destination.name = fs::path(options.source).filename();
+        destination.name = fs::path(options.source).filename().string();
     }
     require_file_name(destination.name);
     LocalFile local = LocalFile::open_for_reading(options.source);

@@ -21,6 +21,7 @@
 #include "library.h"
 #include "listing.h"
 #include "prepare.h"
+#include "system.h"
 #include "units.h"
 
 namespace lyfs::tool {
@@ -107,18 +108,11 @@ struct DemoOptions {
     bool keep = false;
 };
 
-// The demo's own folder under $TMPDIR; removed at the end unless it is to be kept.
+// The demo's own folder in the system's temporary folder; removed at the end unless it is to be
+// kept.
 class ScratchFolder {
 public:
-    explicit ScratchFolder(bool keep) : keep_(keep) {
-        const char* tmp = std::getenv("TMPDIR");
-        std::string pattern =
-            std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/lyfs-demo-XXXXXX";
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            throw Failure("cannot create a temporary folder in " + pattern);
-        }
-        path_ = pattern;
-    }
+    explicit ScratchFolder(bool keep) : keep_(keep), path_(make_temporary_folder("lyfs-demo-")) {}
     ~ScratchFolder() {
         std::error_code ignored;
         if (!keep_) {
@@ -291,7 +285,7 @@ void check_independently(const std::string& image) {
 
 int run_demo(const DemoOptions& options) {
     ScratchFolder scratch(options.keep);
-    const std::string image = scratch.path() / "card.img";
+    const std::string image = (scratch.path() / "card.img").string();
     const lyfs_folder_table table = parse_layout(kLayout).table;
     Library library;
     create_sparse_image(image, kCardBytes);

@@ -1,12 +1,9 @@
 #include "device.h"
 
-#include <sys/stat.h>
-
-#include <cerrno>
-#include <cstring>
 #include <iostream>
 
 #include "failure.h"
+#include "system.h"
 #include "units.h"
 
 namespace lyfs::tool {
@@ -17,18 +14,19 @@ constexpr std::uint64_t kLargestChainBytes = 256 * kMiB;
 }  // namespace
 
 void require_device(const std::string& path) {
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0) {
-        throw Failure(path + ": " + std::strerror(errno));
+    std::string why;
+    const PathKind kind = path_kind(path, &why);
+    if (kind == PathKind::kMissing) {
+        throw Failure(path + ": " + why);
     }
-    if (!S_ISREG(info.st_mode) && !S_ISBLK(info.st_mode)) {
+    if (kind == PathKind::kOther) {
         throw Failure(path + ": neither a block device nor a card image file");
     }
 }
 
 bool is_block_device(const std::string& path) {
-    struct stat info {};
-    return ::stat(path.c_str(), &info) == 0 && S_ISBLK(info.st_mode);
+    std::string why;
+    return path_kind(path, &why) == PathKind::kDevice;
 }
 
 lyfs_device_info read_device_info(const std::string& path) {

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "failure.h"
+#include "system.h"
 
 namespace lyfs::tool {
 namespace {
@@ -20,7 +21,7 @@ namespace {
 }  // namespace
 
 LocalFile LocalFile::open_for_reading(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = ::open(path.c_str(), O_RDONLY | kOpenFlags);
     if (fd < 0) {
         fail_with_errno(path);
     }
@@ -36,7 +37,7 @@ LocalFile LocalFile::open_for_reading(const std::string& path) {
 }
 
 LocalFile LocalFile::create(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | kOpenFlags, 0644);
     if (fd < 0) {
         fail_with_errno("cannot create " + path);
     }

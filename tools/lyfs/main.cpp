@@ -14,9 +14,12 @@ using namespace lyfs::tool;
 int run(int argc, char** argv) {
     CLI::App app(
         "Read, write and prepare recorder cards of the card file system.\n"
-        "DEVICE is a block device such as /dev/sdb or a card image file.",
+        "DEVICE is a block device such as /dev/sdb (on Windows \\\\.\\PhysicalDriveN) or a card\n"
+        "image file.",
         "lyfs");
     app.require_subcommand(1);
+    // Card paths start with "/": never read them as Windows-style options.
+    app.allow_windows_style_options(false);
     app.fallthrough();  // -v works before or after the command
     GlobalOptions global;
     app.add_flag("-v,--verbose", global.verbosity,

@@ -1,29 +1,14 @@
 #include "prepare.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
-
 #include "device.h"
 #include "failure.h"
 #include "library.h"
+#include "system.h"
 
 namespace lyfs::tool {
 
 void create_sparse_image(const std::string& path, std::uint64_t bytes) {
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        throw Failure("cannot create " + path + ": " + std::strerror(errno));
-    }
-    const bool sized = ::ftruncate(fd, static_cast<off_t>(bytes)) == 0;
-    const int size_error = errno;
-    ::close(fd);
-    if (!sized) {
-        ::unlink(path.c_str());
-        throw Failure("cannot size " + path + ": " + std::strerror(size_error));
-    }
+    create_sparse_file(path, bytes);
 }
 
 PartitionSizes partition_card(const std::string& device, std::uint64_t fat32_mib) {

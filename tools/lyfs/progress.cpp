@@ -1,9 +1,8 @@
 #include "progress.h"
 
-#include <unistd.h>
-
 #include <cstdio>
 
+#include "system.h"
 #include "units.h"
 
 namespace lyfs::tool {
@@ -27,7 +26,7 @@ std::string fitted_label(const std::string& label) {
 Progress::Progress(std::string label, std::uint64_t total_bytes, bool wanted)
     : label_(fitted_label(label)),
       total_(total_bytes),
-      shown_(wanted && total_bytes >= kWorthShowingBytes && ::isatty(STDOUT_FILENO) == 1) {}
+      shown_(wanted && total_bytes >= kWorthShowingBytes && stdout_is_terminal()) {}
 
 Progress::~Progress() {
     clear();

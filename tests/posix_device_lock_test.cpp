@@ -8,7 +8,7 @@
 
 #include "lyfs/lyfs.h"
 #include "support/card_maker.h"
-#include "support/image_file.h"
+#include "support/scratch_file.h"
 
 namespace lyfs::test {
 namespace {
@@ -42,7 +42,7 @@ int32_t format(const char* path) {
 
 // Runs `step` in a forked process with a library of its own, once `hold` has run here, and
 // returns the status it got; the card must come out of it unchanged unless `may_write`.
-int32_t in_second_process(const ImageFile& image, const Step& hold, const Step& step,
+int32_t in_second_process(const ScratchFile& image, const Step& hold, const Step& step,
                           bool may_write = false) {
     int go[2];
     int result[2];
@@ -86,7 +86,7 @@ protected:
         ASSERT_EQ(partition_and_format(image.path(), default_folder_table(100)), LYFS_OK);
         ASSERT_EQ(CL_LyFS_Stop(), LYFS_OK);
     }
-    ImageFile image{8 << 20};
+    ScratchFile image{8 << 20};
 };
 
 TEST_F(DeviceLock, AMountKeepsEveryOtherWriterAwayAndQueriesStillWork) {

@@ -1,0 +1,33 @@
+// What the tool needs of the operating system beyond the C++ library, so the
+// commands read the same on every system. One implementation per system:
+// system_posix.cpp, system_windows.cpp.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+namespace lyfs::tool {
+
+enum class PathKind {
+    kMissing,  // `why` says what the system answered
+    kFile,     // a regular file: a card image
+    kDevice,   // a block device (/dev/sdb) or a drive or volume (\\.\PhysicalDrive2)
+    kOther,
+};
+PathKind path_kind(const std::string& path, std::string* why);
+
+// Flags for open() beside the access mode: descriptors are not inherited by
+// child processes, and bytes pass untranslated.
+extern const int kOpenFlags;
+
+// Creates a new file of `bytes` that takes no space until written; throws
+// Failure when it cannot, and leaves no file behind then.
+void create_sparse_file(const std::string& path, std::uint64_t bytes);
+
+// A new, empty folder of the system's temporary folder, named after `prefix`.
+std::filesystem::path make_temporary_folder(const std::string& prefix);
+
+bool stdout_is_terminal();
+
+}  // namespace lyfs::tool

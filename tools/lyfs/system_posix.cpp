@@ -1,0 +1,55 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "failure.h"
+#include "system.h"
+
+namespace lyfs::tool {
+
+const int kOpenFlags = O_CLOEXEC;
+
+PathKind path_kind(const std::string& path, std::string* why) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) {
+        *why = std::strerror(errno);
+        return PathKind::kMissing;
+    }
+    return S_ISREG(info.st_mode)   ? PathKind::kFile
+           : S_ISBLK(info.st_mode) ? PathKind::kDevice
+                                   : PathKind::kOther;
+}
+
+void create_sparse_file(const std::string& path, std::uint64_t bytes) {
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        throw Failure("cannot create " + path + ": " + std::strerror(errno));
+    }
+    const bool sized = ::ftruncate(fd, static_cast<off_t>(bytes)) == 0;
+    const int size_error = errno;
+    ::close(fd);
+    if (!sized) {
+        ::unlink(path.c_str());
+        throw Failure("cannot size " + path + ": " + std::strerror(size_error));
+    }
+}
+
+std::filesystem::path make_temporary_folder(const std::string& prefix) {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string pattern =
+        std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/" + prefix + "XXXXXX";
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        throw Failure("cannot create a temporary folder in " + pattern);
+    }
+    return pattern;
+}
+
+bool stdout_is_terminal() {
+    return ::isatty(STDOUT_FILENO) == 1;
+}
+
+}  // namespace lyfs::tool

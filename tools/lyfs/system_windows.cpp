@@ -1,0 +1,84 @@
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+#include <winioctl.h>
+
+#include <cstdio>
+#include <random>
+
+#include "failure.h"
+#include "system.h"
+
+namespace lyfs::tool {
+namespace {
+
+std::string error_text(DWORD error) {
+    char text[256] = "";
+    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
+                   text, sizeof text, nullptr);
+    std::string words = text;
+    while (!words.empty() &&
+           (words.back() == '\n' || words.back() == '\r' || words.back() == '.')) {
+        words.pop_back();
+    }
+    return words.empty() ? "error " + std::to_string(error) : words;
+}
+
+}  // namespace
+
+const int kOpenFlags = O_BINARY | O_NOINHERIT;
+
+// Drives and volumes have names of the device namespace: \\.\PhysicalDrive2,
+// \\.\E:; the file-system calls do not see them.
+PathKind path_kind(const std::string& path, std::string* why) {
+    if (path.rfind("\\\\.\\", 0) == 0) {
+        return PathKind::kDevice;
+    }
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        *why = error_text(GetLastError());
+        return PathKind::kMissing;
+    }
+    return (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0
+               ? PathKind::kFile
+               : PathKind::kOther;
+}
+
+void create_sparse_file(const std::string& path, std::uint64_t bytes) {
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        throw Failure("cannot create " + path + ": " + error_text(GetLastError()));
+    }
+    // Without the sparse mark NTFS would write out every zero.
+    DWORD returned = 0;
+    (void)DeviceIoControl(file, FSCTL_SET_SPARSE, nullptr, 0, nullptr, 0, &returned, nullptr);
+    LARGE_INTEGER end{};
+    end.QuadPart = static_cast<LONGLONG>(bytes);
+    const bool sized = SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && SetEndOfFile(file);
+    const DWORD size_error = GetLastError();
+    CloseHandle(file);
+    if (!sized) {
+        DeleteFileA(path.c_str());
+        throw Failure("cannot size " + path + ": " + error_text(size_error));
+    }
+}
+
+std::filesystem::path make_temporary_folder(const std::string& prefix) {
+    std::error_code error;
+    const std::filesystem::path base = std::filesystem::temp_directory_path(error);
+    std::random_device seed;
+    for (int attempt = 0; !error && attempt < 100; ++attempt) {
+        const std::filesystem::path folder = base / (prefix + std::to_string(seed() % 1000000));
+        if (std::filesystem::create_directory(folder, error)) {
+            return folder;
+        }
+    }
+    throw Failure("cannot create a temporary folder in " + base.string());
+}
+
+bool stdout_is_terminal() {
+    return ::_isatty(::_fileno(stdout)) != 0;
+}
+
+}  // namespace lyfs::tool
