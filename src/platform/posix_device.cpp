@@ -50,11 +50,26 @@ bool is_positioning_error(int err) {
     return err == EINVAL || err == EOVERFLOW || err == ESPIPE;
 }
 
+// A block device the kernel holds read-only (a card reader's write-protect
+// switch, `losetup -r`, `blockdev --setro`) can still open for writing on
+// some kernels; only its writes fail.
+bool is_read_only_block_device(int fd) {
+    struct stat st {};
+    int read_only = 0;
+    return ::fstat(fd, &st) == 0 && S_ISBLK(st.st_mode) && ::ioctl(fd, BLKROGET, &read_only) == 0 &&
+           read_only != 0;
+}
+
 DeviceHandle posix_open(const char* path, DeviceAccess access, bool* read_only,
                         std::uint32_t* last_error) {
     int fd = -1;
     if (access == DeviceAccess::kReadWrite) {
         fd = ::open(path, O_RDWR | O_CLOEXEC);
+        if (fd >= 0 && is_read_only_block_device(fd)) {
+            ::close(fd);
+            fd = -1;
+            errno = EROFS;
+        }
     }
     if (access == DeviceAccess::kReadOnly || (fd < 0 && (errno == EROFS || errno == EACCES))) {
         // A locked card can still be read.

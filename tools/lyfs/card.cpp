@@ -16,7 +16,7 @@ constexpr std::size_t kFileInfoBytes = sizeof(FileInfo);
 
 [[noreturn]] void explain_mount_failure(const std::string& device, std::int32_t status) {
     require_not_in_use(device, status);
-    if (CL_LyFS_Check_LyFS_partition(device.c_str()) != LYFS_IS_LYFS) {
+    if (status == LYFS_ERR_MOUNT) {
         throw Failure(device +
                       " holds no card file system (prepare it with lyfs partition and lyfs "
                       "format, or lyfs mkimage for a new image)");
@@ -66,7 +66,7 @@ void require_file_name(const std::string& name) {
 }
 
 Card::Card(const std::string& device, Access access) : device_(device) {
-    sectors_per_cluster_ = read_device_info(device).n_scts_per_clus;
+    require_device(device);
     forget_library_failures();
     const std::int32_t status = access == Access::ReadOnly
                                     ? lyfs_device_open_read_only(device.c_str(), "card", &desc_)
@@ -74,6 +74,8 @@ Card::Card(const std::string& device, Access access) : device_(device) {
     if (status != LYFS_OK) {
         explain_mount_failure(device, status);
     }
+    // Asked once the card is mounted, so that a read-only mount is the only way it is opened.
+    sectors_per_cluster_ = read_device_info(device).n_scts_per_clus;
 }
 
 std::int32_t Card::mount_mode() const {

@@ -41,11 +41,13 @@ enum class AgeOrder { OldestFirst, NewestFirst };
 
 class Card {
 public:
-    enum class Access { ReadWrite, ReadOnly };
+    // ReadOnly never writes to the device: what the mount would repair (an unclosed
+    // recording's size, a chain's end) is repaired in memory only. A write-protected card is
+    // mounted read-only whatever was asked (mount_mode tells).
+    enum class Access { ReadOnly, ReadWrite };
+
     // Mounts the card file system of the device; fails with the reason when there is none.
-    // A read-only mount never writes to the card; a write-protected card is mounted read-only
-    // whatever was asked.
-    explicit Card(const std::string& device, Access access = Access::ReadWrite);
+    Card(const std::string& device, Access access);
     ~Card();
     Card(const Card&) = delete;
     Card& operator=(const Card&) = delete;

@@ -36,10 +36,6 @@ std::uint64_t read_card_file(Card& card, const CardPath& path, const PieceSink& 
 
 void write_card_file(Card& card, const CardPath& path, std::uint64_t size, const PieceSource& fill,
                      const ReclaimReport& reclaimed, bool show_progress) {
-    if (size == 0) {
-        // The card marks a file that was never finished by a size of 0.
-        throw Failure(path.text() + ": an empty file cannot be stored on the card");
-    }
     if (const std::uint64_t largest = largest_file_bytes(card.sectors_per_cluster());
         size > largest) {
         throw Failure(path.text() + ": " + format_size(size) + " is more than the largest file " +

@@ -25,7 +25,8 @@ using ReclaimReport = std::function<void(const std::string&)>;
 std::uint64_t read_card_file(Card& card, const CardPath& path, const PieceSink& take,
                              bool show_progress);
 
-// Writes a new file of `size` bytes and commits it. The library may reclaim the folder's
+// Writes a new file of `size` bytes (at least one: the card takes an empty file for one whose
+// writer never closed it) and commits it. The library may reclaim the folder's
 // oldest files to make room. On a failure the part written stays on the card (there is no
 // way to delete a single file), and the message says so.
 void write_card_file(Card& card, const CardPath& path, std::uint64_t size, const PieceSource& fill,

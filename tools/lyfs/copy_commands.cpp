@@ -9,6 +9,7 @@
 #include "failure.h"
 #include "library.h"
 #include "local_file.h"
+#include "names.h"
 #include "units.h"
 
 namespace lyfs::tool {
@@ -36,8 +37,8 @@ std::uint64_t copy_out(Card& card, const CardPath& source, const fs::path& desti
             card, source, [&local](std::span<const std::uint8_t> piece) { local.write_all(piece); },
             true);
         local.finish();
-        std::printf("%s -> %s (%s)\n", source.text().c_str(), destination.string().c_str(),
-                    format_size(size).c_str());
+        std::printf("%s -> %s (%s)\n", printable(source.text()).c_str(),
+                    printable(destination.string()).c_str(), format_size(size).c_str());
         return size;
     } catch (...) {
         local.discard();
@@ -45,7 +46,8 @@ std::uint64_t copy_out(Card& card, const CardPath& source, const fs::path& desti
     }
 }
 
-void get_folder(Card& card, const CardPath& folder, const std::string& destination) {
+// Copies every file it can (on an evidence card each one counts) and names the others.
+int get_folder(Card& card, const CardPath& folder, const std::string& destination) {
     if (destination.empty()) {
         throw UsageError("give a local folder to copy " + folder.text() + " into");
     }
@@ -57,30 +59,51 @@ void get_folder(Card& card, const CardPath& folder, const std::string& destinati
     }
     std::uint64_t count = 0;
     std::uint64_t total = 0;
+    std::vector<std::string> not_copied;
     // The names are taken first: reading may recover an unfinished file, which changes the list.
     for (const FileInfo& info : card.files(folder.folder, AgeOrder::OldestFirst)) {
         const std::string name = file_name(info);
-        total += copy_out(card, CardPath{folder.folder, name}, fs::path(destination) / name);
-        ++count;
+        const CardPath source{folder.folder, name};
+        if (const std::string why = unsafe_local_name(name); !why.empty()) {
+            not_copied.push_back(printable(source.text()) +
+                                 ": its name cannot be a local file "
+                                 "name (" +
+                                 why + ")");
+            continue;
+        }
+        try {
+            total += copy_out(card, source, fs::path(destination) / name);
+            ++count;
+        } catch (const Failure& failure) {
+            not_copied.push_back(printable(failure.what()));
+        }
     }
     std::printf("copied %llu file%s (%s) to %s\n", static_cast<unsigned long long>(count),
                 count == 1 ? "" : "s", format_size(total).c_str(), destination.c_str());
+    if (not_copied.empty()) {
+        return kExitSuccess;
+    }
+    std::fprintf(stderr, "lyfs get: %zu file%s not copied:\n", not_copied.size(),
+                 not_copied.size() == 1 ? "" : "s");
+    for (const std::string& line : not_copied) {
+        std::fprintf(stderr, "  %s\n", line.c_str());
+    }
+    return kExitFailure;
 }
 
 int run_get(const GetOptions& options) {
     const CardPath source = parse_card_path(options.source);
     Library library;
-    Card card(options.device);
+    Card card(options.device, Card::Access::ReadOnly);
     if (source.name.empty()) {
-        get_folder(card, source, options.destination);
-        return 0;
+        return get_folder(card, source, options.destination);
     }
     fs::path destination = options.destination.empty() ? source.name : options.destination;
     if (fs::is_directory(destination)) {
         destination /= source.name;
     }
     copy_out(card, source, destination);
-    return 0;
+    return kExitSuccess;
 }
 
 int run_put(const PutOptions& options) {
@@ -91,9 +114,17 @@ int run_put(const PutOptions& options) {
     require_file_name(destination.name);
     LocalFile local = LocalFile::open_for_reading(options.source);
     const std::uint64_t size = local.size();
+    if (size == 0) {
+        throw Failure(options.source +
+                      " is empty: the card cannot tell an empty file from one whose writer never "
+                      "closed it, so it would read back as a whole cluster of old bytes");
+    }
 
     Library library;
-    Card card(options.device);
+    Card card(options.device, Card::Access::ReadWrite);
+    if (card.mount_mode() != LYFS_MOUNT_READ_WRITE) {
+        throw Failure(options.device + " is write-protected: nothing was written");
+    }
     card.space(destination.folder);  // a clear message for a folder the card does not have
     if (card.has_file(destination)) {
         throw Failure(destination.text() + " already exists on " + options.device +
@@ -102,7 +133,8 @@ int run_put(const PutOptions& options) {
     write_card_file(
         card, destination, size,
         [&local](std::span<std::uint8_t> piece) { local.read_exactly(piece); },
-        [](const std::string& path) { std::printf("reclaimed %s\n", path.c_str()); }, true);
+        [](const std::string& path) { std::printf("reclaimed %s\n", printable(path).c_str()); },
+        true);
     std::printf("%s -> %s (%s)\n", options.source.c_str(), destination.text().c_str(),
                 format_size(size).c_str());
     return 0;

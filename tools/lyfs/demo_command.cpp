@@ -295,7 +295,7 @@ int run_demo(const DemoOptions& options) {
     std::printf("formatted with %s\n\n", describe_layout(table).c_str());
 
     {
-        Card card(image);
+        Card card(image, Card::Access::ReadWrite);
         Drive drive(card);
         drive.record();
         std::printf("\n");

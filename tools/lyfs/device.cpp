@@ -29,6 +29,12 @@ bool is_block_device(const std::string& path) {
     return path_kind(path, &why) == PathKind::kDevice;
 }
 
+void require_writable(const std::string& path) {
+    if (is_write_protected(path)) {
+        throw Failure(path + " is write-protected: nothing was written");
+    }
+}
+
 lyfs_device_info read_device_info(const std::string& path) {
     require_device(path);
     lyfs_device_info info{};

@@ -13,6 +13,10 @@ void require_device(const std::string& path);
 
 bool is_block_device(const std::string& path);
 
+// Fails at once, before any question is asked, when the device cannot be opened for writing:
+// the card's write-protect switch, a read-only device node or image.
+void require_writable(const std::string& path);
+
 // Sectors per cluster and size, as the library sees the device (which it then holds).
 lyfs_device_info read_device_info(const std::string& path);
 

@@ -6,6 +6,7 @@
 
 #include "failure.h"
 #include "lyfs/lyfs.h"
+#include "names.h"
 
 namespace lyfs::tool {
 namespace {
@@ -25,10 +26,15 @@ thread_local FailureNote t_failure;
 
 // The library holds its locks while it calls these two, so they only take notes.
 void receive_log_line(const char* line, void* /*user*/) {
-    if (g_echo) {
-        std::fputs(line, stderr);
-    }
     const std::string_view text(line);
+    if (g_echo) {
+        // Lines can quote names from the card.
+        try {
+            std::fputs(printable(text.substr(0, text.find_last_not_of('\n') + 1)).c_str(), stderr);
+            std::fputc('\n', stderr);
+        } catch (...) {  // out of memory: the line is not shown
+        }
+    }
     if (!t_failure.kept && text.starts_with(kErrorTag)) {
         std::string_view detail = text.substr(kErrorTag.size());
         while (!detail.empty() && (detail.back() == '\n' || detail.back() == '\r')) {

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "names.h"
 #include "space_bar.h"
 #include "units.h"
 
@@ -15,7 +16,7 @@ void print_folders(Card& card) {
     std::printf("%-8s %11s %11s %9s %6s\n", "FOLDER", "SIZE", "FREE", "MAX FILES", "FILES");
     for (const DirInfo& info : card.folders()) {
         const FolderUsage usage = card.usage(folder_name(info));
-        std::printf("%-8s %11s %11s %9u %6u\n", folder_name(info).c_str(),
+        std::printf("%-8s %11s %11s %9u %6u\n", printable(folder_name(info)).c_str(),
                     format_size(usage.total_bytes).c_str(), format_size(usage.free_bytes).c_str(),
                     usage.info.max_file_num, usage.files);
     }
@@ -57,7 +58,7 @@ void print_files(Card& card, const std::string& folder, AgeOrder order) {
     std::uint64_t total = 0;
     card.for_each_file(folder, order, [&](const FileInfo& info) {
         std::printf("%11u %11s  %s\n", info.file_size, format_size(info.file_size).c_str(),
-                    file_name(info).c_str());
+                    printable(file_name(info)).c_str());
         ++count;
         total += info.file_size;
     });

@@ -6,6 +6,7 @@
 #include "commands.h"
 #include "failure.h"
 #include "library.h"
+#include "names.h"
 
 namespace {
 
@@ -50,10 +51,12 @@ int run(int argc, char** argv) {
                              command.app->get_name().c_str(), error.what());
                 return kExitUsage;
             } catch (const Failure& error) {
+                // Messages can quote names from the card.
                 std::fprintf(stderr, "lyfs %s: %s\n", command.app->get_name().c_str(),
-                             error.what());
+                             printable(error.what()).c_str());
                 if (!error.library_said().empty()) {
-                    std::fprintf(stderr, "  library: %s\n", error.library_said().c_str());
+                    std::fprintf(stderr, "  library: %s\n",
+                                 printable(error.library_said()).c_str());
                 }
                 return kExitFailure;
             }

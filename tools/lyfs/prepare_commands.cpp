@@ -82,6 +82,7 @@ void print_format(const std::string& device, const lyfs_folder_table& table) {
 
 int run_partition(const PartitionOptions& options) {
     require_device(options.device);
+    require_writable(options.device);
     confirm_overwrite(options.device, "Writing a new partition table", options.yes);
     Library library;
     print_partitions(options.device, partition_card(options.device, options.fat32_mib));
@@ -91,6 +92,7 @@ int run_partition(const PartitionOptions& options) {
 int run_format(const FormatOptions& options) {
     const lyfs_folder_table table = parse_layout(options.layout).table;
     require_device(options.device);
+    require_writable(options.device);
     confirm_overwrite(options.device, "Formatting", options.yes);
     Library library;
     format_card(options.device, table);

@@ -1,4 +1,4 @@
-// info and ls: what a card holds, without changing it.
+// info and ls: what a card holds. Both mount read-only: looking never changes a card.
 #include <cstdio>
 #include <memory>
 
@@ -39,7 +39,10 @@ int run_info(const InfoOptions& options) {
         std::printf("card file system:    none (slot 1 of the partition table does not hold it)\n");
         return 0;
     }
-    Card card(options.device);
+    Card card(options.device, Card::Access::ReadOnly);
+    std::printf("write-protected:     %s\n", card.mount_mode() == LYFS_MOUNT_WRITE_PROTECTED
+                                                 ? "yes (it can be read; nothing can be written)"
+                                                 : "no");
     const lyfs_part_slot& slot = card.handle()->slots[1];
     std::printf("card file system:    slot 1, from sector %u, %s\n", slot.first_sector,
                 sectors_and_size(slot.sector_count).c_str());
@@ -54,7 +57,7 @@ int run_info(const InfoOptions& options) {
 
 int run_ls(const ListOptions& options) {
     Library library;
-    Card card(options.device);
+    Card card(options.device, Card::Access::ReadOnly);
     if (options.folder.empty()) {
         print_folders(card);
         return 0;

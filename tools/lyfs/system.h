@@ -30,4 +30,8 @@ std::filesystem::path make_temporary_folder(const std::string& prefix);
 
 bool stdout_is_terminal();
 
+// Whether the device cannot be written: a card's write-protect switch, a read-only device node
+// or image. Nothing is written to find out.
+bool is_write_protected(const std::string& path);
+
 }  // namespace lyfs::tool

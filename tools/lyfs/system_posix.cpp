@@ -1,4 +1,6 @@
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -46,6 +48,20 @@ std::filesystem::path make_temporary_folder(const std::string& prefix) {
         throw Failure("cannot create a temporary folder in " + pattern);
     }
     return pattern;
+}
+
+bool is_write_protected(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return false;  // whatever is wrong is reported by what comes next
+    }
+    struct stat info {};
+    int read_only = 0;
+    const bool protected_device = ::fstat(fd, &info) == 0 && S_ISBLK(info.st_mode) &&
+                                  ::ioctl(fd, BLKROGET, &read_only) == 0 && read_only != 0;
+    ::close(fd);
+    return protected_device ||
+           (::access(path.c_str(), W_OK) != 0 && (errno == EROFS || errno == EACCES));
 }
 
 bool stdout_is_terminal() {

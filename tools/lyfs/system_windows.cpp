@@ -28,6 +28,19 @@ std::string error_text(DWORD error) {
 
 const int kOpenFlags = O_BINARY | O_NOINHERIT;
 
+bool is_write_protected(const std::string& path) {
+    // Opening for writing writes nothing; the answer is in the refusal.
+    HANDLE device =
+        CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
+    if (device != INVALID_HANDLE_VALUE) {
+        CloseHandle(device);
+        return false;
+    }
+    const DWORD error = GetLastError();
+    return error == ERROR_WRITE_PROTECT || error == ERROR_ACCESS_DENIED;
+}
+
 // Drives and volumes have names of the device namespace: \\.\PhysicalDrive2,
 // \\.\E:; the file-system calls do not see them.
 PathKind path_kind(const std::string& path, std::string* why) {

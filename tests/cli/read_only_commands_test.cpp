@@ -1,0 +1,200 @@
+// The read commands never change a card, and a crafted card cannot make them write outside
+// their destination or drive the terminal.
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+
+#include "cli_runner.h"
+#include "names.h"
+
+namespace lyfs::cli_test {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::size_t kClusterBytes = 128 * 1024;
+
+std::uint32_t le32(const std::vector<std::uint8_t>& b, std::size_t at) {
+    std::uint32_t v = 0;
+    std::memcpy(&v, b.data() + at, 4);
+    return v;
+}
+
+void put_le32(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v) {
+    std::memcpy(b.data() + at, &v, 4);
+}
+
+// A card image edited in memory the way a crash or a forger leaves it. Files are found by the
+// first five characters of their names, which their long-name entries hold as UTF-16.
+class CardEdit {
+public:
+    explicit CardEdit(std::vector<std::uint8_t> image) : image_(std::move(image)) {}
+    const std::vector<std::uint8_t>& image() const { return image_; }
+
+    // The record (128 bytes) whose name starts with `head`; the offset of the match in *at.
+    std::size_t record(const std::string& head, std::size_t* at = nullptr) const {
+        std::vector<std::uint8_t> wide;
+        for (char c : head) {
+            wide.insert(wide.end(), {static_cast<std::uint8_t>(c), 0});
+        }
+        const auto it = std::search(image_.begin(), image_.end(), wide.begin(), wide.end());
+        EXPECT_NE(it, image_.end()) << head;
+        const auto offset = static_cast<std::size_t>(it - image_.begin());
+        if (at != nullptr) {
+            *at = offset;
+        }
+        return offset / 128 * 128;
+    }
+    void rename_first_character(const std::string& head, std::uint8_t to) {
+        std::size_t at = 0;
+        record(head, &at);
+        image_[at] = to;
+    }
+    // Makes the file one whose writer never closed it; `open_chain` also drops its end mark.
+    void unclose(const std::string& head, std::uint32_t clusters, bool open_chain) {
+        const std::size_t r = record(head);
+        put_le32(image_, r + 124, 0);
+        if (open_chain) {
+            put_le32(image_, fat_entry(start_cluster(r) + clusters - 1), 0);
+        }
+    }
+    void damage_chain(const std::string& head) {
+        put_le32(image_, fat_entry(start_cluster(record(head))), 0x0FFFFFF7);
+    }
+
+private:
+    std::uint32_t start_cluster(std::size_t r) const {
+        return (std::uint32_t{image_[r + 116]} | image_[r + 117] << 8) << 16 |
+               (image_[r + 122] | image_[r + 123] << 8);
+    }
+    std::size_t fat_entry(std::uint32_t cluster) const {
+        const std::uint32_t part_start = le32(image_, 0x1AE + 8);
+        return (std::size_t{part_start} + 32) * 512 + std::size_t{cluster} * 4;
+    }
+
+    std::vector<std::uint8_t> image_;
+};
+
+class ReadOnlyCommands : public CliTest {
+protected:
+    // DATA: a committed clip, an unclosed recording, and the newest, unclosed with its chain
+    // open: a normal mount would repair all but the first on the card.
+    void make_crashed_card() {
+        formatted_image("card.img");
+        put("good_clip_1.mp4", 200'000, 1);
+        put("QQQQQ_unclosed.mp4", 3 * kClusterBytes, 2);
+        put("WWWWW_newest_1.mp4", 2 * kClusterBytes, 3);
+        CardEdit edit(read_file("card.img"));
+        edit.unclose("QQQQQ", 3, false);
+        edit.unclose("WWWWW", 2, true);
+        write_file("card.img", edit.image());
+    }
+    void put(const std::string& name, std::size_t bytes, unsigned seed) {
+        write_file(name, sample_bytes(bytes, seed));
+        ASSERT_EQ(lyfs({"put", "card.img", name, "/DATA/" + name}).exit_code, 0) << name;
+    }
+};
+
+TEST_F(ReadOnlyCommands, LookingAtACrashedCardChangesNoByte) {
+    make_crashed_card();
+    const auto before = read_file("card.img");
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"ls", "card.img"},
+          {"ls", "card.img", "/DATA"},
+          {"info", "card.img"},
+          {"get", "card.img", "/DATA/QQQQQ_unclosed.mp4", "unclosed.mp4"},
+          {"get", "card.img", "/DATA", "copies"},
+          {"check", "card.img"}}) {
+        const ToolRun run = lyfs(args);
+        EXPECT_NE(run.exit_code, 2) << args[0] << run.err;
+        EXPECT_TRUE(read_file("card.img") == before) << args[0] << " changed the card";
+    }
+    // The unclosed recordings read as their whole clusters.
+    EXPECT_EQ(read_file("unclosed.mp4").size(), 3 * kClusterBytes);
+    EXPECT_EQ(read_file("copies/WWWWW_newest_1.mp4"), sample_bytes(2 * kClusterBytes, 3));
+    EXPECT_TRUE(contains(lyfs({"info", "card.img"}).out, "write-protected:     no"));
+}
+
+TEST_F(ReadOnlyCommands, AFolderCopySurvivesHostileNamesAndADamagedFile) {
+    formatted_image("card.img");
+    put("good_clip_1.mp4", 300'000, 1);
+    put("SSSSS_slash_1.mp4", 1000, 2);
+    put("EEEEE_escape1.mp4", 1000, 3);
+    put("DDDDD_damaged.mp4", 3 * kClusterBytes, 4);
+    put("good_clip_2.mp4", 5000, 5);
+    CardEdit edit(read_file("card.img"));
+    edit.rename_first_character("SSSSS", '/');
+    edit.rename_first_character("EEEEE", 0x1B);
+    edit.damage_chain("DDDDD");
+    write_file("card.img", edit.image());
+
+    const ToolRun ls = lyfs({"ls", "card.img", "/DATA"});
+    EXPECT_TRUE(contains(ls.out, "\\x1BEEEE_escape1.mp4"));
+    EXPECT_EQ(ls.out.find('\x1B'), std::string::npos) << "the terminal is never driven";
+
+    const ToolRun get = lyfs({"get", "card.img", "/DATA", "out"});
+    EXPECT_EQ(get.exit_code, 1);
+    EXPECT_EQ(read_file("out/good_clip_1.mp4"), sample_bytes(300'000, 1));
+    EXPECT_EQ(read_file("out/good_clip_2.mp4"), sample_bytes(5000, 5)) << "copied past the others";
+    EXPECT_TRUE(contains(get.err, "3 files not copied"));
+    EXPECT_TRUE(contains(get.err,
+                         "/DATA//SSSS_slash_1.mp4: its name cannot be a local file name "
+                         "(it holds a path separator)"));
+    EXPECT_TRUE(contains(get.err, "\\x1BEEEE_escape1.mp4: its name cannot be a local file name"));
+    EXPECT_TRUE(contains(get.err, "DDDDD_damaged.mp4 ends after"));
+    EXPECT_EQ(get.err.find('\x1B'), std::string::npos);
+    EXPECT_FALSE(fs::exists("/SSSS_slash_1.mp4"));
+    std::size_t copied = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(path("out"))) {
+        copied += entry.is_regular_file() ? 1 : 0;
+    }
+    EXPECT_EQ(copied, 2u) << "nothing of a failed copy is left";
+}
+
+TEST_F(ReadOnlyCommands, ALockedCardIsReadAndNeverWritten) {
+    if (::geteuid() != 0 || !fs::exists("/dev/loop-control")) {
+        GTEST_SKIP() << "needs root and loop devices (losetup -r)";
+    }
+    make_crashed_card();
+    const auto before = read_file("card.img");
+    std::FILE* attach = ::popen(("losetup -r -f --show " + path("card.img")).c_str(), "r");
+    char device[64] = "";
+    const bool attached = attach != nullptr && std::fgets(device, sizeof device, attach) != nullptr;
+    if (attach != nullptr) {
+        ::pclose(attach);
+    }
+    if (!attached) {
+        GTEST_SKIP() << "losetup could not attach the image";
+    }
+    const std::string loop = std::string(device).substr(0, std::strcspn(device, "\n"));
+
+    EXPECT_TRUE(contains(lyfs({"info", loop}).out, "write-protected:     yes"));
+    EXPECT_EQ(lyfs({"get", loop, "/DATA/WWWWW_newest_1.mp4", "newest.mp4"}).exit_code, 0);
+    EXPECT_EQ(read_file("newest.mp4"), sample_bytes(2 * kClusterBytes, 3));
+    const ToolRun put = lyfs({"put", loop, "good_clip_1.mp4", "/DATA/another_clip.mp4"});
+    EXPECT_TRUE(contains(put.err, "write-protected"));
+    const ToolRun format = lyfs({"format", loop, "--yes"});
+    EXPECT_TRUE(contains(format.err, "write-protected"));
+    EXPECT_EQ(std::system(("losetup -d " + loop).c_str()), 0);
+    EXPECT_TRUE(read_file("card.img") == before);
+}
+
+TEST(Names, PrintedEscapedAndUsedLocallyOnlyWhenHarmless) {
+    EXPECT_EQ(tool::printable("clip\n\t\x1B[2J.mp4"), "clip\\n\\t\\x1B[2J.mp4");
+    EXPECT_EQ(tool::printable("Über_1.mp4"), "Über_1.mp4") << "printable UTF-8 stays";
+    EXPECT_EQ(tool::printable("\xC2\x9B"
+                              "1m \xFF"),
+              "\\xC2\\x9B1m \\xFF")
+        << "C1 and bad bytes";
+    for (const char* bad : {"", ".", "..", "a/b", "a\\b", "tab\there", "del\x7F"}) {
+        EXPECT_NE(tool::unsafe_local_name(bad), "") << bad;
+    }
+    EXPECT_EQ(tool::unsafe_local_name("..clip_1.mp4"), "");
+}
+
+}  // namespace
+}  // namespace lyfs::cli_test

@@ -1,0 +1,83 @@
+#include "names.h"
+
+#include <cstdint>
+#include <cstdio>
+
+namespace lyfs::tool {
+namespace {
+
+bool is_control(unsigned char c) {
+    return c < 0x20 || c == 0x7F;
+}
+
+// Length of the well-formed UTF-8 sequence at the start of `text` that encodes a printable
+// character (not one of the C1 controls U+0080..U+009F), or 0.
+std::size_t printable_sequence(std::string_view text) {
+    const auto lead = static_cast<unsigned char>(text[0]);
+    const std::size_t length = lead >= 0xF0 && lead <= 0xF4   ? 4
+                               : lead >= 0xE0                 ? 3
+                               : lead >= 0xC2 && lead <= 0xDF ? 2
+                                                              : 0;
+    if (length == 0 || length > text.size()) {
+        return 0;
+    }
+    std::uint32_t code = lead & (0x7F >> length);
+    for (std::size_t i = 1; i < length; ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if ((c & 0xC0) != 0x80) {
+            return 0;
+        }
+        code = code << 6 | (c & 0x3F);
+    }
+    const std::uint32_t shortest[] = {0, 0, 0x80, 0x800, 0x10000};
+    const bool valid = code >= shortest[length] && code <= 0x10FFFF &&
+                       !(code >= 0xD800 && code <= 0xDFFF) && !(code >= 0x80 && code <= 0x9F);
+    return valid ? length : 0;
+}
+
+}  // namespace
+
+std::string printable(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c >= 0x80) {
+            if (const std::size_t n = printable_sequence(text.substr(i)); n != 0) {
+                out.append(text.substr(i, n));
+                i += n;
+                continue;
+            }
+        }
+        if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else if (is_control(c) || c >= 0x80) {
+            char escaped[5];
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
+            out += escaped;
+        } else {
+            out += static_cast<char>(c);
+        }
+        ++i;
+    }
+    return out;
+}
+
+std::string unsafe_local_name(std::string_view name) {
+    if (name.empty() || name == "." || name == "..") {
+        return "it is not a file name";
+    }
+    for (const char c : name) {
+        if (c == '/' || c == '\\') {
+            return "it holds a path separator";
+        }
+        if (is_control(static_cast<unsigned char>(c))) {
+            return "it holds a control character";
+        }
+    }
+    return {};
+}
+
+}  // namespace lyfs::tool
