@@ -1,5 +1,10 @@
 // What a recording costs the device, counted on the test platform: bytes
-// written per payload byte, requests, and data sectors read back.
+// written per payload byte, requests, data sectors read back, and the pages
+// the operating system must read to take writes that cover them in part.
+#include <unistd.h>
+
+#include <unordered_set>
+
 #include "recording.h"
 #include "support/test_platform.h"
 
@@ -10,28 +15,73 @@ double per_mib(std::uint64_t n) {
     return static_cast<double>(n) / (static_cast<double>(kRecordingBytes) / kMiB);
 }
 
+// The device's pages in the operating system's cache, from a moment when
+// none were: a page comes in when it is read or written, and a write that
+// covers a page only in part first reads it from the card if it is not in.
+class PageCache {
+public:
+    explicit PageCache(std::uint64_t page) : page_(page) {}
+    void read(std::uint64_t offset, std::uint64_t bytes) {
+        for (std::uint64_t p = offset / page_; p * page_ < offset + bytes; ++p) {
+            cached_.insert(p);
+        }
+    }
+    // The pages this write makes the operating system read first.
+    std::uint32_t write(std::uint64_t offset, std::uint64_t bytes) {
+        const std::uint64_t first = offset / page_;
+        const std::uint64_t last = (offset + bytes - 1) / page_;
+        const bool first_in_part = offset % page_ != 0 || (first == last && bytes < page_);
+        const bool last_in_part = last != first && (offset + bytes) % page_ != 0;
+        const std::uint32_t reads = (first_in_part && cached_.count(first) == 0 ? 1 : 0) +
+                                    (last_in_part && cached_.count(last) == 0 ? 1 : 0);
+        read(offset, bytes);
+        return reads;
+    }
+
+private:
+    std::uint64_t page_;
+    std::unordered_set<std::uint64_t> cached_;
+};
+
 }  // namespace
 
 RecordingCost count_recording(const Piece& piece, const std::vector<std::uint8_t>& data,
                               std::vector<std::uint8_t>& back, std::uint64_t card_bytes) {
     test::TestPlatform platform;
+    platform.page_bytes = static_cast<std::uint32_t>(::sysconf(_SC_PAGESIZE));
     platform.add_card("count", card_bytes);
     prepare_recording_card("mem:count");
     const std::uint64_t offset = recording_offset("mem:count");
+    // The cache starts empty before the mount, as when a card is put in.
+    PageCache cache(platform.page_bytes);
+    const std::size_t mounted_from = platform.log.size();
     Mount mount("mem:count");
+    for (std::size_t i = mounted_from; i < platform.log.size(); ++i) {
+        cache.read(platform.log[i].offset, platform.log[i].bytes);
+    }
     RecordingCost cost;
     std::size_t from = platform.log.size();
+    const std::uint64_t partial_before = platform.counters.partial_page_writes;
     lyfs_write(mount.desc(), data.data(), piece.bytes, offset);
+    cost.partial_page_writes = platform.counters.partial_page_writes - partial_before;
     for (std::size_t i = from; i < platform.log.size(); ++i) {
         const test::IoRecord& r = platform.log[i];
         const bool write = r.op == test::IoOp::kWrite;
+        const bool in_data = r.offset + r.bytes > offset && r.offset < offset + kRecordingBytes;
         cost.write_requests.push_back({write, r.offset, r.bytes});
         if (write) {
             ++cost.writes;
             cost.bytes_written += r.bytes;
+            const std::uint32_t page_reads = cache.write(r.offset, r.bytes);
+            const bool partial = r.offset % platform.page_bytes != 0 ||
+                                 (r.offset + r.bytes) % platform.page_bytes != 0;
+            cost.page_reads += page_reads;
+            cost.data_page_reads += in_data ? page_reads : 0;
+            cost.data_partial_page_writes += in_data && partial ? 1 : 0;
         } else {
             ++cost.write_reads;
-            if (r.offset + r.bytes > offset && r.offset < offset + kRecordingBytes) {
+            cache.read(r.offset, r.bytes);
+            if (in_data) {
                 cost.data_sectors_read += r.bytes / 512;
             }
         }
@@ -67,6 +117,15 @@ void print_cost(const Piece& piece, const RecordingCost& cost) {
     print_figure(format("data sectors read back while writing, %s", piece.label),
                  format("%llu", static_cast<unsigned long long>(cost.data_sectors_read)), "0",
                  cost.data_sectors_read == 0);
+    print_figure(
+        format("writes that start or end inside a page, %s", piece.label),
+        format("%llu of %llu (%llu in the recording's clusters); page reads they provoke when "
+               "only what the mount read is cached: %llu (%llu in the recording's clusters)",
+               static_cast<unsigned long long>(cost.partial_page_writes),
+               static_cast<unsigned long long>(cost.writes),
+               static_cast<unsigned long long>(cost.data_partial_page_writes),
+               static_cast<unsigned long long>(cost.page_reads),
+               static_cast<unsigned long long>(cost.data_page_reads)));
     print_figure(
         format("device requests per MiB read, %s", piece.label),
         format("%.2f  (%.4f bytes read per payload byte; %.2f pieces)", per_mib(cost.reads),

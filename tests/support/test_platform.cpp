@@ -125,6 +125,9 @@ struct TableFunctions {
         } else {
             ++t.counters.writes;
             t.counters.bytes_written += result.transferred;
+            if (offset % t.page_bytes != 0 || (offset + bytes) % t.page_bytes != 0) {
+                ++t.counters.partial_page_writes;
+            }
         }
         return result;
     }

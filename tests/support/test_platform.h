@@ -50,6 +50,9 @@ struct IoCounters {
     std::uint64_t closes = 0;
     std::uint64_t refreshes = 0;
     std::uint64_t refused_writes = 0;  // writes through a read-only open: none reached a card
+    // Writes that start or end inside a page of `page_bytes`: where the page
+    // is not cached, the operating system reads it before it takes the write.
+    std::uint64_t partial_page_writes = 0;
 };
 
 class TestPlatform {
