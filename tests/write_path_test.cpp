@@ -4,12 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "api/handles.h"
 #include "entry/file_object.h"
 #include "folder/folder.h"
+#include "platform/memory.h"
 #include "platform/platform.h"
 #include "support/card_check.h"
 #include "support/mounted_card.h"
@@ -25,7 +27,9 @@ using test::pattern;
 
 class WritePathTest : public test::MountedCardTest {
 protected:
-    std::uint64_t card_mib() const override { return 1024; }
+    // Like most cards sold: its FAT of 124 sectors puts every cluster 2 KiB
+    // into a 4 KiB page.
+    std::uint64_t card_mib() const override { return 1984; }
     void SetUp() override {
         MountedCardTest::SetUp();
         ASSERT_EQ(mount(), LYFS_OK);
@@ -76,20 +80,45 @@ protected:
     }
 };
 
-TEST_F(WritePathTest, AppendingInOddPiecesReadsNothingBackAndOneRequestPerPiece) {
+struct Appending {
+    std::uint32_t page_bytes;
+    std::uint32_t piece;
+};
+
+class AppendingTest : public WritePathTest, public ::testing::WithParamInterface<Appending> {};
+
+// The card's clusters start inside a page (2 KiB into one of 4 KiB, 30 KiB
+// into one of 64 KiB), so every cluster ends inside one: the bytes there wait
+// for the next piece, and no request but the file's first and last starts or
+// ends inside a page.
+TEST_P(AppendingTest, RequestsStartAndEndOnPagesAndNothingIsReadBack) {
+    const std::uint32_t page = GetParam().page_bytes;
+    platform.page_bytes = page;
     constexpr std::uint32_t kSize = 1'000'003;  // 8 clusters, the last one in part
     const auto bytes = pattern(kSize, 1);
     const std::uint32_t fd = open("/EVENT/odd_pieces_recording.ts", "w");
     ASSERT_NE(fd, LYFS_INVALID_FD);
     const std::uint32_t start = newest_start("EVENT");
+    ASSERT_EQ(cluster_offset(start) % 4096, 2048u);
     const std::size_t from = platform.log.size();
-    write_pieces(fd, bytes, 100'000);
-    EXPECT_EQ(data_reads_since(from, start, 8), 0u);
-    // 11 pieces; 7 of them cross into a new cluster, which takes a FAT
-    // link and a second request. A piece's partial sectors go with its
-    // whole ones.
-    EXPECT_EQ(transfers_since(from, IoOp::kWrite).size(), 11u + 7u + 7u);
+    write_pieces(fd, bytes, GetParam().piece);
     ASSERT_EQ(CL_LyFS_File_Close(&desc, fd), LYFS_OK);
+    EXPECT_EQ(data_reads_since(from, start, 8), 0u);
+
+    std::vector<IoRecord> data;
+    for (const IoRecord& w : transfers_since(from, IoOp::kWrite)) {
+        if (w.offset >= cluster_offset(start) && w.offset < cluster_offset(start + 8)) {
+            data.push_back(w);
+        }
+    }
+    ASSERT_FALSE(data.empty());
+    for (std::size_t i = 0; i < data.size(); ++i) {
+        EXPECT_TRUE(i == 0 || data[i].offset % page == 0) << i;
+        EXPECT_TRUE(i + 1 == data.size() || (data[i].offset + data[i].bytes) % page == 0) << i;
+    }
+    // At most one request per piece, and one more where a piece crosses
+    // into a new cluster (after its FAT link) and at close.
+    EXPECT_LE(data.size(), (kSize + GetParam().piece - 1) / GetParam().piece + 7 + 1);
 
     // The card holds the bytes in the file's clusters, and zeros after its
     // end in the last sector written.
@@ -104,6 +133,68 @@ TEST_F(WritePathTest, AppendingInOddPiecesReadsNothingBackAndOneRequestPerPiece)
     EXPECT_EQ(card_bytes(cluster_offset(start) + kSize, rest), std::vector<std::uint8_t>(rest));
     const auto report = test::check_memory_card(platform.card("c"));
     EXPECT_TRUE(report.clean()) << test::problems_of(report);
+}
+
+INSTANTIATE_TEST_SUITE_P(PagesAndPieces, AppendingTest,
+                         ::testing::Values(Appending{4096, 100'000}, Appending{4096, 131072},
+                                           Appending{4096, 1000}, Appending{16384, 99'999},
+                                           Appending{65536, 131072}, Appending{512, 100'000}));
+
+// Held bytes wait only for a write that continues them.
+TEST_F(WritePathTest, HeldBytesReachTheCardWhenNothingContinuesThem) {
+    const auto bytes = pattern(100'000, 9);
+    struct Case {
+        const char* what;
+        std::function<void(std::uint32_t fd)> step;
+        bool writes_them;
+    };
+    const Case cases[] = {
+        {"a seek elsewhere",
+         [&](std::uint32_t fd) { EXPECT_EQ(CL_LyFS_File_Seek(&desc, fd, LYFS_SEEK_SET, 0), 0u); },
+         true},
+        {"a seek to where the file stands",
+         [&](std::uint32_t fd) {
+             EXPECT_EQ(CL_LyFS_File_Seek(&desc, fd, LYFS_SEEK_CUR, 0), 100'000u);
+         },
+         false},
+        {"a read",
+         [&](std::uint32_t fd) {
+             std::uint8_t byte = 0;
+             EXPECT_EQ(CL_LyFS_File_Read(&desc, &byte, 1, fd), 1);
+         },
+         true},
+        {"close", [&](std::uint32_t fd) { EXPECT_EQ(CL_LyFS_File_Close(&desc, fd), LYFS_OK); },
+         true},
+        {"closing the device",
+         [&](std::uint32_t) {
+             EXPECT_EQ(CL_LyFS_Device_Close(&desc), LYFS_OK);
+             mounted = false;
+         },
+         true},
+        {"stopping the library",
+         [&](std::uint32_t) {
+             EXPECT_EQ(CL_LyFS_Stop(), LYFS_OK);
+             EXPECT_EQ(CL_LyFS_Start(), LYFS_OK);
+             mounted = false;
+         },
+         true},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        const std::uint32_t fd = open("/DATA/held_back_" + std::to_string(n++) + ".ts", "w");
+        ASSERT_EQ(CL_LyFS_File_Write(&desc, bytes.data(), 100'000, fd), 100'000);
+        const std::uint64_t at = cluster_offset(newest_start("DATA"));
+        EXPECT_NE(card_bytes(at, 100'000), bytes) << "the bytes inside the last page wait";
+        const auto flushes = platform.counters.flushes;
+        c.step(fd);
+        EXPECT_EQ(card_bytes(at, 100'000) == bytes, c.writes_them) << c.what;
+        if (!mounted) {
+            EXPECT_GE(platform.counters.flushes - flushes, 1u) << c.what << ": made durable";
+            ASSERT_EQ(mount(), LYFS_OK);
+        } else {
+            CL_LyFS_File_Close(&desc, fd);
+        }
+    }
 }
 
 TEST_F(WritePathTest, ReadingInOddPiecesTakesOneRequestPerPiece) {
@@ -170,21 +261,177 @@ TEST_F(WritePathTest, OverwritingInsideTheFileKeepsTheBytesAroundThePatch) {
     ASSERT_EQ(CL_LyFS_File_Close(&desc, rfd), LYFS_OK);
 }
 
-TEST_F(WritePathTest, AFailedWriteForgetsWhatTheCardMayNoLongerHold) {
+TEST_F(WritePathTest, AFailedWriteKeepsWhatWasHeldBackForTheNextAttempt) {
     auto bytes = pattern(250'000, 7);
     const std::uint32_t fd = open("/DATA/failing_piece_file.ts", "w");
     write_pieces(fd, std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + 100'000), 100'000);
     platform.arm({IoOp::kWrite, 1});
     EXPECT_EQ(CL_LyFS_File_Write(&desc, bytes.data() + 100'000, 100'000, fd), -1);
     platform.disarm();
-    // The host writes the piece again from where the file stands.
+    // The host writes the piece again from where the file stands; what the
+    // first piece held back goes with it again, and nothing is read back.
     const std::size_t from = platform.log.size();
     ASSERT_EQ(CL_LyFS_File_Write(&desc, bytes.data() + 100'000, 150'000, fd), 150'000);
-    EXPECT_EQ(data_reads_since(from, newest_start("DATA"), 2), 1u) << "the head sector, again";
+    EXPECT_EQ(data_reads_since(from, newest_start("DATA"), 2), 0u);
     ASSERT_EQ(CL_LyFS_File_Close(&desc, fd), LYFS_OK);
     const std::uint32_t rfd = open("/DATA/failing_piece_file.ts", "r");
     EXPECT_EQ(read_pieces(rfd, bytes.size(), 100'000), bytes);
     ASSERT_EQ(CL_LyFS_File_Close(&desc, rfd), LYFS_OK);
+}
+
+// A host's session with one file, each of its steps as the host sees it.
+struct Step {
+    enum Kind { kWrite, kSeek, kRead, kClose, kDeviceClose } kind;
+    std::uint32_t at = 0;  // kWrite: where in the bytes the piece starts; kSeek: the position
+    std::uint32_t n = 0;   // kWrite, kRead: bytes
+};
+
+class SessionTest : public WritePathTest, public ::testing::WithParamInterface<std::vector<Step>> {
+protected:
+    struct Outcome {
+        bool clean = true;                // every step succeeded
+        bool closed = false;              // the file was closed without an error
+        std::uint32_t size = 0;           // what the file holds by the positions written
+        std::vector<std::uint8_t> told;   // the bytes of the writes that succeeded
+        std::vector<std::uint8_t> tried;  // and of the one that failed
+    };
+    // Runs the session on a new file until a step fails, then closes the
+    // file if the session had not yet.
+    Outcome run(const std::string& path) {
+        Outcome out;
+        const std::uint32_t fd = open(path, "w");
+        if (fd == LYFS_INVALID_FD) {
+            out.clean = false;
+            return out;
+        }
+        std::uint32_t pos = 0;
+        std::uint8_t scratch[64];
+        for (const Step& step : GetParam()) {
+            bool ok = true;
+            switch (step.kind) {
+                case Step::kWrite: {
+                    const std::uint8_t* src = bytes.data() + step.at;
+                    out.tried.resize(std::max<std::size_t>(out.tried.size(), pos + step.n));
+                    std::copy(src, src + step.n, out.tried.begin() + pos);
+                    ok = CL_LyFS_File_Write(&desc, src, step.n, fd) == static_cast<int32_t>(step.n);
+                    // A failed write keeps the pieces it wrote before failing.
+                    pos = static_cast<std::uint32_t>(CL_LyFS_File_Tell(&desc, fd));
+                    out.size = std::max(out.size, pos);
+                    if (ok) {
+                        out.told = out.tried;
+                    }
+                    break;
+                }
+                case Step::kSeek:
+                    ok = CL_LyFS_File_Seek(&desc, fd, LYFS_SEEK_SET, step.at) == step.at;
+                    pos = ok ? step.at : pos;
+                    break;
+                case Step::kRead:
+                    ok = CL_LyFS_File_Read(&desc, scratch, step.n, fd) ==
+                         static_cast<int32_t>(step.n);
+                    break;
+                case Step::kClose:
+                    out.closed = CL_LyFS_File_Close(&desc, fd) == LYFS_OK;
+                    out.clean = out.closed;
+                    return out;
+                case Step::kDeviceClose:
+                    out.clean = CL_LyFS_Device_Close(&desc) == LYFS_OK;
+                    mounted = false;
+                    return out;
+            }
+            if (!ok) {
+                out.clean = false;
+                out.closed = CL_LyFS_File_Close(&desc, fd) == LYFS_OK;
+                return out;
+            }
+        }
+        return out;
+    }
+    std::vector<std::uint8_t> bytes = pattern(400'000, 21);
+};
+
+// Every transfer of the session failing in turn, once and for good. Whatever
+// the calls report, a close that succeeds commits what the file holds: the
+// bytes the writes were told written (where a write failed, each of its
+// bytes as it was or as it was to be), and the file committed before stays
+// intact.
+TEST_P(SessionTest, EveryTransferFailingInTurn) {
+    const auto committed = pattern(50'000, 20);
+    const std::uint32_t cfd = open("/DATA/committed_before.ts", "w");
+    write_pieces(cfd, committed, 50'000);
+    ASSERT_EQ(CL_LyFS_File_Close(&desc, cfd), LYFS_OK);
+    int round = 0;
+    const auto session = [&](bool expect_clean) {
+        const std::string path = "/DATA/session_" + std::to_string(round++) + ".ts";
+        const Outcome out = run(path);
+        platform.disarm();
+        EXPECT_TRUE(out.clean || !expect_clean);
+        if (mounted) {
+            ASSERT_EQ(CL_LyFS_Device_Close(&desc), LYFS_OK);
+        }
+        ASSERT_EQ(mount(), LYFS_OK);
+        const std::uint32_t rfd = open("/DATA/committed_before.ts", "r");
+        EXPECT_EQ(read_pieces(rfd, committed.size(), 50'000), committed);
+        ASSERT_EQ(CL_LyFS_File_Close(&desc, rfd), LYFS_OK);
+        if (!out.closed || out.size == 0) {
+            return;  // nothing committed
+        }
+        const std::uint32_t fd = open(path, "r");
+        FileInfo info{};
+        ASSERT_EQ(CL_LyFS_Get_FileInfo(&desc, fd, &info), LYFS_OK);
+        const std::uint32_t size = info.file_size;  // the record is packed
+        EXPECT_EQ(size, out.size) << path;
+        const auto back = read_pieces(fd, size, 100'000);
+        for (std::size_t i = 0; i < back.size(); ++i) {
+            if (back[i] != out.tried[i] && (i >= out.told.size() || back[i] != out.told[i])) {
+                ADD_FAILURE() << path << " differs at " << i;
+                break;
+            }
+        }
+        ASSERT_EQ(CL_LyFS_File_Close(&desc, fd), LYFS_OK);
+    };
+    const auto before = platform.counters;
+    session(true);
+    const std::uint64_t counts[] = {platform.counters.reads - before.reads,
+                                    platform.counters.writes - before.writes};
+    for (IoOp op : {IoOp::kRead, IoOp::kWrite}) {
+        for (std::uint64_t nth = 1; nth <= counts[op == IoOp::kWrite]; ++nth) {
+            for (bool for_good : {false, true}) {
+                platform.arm({op, nth, for_good});
+                session(false);
+            }
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    HostSessions, SessionTest,
+    ::testing::Values(
+        std::vector<Step>{
+            {Step::kWrite, 0, 150'001}, {Step::kWrite, 150'001, 249'999}, {Step::kClose}},
+        std::vector<Step>{{Step::kWrite, 0, 150'001},
+                          {Step::kSeek, 1000},
+                          {Step::kWrite, 300'000, 700},
+                          {Step::kClose}},
+        std::vector<Step>{{Step::kWrite, 0, 150'001}, {Step::kRead, 0, 10}, {Step::kClose}},
+        std::vector<Step>{{Step::kWrite, 0, 150'001}, {Step::kDeviceClose}}));
+
+TEST_F(WritePathTest, AnOpenWithoutMemoryForItsNodeLeavesNothingOpen) {
+    const auto bytes = pattern(1000, 23);
+    std::uint32_t fd = open("/DATA/memory_short_file.ts", "w");
+    write_pieces(fd, bytes, 1000);
+    ASSERT_EQ(CL_LyFS_File_Close(&desc, fd), LYFS_OK);
+    // The node, its page copy, its chain array.
+    for (std::uint64_t nth = 1; nth <= 3; ++nth) {
+        platform::fail_allocation_at(nth);
+        EXPECT_EQ(open("/DATA/memory_short_file.ts", "r"), LYFS_INVALID_FD) << nth;
+        platform::fail_allocation_at(0);
+        EXPECT_EQ(part()->open_file_list, nullptr) << nth;
+    }
+    EXPECT_TRUE(log.contains("[ERROR]register_open_file_list, malloc for page copy failed\n"));
+    fd = open("/DATA/memory_short_file.ts", "r");
+    EXPECT_EQ(read_pieces(fd, bytes.size(), 1000), bytes);
+    ASSERT_EQ(CL_LyFS_File_Close(&desc, fd), LYFS_OK);
 }
 
 TEST_F(WritePathTest, AMountReadsEachFileEntrySectorOnce) {

@@ -326,7 +326,8 @@ LYFS_API int32_t LYFS_CALL lyfs_device_mount_mode(const dev_desc* dev_handle);
 
 /*
  * Releases the mount and the device and flushes it. Files still open are
- * released without being committed: close them first. Returns 0 or 15.
+ * released without being committed (the bytes they held back are written
+ * and flushed all the same): close them first. Returns 0 or 15.
  */
 LYFS_API int32_t LYFS_CALL CL_LyFS_Device_Close(dev_desc* dev_handle);
 
@@ -381,7 +382,9 @@ enum { LYFS_SEEK_SET = 0, LYFS_SEEK_CUR = 1, LYFS_SEEK_END = 2 };
  * files first when it is short of room (refused on a read-only mount); any
  * other mode opens for reading, and a file whose writer never closed it is
  * given the size of its whole clusters (on the card, or in memory only on a
- * read-only mount). With mode "r" and a null path (or one without "/"), the file is
+ * read-only mount): it holds what the writes returned but for the bytes held
+ * back when the writer stopped (see CL_LyFS_File_Write), fewer than one page.
+ * With mode "r" and a null path (or one without "/"), the file is
  * looked up by fd. Opening an open file again returns the same fd. Returns
  * the fd, or LYFS_INVALID_FD.
  */
@@ -394,8 +397,9 @@ LYFS_API int32_t LYFS_CALL CL_LyFS_File_Read(dev_desc* dev_handle, void* buf, ui
                                              uint32_t fd);
 
 /*
- * Moves the file's position (whence LYFS_SEEK_SET, _CUR or _END). Returns
- * the new position, or 0 on failure.
+ * Moves the file's position (whence LYFS_SEEK_SET, _CUR or _END); a move
+ * writes out the bytes the file held back. Returns the new position, or 0 on
+ * failure.
  */
 LYFS_API uint32_t LYFS_CALL CL_LyFS_File_Seek(dev_desc* dev_handle, uint32_t fd, uint8_t whence,
                                               int32_t offset);
@@ -405,8 +409,12 @@ LYFS_API int32_t LYFS_CALL CL_LyFS_File_Tell(dev_desc* dev_handle, uint32_t fd);
 
 /*
  * Appends len bytes to a file opened for writing; the folder's oldest files
- * may be reclaimed to make room (see the delete callback). Returns the count
- * written, or -1 (always on a read-only mount).
+ * may be reclaimed to make room (see the delete callback). The bytes that end
+ * inside a page of the device are held back and go to the card with the next
+ * piece when it continues right behind them; otherwise that piece, a seek
+ * elsewhere, a read, close or closing the device writes them out, and fails
+ * if they cannot be written. Returns the count written, or -1 (always on a
+ * read-only mount).
  */
 LYFS_API int32_t LYFS_CALL CL_LyFS_File_Write(dev_desc* dev_handle, const void* buf, uint32_t len,
                                               uint32_t fd);

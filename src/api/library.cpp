@@ -6,6 +6,7 @@
 #include "api/state.h"
 #include "device/disk.h"
 #include "device/partition.h"
+#include "file/file_io.h"
 #include "folder/folder.h"
 #include "lyfs/lyfs.h"
 #include "platform/memory.h"
@@ -22,6 +23,7 @@ stRvFS* library_state() {
 }
 
 void release_partition(stPARTITION* part) {
+    write_held_bytes_of_open_files(part);
     release_open_files(part);
     release_folder_objects(part);
     teardown_partition(part);

@@ -6,6 +6,7 @@
 #include "api/handles.h"
 #include "api/list.h"
 #include "api/log.h"
+#include "device/sector_io.h"
 #include "lyfs/lyfs.h"
 #include "platform/memory.h"
 
@@ -18,9 +19,17 @@ int32_t register_open_file_list(stPARTITION* part, stFILE* file, std::uint8_t mo
         log_error("[ERROR]register_open_file_list, malloc for stOPEN_FILE failed\n");
         return LYFS_ERR_NO_MEMORY;
     }
+    node->page_copy.capacity = device_page_bytes();
+    node->page_copy.data =
+        static_cast<std::uint8_t*>(platform::allocate_zeroed(node->page_copy.capacity));
+    if (node->page_copy.data == nullptr) {
+        log_error("[ERROR]register_open_file_list, malloc for page copy failed\n");
+        platform::release(node);
+        return LYFS_ERR_NO_MEMORY;
+    }
     node->p_file = file;
     node->file_pos = kNotPositioned;
-    node->sector_copy_pos = kNotPositioned;
+    node->page_copy.file_pos = kNotPositioned;
     node->open_mode = mode;
     platform::MutexGuard guard(part->h_open_file_mutex);
     list_append(part->open_file_list, node);
@@ -77,6 +86,7 @@ void unlink_open_file(stPARTITION* part, stOPEN_FILE* node) {
 void release_open_file(stPARTITION* part, stOPEN_FILE* node) {
     unlink_open_file(part, node);
     free_cluster_chain_mem(&node->clus_chain);
+    platform::release(node->page_copy.data);
     platform::release(node);
 }
 

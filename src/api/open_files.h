@@ -15,6 +15,24 @@ inline constexpr std::uint8_t kOpenForReading = 1;
 inline constexpr std::uint8_t kOpenForWriting = 2;
 inline constexpr std::uint32_t kNotPositioned = 0xFFFFFFFF;
 
+// Whole sectors of an open file where its last transfer ended, at most one
+// page of them, so that a recording moved in pieces never reads a sector
+// twice and never makes the operating system read a page to take a write.
+// After a read they are the sector the read ended inside, as the card holds
+// it. After a write they are the bytes that end inside a page (and the rest
+// of their last sector), held back: written with the start of the next piece
+// when it continues right behind them on the card, so that requests start
+// and end on pages; written out at once otherwise, and before a read, a seek
+// elsewhere, close, or the device's release.
+struct PageCopy {
+    std::uint32_t file_pos;  // of its first byte, a sector's start; kNotPositioned: none
+    std::uint32_t sector;    // partition-relative sector of its first byte
+    std::uint32_t bytes;     // whole sectors, at most `capacity`
+    std::uint32_t capacity;  // one page
+    bool held;               // not yet on the card
+    std::uint8_t* data;
+};
+
 struct stOPEN_FILE {
     stFILE* p_file;
     stCLUS_CHAIN clus_chain;
@@ -22,12 +40,7 @@ struct stOPEN_FILE {
     std::uint8_t open_mode;
     stOPEN_FILE* prev;
     stOPEN_FILE* next;
-    // The card's bytes of the file sector that the last partial-sector
-    // transfer cut into. A recording written or read in pieces that end
-    // inside a sector continues in that sector, so the next piece takes its
-    // head from here instead of reading it from the card again.
-    std::uint32_t sector_copy_pos;  // file position of its first byte; kNotPositioned: none
-    std::uint8_t sector_copy[512];
+    PageCopy page_copy;
 };
 
 int32_t register_open_file_list(stPARTITION* part, stFILE* file, std::uint8_t mode,

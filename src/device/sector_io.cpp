@@ -149,6 +149,14 @@ int32_t write_sector_parts(platform::DeviceHandle device, const platform::ConstI
                             });
 }
 
+std::uint32_t device_page_bytes() {
+    constexpr std::uint32_t kLargestPage = 1u << 20;
+    const std::uint32_t bytes = platform::table().page_bytes();
+    const bool usable =
+        bytes >= kSectorBytes && bytes <= kLargestPage && (bytes & (bytes - 1)) == 0;
+    return usable ? bytes : platform::kDefaultPageBytes;
+}
+
 int32_t flush_device(platform::DeviceHandle device) {
     if (device == nullptr || device == platform::kInvalidDevice) {
         return LYFS_ERR_NO_DEVICE_HANDLE;

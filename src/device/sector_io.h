@@ -21,6 +21,10 @@ int32_t read_sector_parts(platform::DeviceHandle device, const platform::IoPart*
                           std::uint32_t count, std::uint32_t first_sector);
 int32_t write_sector_parts(platform::DeviceHandle device, const platform::ConstIoPart* parts,
                            std::uint32_t count, std::uint32_t first_sector);
+// The size of the pages the operating system caches the device in: a power
+// of two of at least a sector (the platform's default where it names none
+// such), so that whole pages are whole sectors.
+std::uint32_t device_page_bytes();
 // Makes the writes so far durable (a committed file must survive pulling the
 // card). Returns 0 or 42.
 int32_t flush_device(platform::DeviceHandle device);

@@ -101,6 +101,10 @@ int32_t read_file(stPARTITION* part, stOPEN_FILE* node, std::uint8_t* dst, std::
     if (len == 0) {
         return 0;
     }
+    if (write_held_bytes(part, node) != LYFS_OK) {
+        log_error("[ERROR]read_file, write_held_bytes failed\n");
+        return LYFS_FAIL;
+    }
     if (node->file_pos == kNotPositioned && start_at_beginning(part, node) != LYFS_OK) {
         return LYFS_FAIL;
     }
@@ -168,6 +172,11 @@ int64_t seek_file(stPARTITION* part, stOPEN_FILE* node, std::uint8_t whence, std
                       static_cast<std::int32_t>(target));
             return LYFS_FAIL;
         }
+    }
+    // Held bytes wait for a write that continues them, which a move rules out.
+    if (target != node->file_pos && write_held_bytes(part, node) != LYFS_OK) {
+        log_error("[ERROR]seek_file, write_held_bytes failed\n");
+        return LYFS_FAIL;
     }
     node->file_pos = static_cast<std::uint32_t>(target);
     setup_file_pos_on_cluster_pos(part, node);

@@ -193,13 +193,36 @@ int32_t write_file(stPARTITION* part, stOPEN_FILE* node, const std::uint8_t* src
 }
 
 int32_t close_file(stPARTITION* part, stOPEN_FILE* node) {
-    int32_t status = LYFS_OK;
-    if ((node->open_mode & kOpenForWriting) != 0 &&
-        get_u32(node->p_file->file_entry + record::kSize) > 0) {
+    // What the commit makes durable includes the bytes held back; when they
+    // cannot be written the file is left uncommitted, as a failed commit is.
+    int32_t status = write_held_bytes(part, node);
+    if (status != LYFS_OK) {
+        log_error("[ERROR]close_file, write_held_bytes failed\n");
+    } else if ((node->open_mode & kOpenForWriting) != 0 &&
+               get_u32(node->p_file->file_entry + record::kSize) > 0) {
         status = commit(part, node);
     }
     release_open_file(part, node);
     return status;
+}
+
+void write_held_bytes_of_open_files(stPARTITION* part) {
+    bool wrote = false;
+    {
+        platform::MutexGuard guard(part->h_open_file_mutex);
+        for (stOPEN_FILE* node = part->open_file_list; node != nullptr; node = node->next) {
+            if (node->page_copy.held) {
+                wrote = true;
+                if (write_held_bytes(part, node) != LYFS_OK) {
+                    log_error("[ERROR]write_held_bytes_of_open_files, file:%s\n",
+                              node->p_file->file_name);
+                }
+            }
+        }
+    }
+    if (wrote && flush_device(part->p_disk->h_disk) != LYFS_OK) {
+        log_error("[ERROR]write_held_bytes_of_open_files, flush_device failed\n");
+    }
 }
 
 }  // namespace lyfs
