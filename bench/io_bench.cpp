@@ -24,6 +24,7 @@ constexpr double kReadTarget = 0.97;
 struct Timings {
     std::vector<double> lyfs_write, raw_write, replay;
     std::vector<double> lyfs_write_cold, raw_write_cold_aligned, raw_write_cold_card, replay_cold;
+    std::vector<double> raw_write_cold_phase;
     std::vector<double> lyfs_read_warm, raw_read_warm;
     std::vector<double> lyfs_read_cold, raw_read_cold;
 };
@@ -91,6 +92,13 @@ std::uint64_t aligned_offset(std::uint64_t recording) {
     return (recording + kRecordingBytes + kMiB) / kMiB * kMiB;
 }
 
+// How far past a cluster-sized boundary of the device the library's
+// page-aligned requests start: the first page boundary in the recording.
+std::uint64_t request_phase(std::uint64_t recording) {
+    const auto page = static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
+    return (recording + page - 1) / page * page % kClusterBytes;
+}
+
 // The writes with the pages dropped: the card formatted afresh, then each
 // writer starts with nothing of the image in the page cache; the library's
 // mount reads the FAT and the entry areas back in, as it does on a card.
@@ -120,6 +128,12 @@ void cold_writes(const ScratchImage& image, const Piece& piece,
          [&] {
              image.drop_cache();
              t->replay_cold.push_back(replay(image.path(), requests, offset, data.data()));
+         },
+         [&] {
+             image.drop_cache();
+             t->raw_write_cold_phase.push_back(
+                 raw_write(image.path(), aligned_offset(offset) + request_phase(offset),
+                           data.data(), kRecordingBytes, piece.bytes));
          }});
 }
 
@@ -203,9 +217,12 @@ void time_piece(const Options& options, const Piece& piece, const std::vector<st
     prepare_recording_card(image.path());
     // The ranges the writers overwrite are written once before any round.
     const std::uint64_t offset = recording_offset(image.path());
-    check(aligned_offset(offset) + kRecordingBytes <= image.size(), "the card is too small");
+    check(aligned_offset(offset) + kRecordingBytes + kClusterBytes <= image.size(),
+          "the card is too small");
     raw_write(image.path(), offset, data.data(), kRecordingBytes, 1 << 20);
     raw_write(image.path(), aligned_offset(offset), data.data(), kRecordingBytes, 1 << 20);
+    raw_write(image.path(), aligned_offset(offset) + request_phase(offset), data.data(),
+              kRecordingBytes, 1 << 20);
     Timings t;
     for (int i = 0; i < options.runs; ++i) {
         one_round(image, piece, data, back, requests, static_cast<std::size_t>(i), &t);
@@ -231,10 +248,13 @@ void time_piece(const Options& options, const Piece& piece, const std::vector<st
     print_figure(format("what pages written in part cost, %s, pages dropped (%s)", piece.label,
                         where.c_str()),
                  format("pwrite at the recording's offset (%llu bytes into a page)/aligned pwrite "
-                        "throughput %.3f",
+                        "throughput %.3f; at a page boundary %llu bytes past a 128 KiB one, "
+                        "where the library's requests start, %.3f",
                         static_cast<unsigned long long>(
                             offset % static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE))),
-                        ratio_of(t.raw_write_cold_card, t.raw_write_cold_aligned)));
+                        ratio_of(t.raw_write_cold_card, t.raw_write_cold_aligned),
+                        static_cast<unsigned long long>(request_phase(offset)),
+                        ratio_of(t.raw_write_cold_phase, t.raw_write_cold_aligned)));
     print_ratio(format("read back in %s, page cache (%s)", piece.label, where.c_str()), "pread",
                 t.lyfs_read_warm, t.raw_read_warm, kReadTarget);
     print_ratio(
