@@ -234,8 +234,7 @@ void time_piece(const Options& options, const Piece& piece, const std::vector<st
     const double layout = ratio_of(t.replay, t.raw_write);
     print_figure(format("where the write time goes, %s (%s)", piece.label, where.c_str()),
                  format("lyfs/replay of its own requests %.3f (the library's own work); "
-                        "replay/pwrite %.3f (its FAT, entry and partial-sector requests and "
-                        "second flush)",
+                        "replay/pwrite %.3f (its FAT and entry requests and second flush)",
                         own, layout));
     print_ratio(
         format("write 256 MiB in %s incl. close, pages dropped (%s)", piece.label, where.c_str()),
