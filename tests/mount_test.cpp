@@ -202,17 +202,6 @@ TEST_F(MountTest, AFileThatNoLongerFitsIsDeletedAndTheMountGoesOn) {
     EXPECT_TRUE(report.clean()) << test::problems_of(report);
 }
 
-TEST_F(MountTest, BadRecordsFailTheMountCleanly) {
-    files->place_run("DATA", 0, name_of(0), 1000, 0, 1);
-    auto record = files->slot_bytes("DATA", 0);
-    record[107] = 0x10;
-    files->put_record(files->folder("DATA"), 0, record.data());
-    EXPECT_EQ(mount(), LYFS_ERR_OPEN_DEVICE);
-    EXPECT_TRUE(log.contains("[ERROR]setup_folder_file_list, invalid file entry\n"));
-    EXPECT_EQ(library_state()->disk_list, nullptr);
-    EXPECT_EQ(platform.open_devices(), 0u);
-}
-
 TEST_F(MountTest, EverySectorReadOfTheMountFailingInTurn) {
     place_in_slots({0, 1, 2});
     files->place_run("DATA", 0, name_of(0), 5000, 0, 1);

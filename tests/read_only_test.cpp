@@ -83,6 +83,11 @@ protected:
         for (std::uint32_t c = 0; c < 7; ++c) {
             files->set_rel(files->data_start() + (start + c - 2) * 256, test::pattern(512, c + 1));
         }
+        // Behind them a record no reader can decode: left out, never erased here.
+        files->place_run("EVENT", 3, test::name_of(3), 1000, 7, 1);
+        auto unreadable = files->slot_bytes("EVENT", 3);
+        unreadable[107] = 0xA0;
+        files->put_record(files->folder("EVENT"), 3, unreadable.data());
         const auto& photo = files->folder("PHOTO");
         files->place_run("PHOTO", 0, "huge_photo_00.jpg",
                          (photo.clusters - photo.fe_clusters + 1) * files->cluster_bytes(), 0, 2);
@@ -163,7 +168,6 @@ TEST_F(ReadOnlyTest, PreparingALockedCardIsRefusedUntouched) {
     EXPECT_EQ(platform.counters.refused_writes, 0u);
     EXPECT_TRUE(platform.card("c").same_bytes(*original));
 }
-
 
 TEST_F(ReadOnlyTest, EveryAllocationOfTheMountFailingInTurnLeavesTheCardAlone) {
     platform.counters = {};

@@ -94,6 +94,10 @@ bool file_entry_in_use(const std::uint8_t* record) {
     return state != 0x00 && state != kEntryErased;
 }
 
+bool file_entry_decodes(const std::uint8_t* record) {
+    return record[record::kAttr] == kAttrFile;
+}
+
 int32_t setup_file_entry(std::uint8_t* record, const char* name, std::uint32_t start_cluster) {
     const std::size_t length = name != nullptr ? std::strlen(name) : 0;
     if (length < kMinFileNameLength || length > kMaxFileNameLength) {
@@ -119,9 +123,9 @@ int32_t setup_file_entry(std::uint8_t* record, const char* name, std::uint32_t s
 
 int32_t extract_file_entry(const std::uint8_t* record, char* name, std::uint8_t* attribute,
                            std::uint32_t* start_cluster, std::uint32_t* size) {
-    const std::uint8_t attr = record[record::kAttr];
-    if (attr != kAttrFile) {
-        log_error("[ERROR]extract_file_entry, doesn't support short file entry, attr:0x%x\n", attr);
+    if (!file_entry_decodes(record)) {
+        log_error("[ERROR]extract_file_entry, doesn't support short file entry, attr:0x%x\n",
+                  record[record::kAttr]);
         return LYFS_FAIL;
     }
     const std::uint8_t* short_entry = record + record::kShortEntry;

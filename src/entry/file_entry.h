@@ -30,6 +30,11 @@ bool file_entry_in_use(const std::uint8_t* record);
 // than 9 or longer than 39 characters (the record is then untouched).
 int32_t setup_file_entry(std::uint8_t* record, const char* name, std::uint32_t start_cluster);
 
+// Whether a record in use is one extract_file_entry can decode. A record
+// that is not is left on the card as it stands: it is no file the library
+// can name, and it may be what a recovery tool needs.
+bool file_entry_decodes(const std::uint8_t* record);
+
 // Decodes a record into `name` (40 bytes), its start cluster and size.
 // -1 when the record's attribute is not a file's.
 int32_t extract_file_entry(const std::uint8_t* record, char* name, std::uint8_t* attribute,

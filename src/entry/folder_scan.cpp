@@ -128,14 +128,15 @@ struct DecodedEntry {
     std::uint32_t size;
 };
 
-int32_t decode_slot(const std::uint8_t* record, DecodedEntry* out) {
-    std::uint8_t attribute = 0;
-    if (extract_file_entry(record, out->name, &attribute, &out->start_cluster, &out->size) !=
-        LYFS_OK) {
-        log_error("[ERROR]setup_folder_file_list, invalid file entry\n");
-        return LYFS_FAIL;
-    }
-    return LYFS_OK;
+// A record in use that cannot be decoded costs that record alone: it keeps
+// its place in the ring, so header and tail are found as for a file, but it
+// is not listed and stays on the card as it is. The reclaim erases it once
+// it reaches the ring's header.
+void note_unreadable(stFOLDER* folder, std::uint32_t index) {
+    log_error("[ERROR]setup_folder_file_list, invalid file entry\n");
+    log_info("[INFO]setup_folder_file_list, entry left as it is, not listed, folder:%s, index:%d\n",
+             folder->fold_name, index);
+    ++folder->n_bad_entries;
 }
 
 int32_t find_ring(stPARTITION* part, stFOLDER* folder, AreaCopy* copy) {
@@ -146,9 +147,8 @@ int32_t find_ring(stPARTITION* part, stFOLDER* folder, AreaCopy* copy) {
             return status;
         }
         const bool used = file_entry_in_use(record);
-        DecodedEntry entry;
-        if (used && decode_slot(record, &entry) != LYFS_OK) {
-            return LYFS_FAIL;
+        if (used && !file_entry_decodes(record)) {
+            note_unreadable(folder, i);
         }
         update_file_entry_ring(folder, &search, i, used);
     }
@@ -159,11 +159,13 @@ int32_t find_ring(stPARTITION* part, stFOLDER* folder, AreaCopy* copy) {
 // in what is left is deleted where it stands.
 int32_t list_slot(stPARTITION* part, stFOLDER* folder, std::uint32_t index,
                   const std::uint8_t* record, AreaCopy* copy) {
-    if (!file_entry_in_use(record)) {
+    if (!file_entry_in_use(record) || !file_entry_decodes(record)) {
         return LYFS_OK;
     }
     DecodedEntry entry;
-    if (decode_slot(record, &entry) != LYFS_OK) {
+    std::uint8_t attribute = 0;
+    if (extract_file_entry(record, entry.name, &attribute, &entry.start_cluster, &entry.size) !=
+        LYFS_OK) {
         return LYFS_FAIL;
     }
     if (entry.size == 0) {
@@ -225,6 +227,7 @@ int32_t scan_folder(stPARTITION* part, stFOLDER* folder, AreaCopy* copy) {
     folder->fe_hdr_index = kNone;
     folder->fe_tail_index = kNone;
     folder->fe_valid_entries = 0;
+    folder->n_bad_entries = 0;
     folder->fc_cursor = kNone;
     if (int32_t status = alloc_area_copy(part, folder, copy); status != LYFS_OK) {
         return status;
@@ -241,6 +244,10 @@ int32_t scan_folder(stPARTITION* part, stFOLDER* folder, AreaCopy* copy) {
     log_info("[RVFS]SETUP, fold:%s, hdr:%d, tail:%d, count:%d, totals:%d\n", folder->fold_name,
              folder->fe_hdr_index, folder->fe_tail_index, folder->fe_valid_entries,
              folder->fe_totals);
+    if (folder->n_bad_entries != 0) {
+        log_info("[RVFS]SETUP, Folder:%s, unreadable entries:%d\n", folder->fold_name,
+                 folder->n_bad_entries);
+    }
     if (folder->fe_valid_entries == 0) {
         log_info("[INFO]setup_folder_file_list, no file found\n");
     } else if (int32_t status = list_files(part, folder, copy); status != LYFS_OK) {

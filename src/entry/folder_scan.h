@@ -23,7 +23,8 @@ void update_file_entry_ring(stFOLDER* folder, RingSearch* search, std::uint32_t 
 
 // Lays the folder out, creates its locks and cache, finds its ring, lists
 // its files oldest first and charges their sizes against its free space.
-// A file that no longer fits is deleted and the scan goes on.
+// A file that no longer fits is deleted and the scan goes on; a record that
+// cannot be decoded is counted, not listed, and left on the card.
 int32_t setup_folder_file_list(stPARTITION* part, stFOLDER* folder);
 
 }  // namespace lyfs

@@ -34,6 +34,25 @@ std::uint32_t next_live_slot(stPARTITION* part, stFOLDER* folder, std::uint32_t 
     return folder->fe_tail_index;
 }
 
+// Moves the header past the erased slot `index`. The caller holds h_fe_mutex.
+void advance_header(stPARTITION* part, stFOLDER* folder, std::uint32_t index) {
+    if (folder->fe_valid_entries == 0) {
+        log_error("[ERROR]delete_file_entry, fe_valid_entries is zero\n");
+        make_ring_empty(folder);
+    } else if (folder->fe_valid_entries == 1 || index == folder->fe_tail_index) {
+        make_ring_empty(folder);
+    } else {
+        // Holes behind a deleted header are skipped, so the next
+        // deletion finds the oldest file at the header.
+        folder->fe_hdr_index = next_live_slot(part, folder, index);
+        folder->fe_valid_entries =
+            get_file_entry_count(folder->fe_hdr_index, folder->fe_tail_index, folder->fe_totals);
+    }
+    log_debug("delete_file_entry, fold:%s, hdr:%d, tail:%d, count:%d, totals:%d\n",
+              folder->fold_name, folder->fe_hdr_index, folder->fe_tail_index,
+              folder->fe_valid_entries, folder->fe_totals);
+}
+
 }  // namespace
 
 std::uint32_t get_file_entry_count(std::uint32_t header, std::uint32_t tail, std::uint32_t totals) {
@@ -112,25 +131,25 @@ int32_t delete_file_entry(stPARTITION* part, stFOLDER* folder, stFILE* file) {
                       index, folder->fe_hdr_index);
             return LYFS_ERR_NOT_RING_HEADER;
         }
-        if (folder->fe_valid_entries == 0) {
-            log_error("[ERROR]delete_file_entry, fe_valid_entries is zero\n");
-            make_ring_empty(folder);
-        } else if (folder->fe_valid_entries == 1 || index == folder->fe_tail_index) {
-            make_ring_empty(folder);
-        } else {
-            // Holes behind a deleted header are skipped, so the next
-            // deletion finds the oldest file at the header.
-            folder->fe_hdr_index = next_live_slot(part, folder, index);
-            folder->fe_valid_entries = get_file_entry_count(
-                folder->fe_hdr_index, folder->fe_tail_index, folder->fe_totals);
-        }
-        log_debug("delete_file_entry, fold:%s, hdr:%d, tail:%d, count:%d, totals:%d\n",
-                  folder->fold_name, folder->fe_hdr_index, folder->fe_tail_index,
-                  folder->fe_valid_entries, folder->fe_totals);
+        advance_header(part, folder, index);
     }
     log_info("[RVFS]DEL File, Folder:%s, File:%s, Start Clus:%d, File Entry:%d\n",
              folder->fold_name, file->file_name, file->start_cluster, index);
     destroy_file_object(folder, file);
+    return LYFS_OK;
+}
+
+int32_t delete_header_entry(stPARTITION* part, stFOLDER* folder) {
+    platform::MutexGuard guard(folder->h_fe_mutex);
+    const std::uint32_t index = folder->fe_hdr_index;
+    if (index == kNoSector) {
+        return LYFS_OK;
+    }
+    if (int32_t status = write_file_entry_dirty(part, folder, index); status != LYFS_OK) {
+        log_error("[ERROR]delete_header_entry, write_file_entry_dirty failed\n");
+        return status;
+    }
+    advance_header(part, folder, index);
     return LYFS_OK;
 }
 
@@ -158,7 +177,7 @@ stFILE* generate_file_object(stPARTITION* part, stFOLDER* folder, const char* na
             std::uint32_t size = 0;
             if (extract_file_entry(entry, decoded, &attribute, &start_cluster, &size) != LYFS_OK) {
                 log_error("[ERROR]generate_file_object, invalid file entry\n");
-                break;
+                continue;  // it names no file; the others still may
             }
             if (std::strcmp(decoded, name) == 0) {
                 std::memcpy(record, entry, kFileEntryBytes);

@@ -23,6 +23,9 @@ void release_reserved_file_entry(stFOLDER* folder, std::uint32_t entry_index,
 // Erases the file's slot, moves the header to the next slot that holds a
 // file, and frees the object. 39 when the file is not at the header.
 int32_t delete_file_entry(stPARTITION* part, stFOLDER* folder, stFILE* file);
+// Erases the header's slot, whatever it holds, and moves the header on as
+// delete_file_entry does.
+int32_t delete_header_entry(stPARTITION* part, stFOLDER* folder);
 
 // Searches the ring for `name` and builds its object, or null.
 stFILE* generate_file_object(stPARTITION* part, stFOLDER* folder, const char* name);

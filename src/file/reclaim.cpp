@@ -8,6 +8,7 @@
 #include "api/open_files.h"
 #include "entry/ring.h"
 #include "fat/fat_cache.h"
+#include "file/unreadable_entry.h"
 #include "lyfs/lyfs.h"
 
 namespace lyfs {
@@ -29,6 +30,11 @@ int32_t erase_out_of_order(stPARTITION* part, stFOLDER* folder, stFILE* file) {
              folder->fold_name, file->file_name, file->start_cluster, file->file_entry_index);
     destroy_file_object(folder, file);
     return LYFS_OK;
+}
+
+std::uint32_t header_index(stFOLDER* folder) {
+    platform::MutexGuard guard(folder->h_fe_mutex);
+    return folder->fe_hdr_index;
 }
 
 bool needs_room(stFOLDER* folder) {
@@ -126,6 +132,23 @@ int32_t verify_fold_space_ex(stPARTITION* part, stFOLDER* folder) {
                                 std::strncmp(oldest->file_name, group, kGroupPrefix) == 0;
         if (!same_group && deleted > 0 && folder->free_space > reserve) {
             return LYFS_OK;  // the group is gone and the reserve is met
+        }
+        if (oldest == nullptr || oldest->file_entry_index != header_index(folder)) {
+            // A record that names no file may stand before the oldest file.
+            bool erased = false;
+            std::uint64_t freed = 0;
+            if (int32_t status = erase_unreadable_header(part, folder, &erased, &freed);
+                status != LYFS_OK) {
+                log_error("[ERROR]verify_fold_space_ex, erase_unreadable_header failed\n");
+                return status;
+            }
+            if (erased) {
+                folder->free_space += freed;
+                if (deleted == 0 && !needs_room(folder)) {
+                    return LYFS_OK;
+                }
+                continue;
+            }
         }
         if (oldest == nullptr) {
             if (folder->free_space > reserve) {

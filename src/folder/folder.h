@@ -41,6 +41,7 @@ struct stFOLDER {
     std::uint32_t n_used_clusters;
     std::uint32_t n_free_clusters;
     std::uint32_t n_invalid_clusters;
+    std::uint32_t n_bad_entries;  // records in use the scan could not decode, left as they are
     std::uint32_t fe_cache_sector;
     std::uint8_t* file_entry_cache;
     platform::Mutex* h_fe_mutex;

@@ -1,6 +1,7 @@
 // Writes the seed corpora from the base card: for the mount target, one
 // input per kind of patchable sector that restates the sectors' bytes
-// unchanged (and an empty input, the card as it is); for the entry target,
+// unchanged (and an empty input, the card as it is, and one with a record no
+// reader can decode at the head of a ring); for the entry target,
 // each file record of the card followed by its name.
 //   lyfs_fuzz_seeds CORPUS_DIR   (writes CORPUS_DIR/mount and CORPUS_DIR/entry)
 #include <algorithm>
@@ -79,6 +80,19 @@ void entry_seeds(const Bytes& sector, const fs::path& dir) {
     }
 }
 
+// One flipped bit in the attribute of the first record of DATA, the head of
+// its ring: the mount goes on without that record, and a write into DATA
+// reclaims up to it.
+Bytes unreadable_record(const lyfs::fuzz::BaseCard& base) {
+    const auto& sectors = base.patchable();
+    std::size_t i = 0;
+    while (sectors[i].what != "entries") {
+        ++i;
+    }
+    constexpr std::uint16_t kAttribute = 96 + 11;
+    return lyfs::fuzz::encode_patch(static_cast<std::uint8_t>(i), kAttribute, {0x20 ^ 0x80});
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -101,6 +115,7 @@ int main(int argc, char** argv) {
             entry_seeds(bytes, entry_dir);
         }
     }
+    seeds["unreadable_record"] = unreadable_record(base);
     for (const auto& [what, seed] : seeds) {
         write_seed(mount_dir / what, seed);
     }

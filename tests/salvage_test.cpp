@@ -1,0 +1,146 @@
+// One record the mount cannot decode costs that record, not the card: the
+// mount lists every other file and leaves the record as it is, and the
+// reclaim erases it once it reaches the ring's header.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "file/reclaim.h"
+#include "support/card_check.h"
+#include "support/mounted_card.h"
+
+namespace lyfs {
+namespace {
+
+using check::ProblemKind;
+using test::IoOp;
+using test::name_of;
+
+constexpr std::uint32_t kFiles = 5;
+constexpr std::uint64_t kDataReserve = 10 << 20;
+
+class SalvageTest : public test::MountedCardTest {
+protected:
+    // DATA's slots 0 to 4 hold one-cluster files, the file of slot i in
+    // content cluster i.
+    void place_files() {
+        for (std::uint32_t i = 0; i < kFiles; ++i) {
+            files->place_run("DATA", i, name_of(i), 1000, i, 1);
+        }
+    }
+    void damage(std::uint32_t slot) {
+        auto record = files->slot_bytes("DATA", slot);
+        record[107] = 0xA0;  // one flipped bit
+        files->put_record(files->folder("DATA"), slot, record.data());
+    }
+    std::uint32_t content(std::uint32_t i) { return files->folder("DATA").content_start + i; }
+    // Reclaims DATA as a create would when short of room.
+    void reclaim_once() {
+        folder("DATA")->free_space = kDataReserve;
+        ASSERT_EQ(verify_fold_space_ex(part(), folder("DATA")), LYFS_OK);
+    }
+};
+
+class BadRecordAt : public SalvageTest, public ::testing::WithParamInterface<std::uint32_t> {};
+
+TEST_P(BadRecordAt, CostsOnlyItselfUntilTheReclaimErasesIt) {
+    const std::uint32_t bad = GetParam();
+    place_files();
+    damage(bad);
+    const auto before = platform.card("c").clone();
+
+    ASSERT_EQ(mount(), LYFS_OK);
+    std::vector<std::uint32_t> listed;
+    for (std::uint32_t i = 0; i < kFiles; ++i) {
+        if (i != bad) {
+            listed.push_back(i);
+        }
+    }
+    EXPECT_EQ(listed_slots("DATA"), listed);
+    EXPECT_EQ(ring("DATA"), (Ring{0, kFiles - 1, kFiles})) << "it keeps its place in the ring";
+    EXPECT_EQ(folder("DATA")->n_bad_entries, 1u);
+    EXPECT_TRUE(
+        log.contains("entry left as it is, not listed, folder:DATA, index:" + std::to_string(bad)));
+    EXPECT_TRUE(platform.card("c").same_bytes(*before)) << "nothing written for it";
+    for (std::uint32_t slot : listed) {
+        const std::string path = "/DATA/" + name_of(slot);
+        const std::uint32_t fd = CL_LyFS_File_Open(&desc, path.c_str(), "r", 0, 0, 0);
+        ASSERT_NE(fd, LYFS_INVALID_FD) << path;
+        EXPECT_EQ(CL_LyFS_File_Close(&desc, fd), LYFS_OK);
+    }
+    EXPECT_EQ(CL_LyFS_File_Open(&desc, ("/DATA/" + name_of(bad)).c_str(), "r", 0, 0, 0),
+              LYFS_INVALID_FD);
+
+    // The reclaim deletes the files before it, then erases it and frees its cluster.
+    for (std::uint32_t i = 0; i <= bad; ++i) {
+        reclaim_once();
+    }
+    EXPECT_EQ(files->slot_bytes("DATA", bad), std::vector<std::uint8_t>(128, 0));
+    EXPECT_EQ(files->fat(content(bad)), 0u);
+    EXPECT_EQ(folder("DATA")->n_bad_entries, 0u);
+    EXPECT_TRUE(
+        log.contains("[RVFS]DEL unreadable entry, Folder:DATA, File Entry:" + std::to_string(bad) +
+                     ", Start Clus:" + std::to_string(content(bad)) + ", Clusters:1"));
+    listed.erase(listed.begin(), listed.begin() + bad);
+    EXPECT_EQ(listed_slots("DATA"), listed);
+    const auto report = test::check_memory_card(platform.card("c"));
+    EXPECT_TRUE(report.clean()) << test::problems_of(report);
+}
+
+INSTANTIATE_TEST_SUITE_P(HeaderMiddleTail, BadRecordAt, ::testing::Values(0u, 2u, kFiles - 1));
+
+TEST_F(SalvageTest, AChainThatRunsIntoAnotherFileIsLeftAlone) {
+    place_files();
+    // The damaged record's chain runs on into the cluster of the newest file.
+    files->place("DATA", 0, name_of(0), 1000, {content(9), content(4)});
+    damage(0);
+    ASSERT_EQ(mount(), LYFS_OK);
+    reclaim_once();
+    EXPECT_EQ(files->slot_bytes("DATA", 0), std::vector<std::uint8_t>(128, 0));
+    EXPECT_TRUE(log.contains("[RVFS]DEL unreadable entry, Folder:DATA, File Entry:0, Start Clus:" +
+                             std::to_string(content(9)) + ", Clusters:0"));
+    EXPECT_EQ(files->fat(content(4)), 0x0FFFFFF8u) << "the newest file keeps its cluster";
+    EXPECT_EQ(listed_slots("DATA"), (std::vector<std::uint32_t>{2, 3, 4})) << "1 made the room";
+    const auto report = test::check_memory_card(platform.card("c"));
+    for (const auto& problem : report.problems) {
+        EXPECT_EQ(problem.kind, ProblemKind::LostCluster) << problem.what;
+    }
+}
+
+TEST_F(SalvageTest, EveryTransferOfTheErasingFailingInTurnLeavesAMountableCard) {
+    place_files();
+    damage(0);
+    const auto start = platform.card("c").clone();
+    for (const IoOp op : {IoOp::kRead, IoOp::kWrite}) {
+        for (std::uint64_t nth = 1;; ++nth) {
+            platform.put_card("c", start->clone());
+            ASSERT_EQ(mount(), LYFS_OK);
+            folder("DATA")->fe_cache_sector = kNoSector;
+            part()->fat_cache_sector = kNoSector;
+            folder("DATA")->free_space = kDataReserve;
+            platform.arm({op, nth});
+            const int32_t status = verify_fold_space_ex(part(), folder("DATA"));
+            const bool fired = platform.fault_fired();
+            platform.disarm();
+            EXPECT_EQ(status == LYFS_OK, !fired) << nth;
+            ASSERT_EQ(CL_LyFS_Device_Close(&desc), LYFS_OK);
+            mounted = false;
+            const auto report = test::check_memory_card(platform.card("c"));
+            for (const auto& problem : report.problems) {
+                EXPECT_TRUE(problem.kind == ProblemKind::BadAttribute ||
+                            problem.kind == ProblemKind::LostCluster)
+                    << nth << ": " << problem.what;
+            }
+            ASSERT_EQ(mount(), LYFS_OK) << nth;
+            EXPECT_EQ(listed_slots("DATA"), (std::vector<std::uint32_t>{1, 2, 3, 4})) << nth;
+            ASSERT_EQ(CL_LyFS_Device_Close(&desc), LYFS_OK);
+            mounted = false;
+            if (!fired) {
+                break;
+            }
+        }
+    }
+}
+
+}  // namespace
+}  // namespace lyfs
