@@ -6,7 +6,8 @@
 // What a cut may leave, and nothing else:
 //  - a file being written (not yet committed) is absent, or present with a
 //    size of whole clusters whose completed writes read back exactly, but
-//    for the bytes its open file still held back (less than a page);
+//    for the bytes its open file still held back (less than a page); so is
+//    one being discarded, which is absent once the discard returned;
 //  - a file being deleted by the reclaim is intact, absent, or shortened to
 //    a prefix of its bytes, and the checker may find its chain shorter than
 //    its size or ending on a free entry ("short chain", "invalid link");
@@ -46,6 +47,7 @@ struct History {
         std::vector<std::uint8_t> bytes;
         std::size_t committed_at = SIZE_MAX;  // journal size when its close returned
         std::size_t deleted_by = SIZE_MAX;    // journal size when it was gone
+        std::size_t discarded_at = SIZE_MAX;  // journal size when its discard returned
         std::vector<Piece> pieces;
     };
     std::map<std::string, File> files;
@@ -85,6 +87,11 @@ protected:
             ASSERT_EQ(CL_LyFS_File_Close(&desc, fd), LYFS_OK);
             file.committed_at = platform.journal.size();
         }
+    }
+    // Discards a file that record() left open.
+    void discard(const std::string& path) {
+        ASSERT_EQ(lyfs_file_discard(&desc, open(path, "r")), LYFS_OK) << path;
+        history.files[path].discarded_at = platform.journal.size();
     }
     // Files already on the card before the scenario: committed from the start.
     void committed_before(const std::string& path, const std::vector<std::uint8_t>& bytes) {
@@ -153,7 +160,7 @@ private:
                     std::size_t cut) {
         const std::uint32_t fd = CL_LyFS_File_Open(d, path.c_str(), "r", 0, 0, 0);
         const bool deleting = file.deleted_by != SIZE_MAX && cut >= file.committed_at;
-        if (deleting && cut >= file.deleted_by) {
+        if ((deleting && cut >= file.deleted_by) || cut >= file.discarded_at) {
             EXPECT_EQ(fd, LYFS_INVALID_FD) << path << " was deleted";
             return;
         }
@@ -222,6 +229,26 @@ TEST_F(PowerCutTest, ARecordingLeftOpen) {
     const std::size_t cuts = cut_everywhere(
         [&] { record("/DATA/20240101_130000_F.MP4", pattern(650'000, 4), 100'000, false); }, {});
     std::printf("power cuts tested (left open): %zu\n", cuts);
+}
+
+TEST_F(PowerCutTest, ARecordingDiscarded) {
+    // An older recording ends two clusters before a FAT sector's end, so the
+    // discarded one's chain spans two FAT sectors.
+    ASSERT_EQ(CL_LyFS_Device_Close(&desc), LYFS_OK);
+    mounted = false;
+    const std::uint32_t clusters = 128 - 2 - files->folder("DATA").content_start;
+    files->place_run("DATA", 0, "OLD_2023_RECORDING.MP4", clusters * files->cluster_bytes(), 0,
+                     clusters);
+    committed_before("/DATA/OLD_2023_RECORDING.MP4",
+                     std::vector<std::uint8_t>(clusters * files->cluster_bytes(), 0));
+    ASSERT_EQ(mount(), LYFS_OK);
+    const std::size_t cuts = cut_everywhere(
+        [&] {
+            record("/DATA/20240101_140000_F.MP4", pattern(650'000, 7), 100'000, false);
+            discard("/DATA/20240101_140000_F.MP4");
+        },
+        {});
+    std::printf("power cuts tested (discarded): %zu\n", cuts);
 }
 
 TEST_F(PowerCutTest, CreationAndReclaimingInAFullFolder) {

@@ -366,7 +366,8 @@ LYFS_API int32_t LYFS_CALL CL_LyFS_Get_FileInfo(dev_desc* dev_handle, uint32_t f
  * any file of the card: fd is the descriptor a file list or an open gave.
  * Returns 0, 44, or -1 when fd names no file of this card (any more).
  */
-LYFS_API int32_t LYFS_CALL lyfs_get_file_time(dev_desc* dev_handle, uint32_t fd, lyfs_file_time* time);
+LYFS_API int32_t LYFS_CALL lyfs_get_file_time(dev_desc* dev_handle, uint32_t fd,
+                                              lyfs_file_time* time);
 
 /* ------------------------------------------------------------------------ */
 /* File data                                                                */
@@ -424,6 +425,23 @@ LYFS_API int32_t LYFS_CALL CL_LyFS_File_Write(dev_desc* dev_handle, const void* 
  * card, durably, when this returns 0. Returns 0 or -1.
  */
 LYFS_API int32_t LYFS_CALL CL_LyFS_File_Close(dev_desc* dev_handle, uint32_t fd);
+
+/*
+ * Cancels a file being written, instead of closing it: "cancel this copy".
+ * The file (opened with mode "w" and still the newest of its folder) is
+ * removed as if it had never been created: its clusters are free again, its
+ * record is erased, and the folder's free space and file-entry ring are as
+ * before its create (files the folder reclaimed meanwhile stay deleted). The
+ * fd is closed on success. Power lost midway leaves a card that mounts, with
+ * at most a shorter unclosed copy of the file, which reads as its whole
+ * clusters. Returns 0; 44 without a mount; 19 on a read-only mount; -1 when
+ * fd is not open for writing or a newer file of its folder was created
+ * since; 40, 41 or 42 when a transfer failed before the file was gone: it
+ * then stays open with nothing to commit, to be discarded again (or closed,
+ * which leaves it as a file whose writer never closed it); or 42 when only
+ * the final flush failed (the file is gone).
+ */
+LYFS_API int32_t LYFS_CALL lyfs_file_discard(dev_desc* dev_handle, uint32_t fd);
 
 /*
  * Told of every file the library deletes on its own (the oldest files of a

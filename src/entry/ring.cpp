@@ -153,6 +153,30 @@ int32_t delete_header_entry(stPARTITION* part, stFOLDER* folder) {
     return LYFS_OK;
 }
 
+int32_t delete_tail_entry(stPARTITION* part, stFOLDER* folder, std::uint32_t index) {
+    platform::MutexGuard guard(folder->h_fe_mutex);
+    if (index != folder->fe_tail_index) {
+        log_error("[ERROR]delete_tail_entry, entry_index:%d is not tail, fe_tail_index:%d\n", index,
+                  folder->fe_tail_index);
+        return LYFS_FAIL;
+    }
+    if (int32_t status = write_file_entry_dirty(part, folder, index); status != LYFS_OK) {
+        log_error("[ERROR]delete_tail_entry, write_file_entry_dirty failed\n");
+        return status;
+    }
+    if (index == folder->fe_hdr_index || folder->fe_valid_entries <= 1) {
+        make_ring_empty(folder);
+    } else {
+        folder->fe_tail_index = (index + folder->fe_totals - 1) % folder->fe_totals;
+        folder->fe_valid_entries =
+            get_file_entry_count(folder->fe_hdr_index, folder->fe_tail_index, folder->fe_totals);
+    }
+    log_debug("delete_tail_entry, fold:%s, hdr:%d, tail:%d, count:%d, totals:%d\n",
+              folder->fold_name, folder->fe_hdr_index, folder->fe_tail_index,
+              folder->fe_valid_entries, folder->fe_totals);
+    return LYFS_OK;
+}
+
 stFILE* generate_file_object(stPARTITION* part, stFOLDER* folder, const char* name) {
     std::uint8_t record[kFileEntryBytes];
     std::uint32_t start_cluster = 0;

@@ -26,6 +26,10 @@ int32_t delete_file_entry(stPARTITION* part, stFOLDER* folder, stFILE* file);
 // Erases the header's slot, whatever it holds, and moves the header on as
 // delete_file_entry does.
 int32_t delete_header_entry(stPARTITION* part, stFOLDER* folder);
+// Erases the tail's slot, `index`, and moves the tail back to the slot
+// before it, where it stood before the slot was taken (the ring empties when
+// it was the only one).
+int32_t delete_tail_entry(stPARTITION* part, stFOLDER* folder, std::uint32_t index);
 
 // Searches the ring for `name` and builds its object, or null.
 stFILE* generate_file_object(stPARTITION* part, stFOLDER* folder, const char* name);

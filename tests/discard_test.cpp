@@ -1,0 +1,169 @@
+// Discarding a file being written: the card and the folder end as before the
+// create, whichever transfer fails on the way.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "support/card_check.h"
+#include "support/mounted_card.h"
+#include "support/pattern.h"
+
+namespace lyfs {
+namespace {
+
+using test::IoOp;
+using test::name_of;
+
+constexpr const char* kNew = "/DATA/NEW_RECORDING_01.MP4";
+
+class DiscardTest : public test::MountedCardTest {
+protected:
+    void SetUp() override {
+        MountedCardTest::SetUp();
+        files->place_run("DATA", 0, name_of(0), 1000, 0, 1);
+        files->place_run("DATA", 1, name_of(1), 1000, 1, 1);
+        start = platform.card("c").clone();
+    }
+    // Mounts the starting card afresh and opens kNew with `bytes` written.
+    std::uint32_t write_new(std::size_t bytes) {
+        platform.put_card("c", start->clone());
+        EXPECT_EQ(mount(), LYFS_OK);
+        free_before = folder("DATA")->free_space;
+        ring_before = ring("DATA");
+        const std::uint32_t fd = CL_LyFS_File_Open(&desc, kNew, "w", 0, 0, 0);
+        EXPECT_NE(fd, LYFS_INVALID_FD);
+        const auto data = test::pattern(bytes, 7);
+        EXPECT_EQ(CL_LyFS_File_Write(&desc, data.data(), static_cast<std::uint32_t>(bytes), fd),
+                  static_cast<int32_t>(bytes));
+        return fd;
+    }
+    void unmount() {
+        ASSERT_EQ(CL_LyFS_Device_Close(&desc), LYFS_OK);
+        mounted = false;
+    }
+    // The card mounts as before the create, and checks clean.
+    void expect_as_before() {
+        const auto report = test::check_memory_card(platform.card("c"));
+        EXPECT_TRUE(report.clean()) << test::problems_of(report);
+        ASSERT_EQ(mount(), LYFS_OK);
+        EXPECT_EQ(listed_slots("DATA"), (std::vector<std::uint32_t>{0, 1}));
+        EXPECT_EQ(folder("DATA")->free_space, free_before);
+        unmount();
+    }
+
+    std::unique_ptr<test::MemoryDevice> start;
+    std::uint64_t free_before = 0;
+    Ring ring_before{};
+};
+
+TEST_F(DiscardTest, TheFileGoesWithEverythingItTook) {
+    const std::uint32_t cluster = files->cluster_bytes();
+    for (const std::size_t bytes : {0u, 1000u, 3 * cluster + 17}) {
+        SCOPED_TRACE(bytes);
+        const std::uint32_t fd = write_new(bytes);
+        ASSERT_EQ(lyfs_file_discard(&desc, fd), LYFS_OK);
+        EXPECT_EQ(ring("DATA"), ring_before);
+        EXPECT_EQ(folder("DATA")->free_space, free_before);
+        EXPECT_EQ(listed_slots("DATA"), (std::vector<std::uint32_t>{0, 1}));
+        EXPECT_EQ(CL_LyFS_File_Close(&desc, fd), LYFS_FAIL) << "the fd is gone";
+        EXPECT_EQ(CL_LyFS_File_Open(&desc, kNew, "r", 0, 0, 0), LYFS_INVALID_FD);
+        unmount();
+        expect_as_before();
+    }
+    EXPECT_TRUE(log.contains("[RVFS]DISCARD File, Folder:DATA, File:NEW_RECORDING_01.MP4"));
+}
+
+TEST_F(DiscardTest, AnEmptiedFolderAndANewFileInTheSameSlot) {
+    platform.put_card("c", start->clone());
+    ASSERT_EQ(mount(), LYFS_OK);
+    // The reclaim took both older files while the new one was written.
+    stFOLDER* data = folder("DATA");
+    data->free_space = 10 << 20;
+    const std::uint32_t fd = CL_LyFS_File_Open(&desc, kNew, "w", 0, 0, 0);
+    ASSERT_TRUE(data->file_list_head != nullptr && data->file_list_head->next != nullptr);
+    ASSERT_EQ(CL_LyFS_File_Write(&desc, "x", 1, fd), 1);
+    data->free_space = 10 << 20;
+    ASSERT_EQ(CL_LyFS_File_Write(&desc, "y", 1, fd), 1);
+    ASSERT_EQ(listed_slots("DATA"), std::vector<std::uint32_t>{2});
+    ASSERT_EQ(lyfs_file_discard(&desc, fd), LYFS_OK);
+    EXPECT_EQ(ring("DATA"), (Ring{kNoSector, kNoSector, 0}));
+    EXPECT_EQ(CL_LyFS_File_Close(&desc, CL_LyFS_File_Open(&desc, kNew, "w", 0, 0, 0)), LYFS_OK);
+    EXPECT_EQ(listed_slots("DATA"), std::vector<std::uint32_t>{0});
+}
+
+TEST_F(DiscardTest, OnlyTheNewestFileBeingWrittenCanBeDiscarded) {
+    const std::uint32_t older = write_new(1000);
+    const std::uint32_t newer = CL_LyFS_File_Open(&desc, "/DATA/NEWER_RECORDING.MP4", "w", 0, 0, 0);
+    EXPECT_EQ(lyfs_file_discard(&desc, older), LYFS_FAIL);
+    EXPECT_TRUE(log.contains("[ERROR]lyfs_file_discard, not the newest file of its folder"));
+    const std::uint32_t reading = CL_LyFS_File_Open(&desc, "/DATA/REC_00000_000.MP4", "r", 0, 0, 0);
+    EXPECT_EQ(lyfs_file_discard(&desc, reading), LYFS_FAIL);
+    EXPECT_EQ(lyfs_file_discard(&desc, 12345), LYFS_FAIL);
+    EXPECT_EQ(lyfs_file_discard(nullptr, newer), LYFS_ERR_NO_PARTITION);
+    for (std::uint32_t fd : {older, newer, reading}) {
+        EXPECT_EQ(CL_LyFS_File_Close(&desc, fd), LYFS_OK);
+    }
+    unmount();
+
+    ASSERT_EQ(lyfs_device_open_read_only("mem:c", "card", &desc), LYFS_OK);
+    mounted = true;
+    EXPECT_EQ(lyfs_file_discard(&desc, reading), LYFS_ERR_WRITE_PROTECTED);
+}
+
+TEST_F(DiscardTest, EveryTransferFailingInTurnLeavesTheFileToDiscardAgain) {
+    const std::size_t bytes = 3 * files->cluster_bytes() + 17;
+    std::uint64_t faults = 0;
+    for (const IoOp op : {IoOp::kRead, IoOp::kWrite}) {
+        for (std::uint64_t nth = 1;; ++nth) {
+            const std::uint32_t fd = write_new(bytes);
+            folder("DATA")->fe_cache_sector = kNoSector;  // its sector is read too
+            part()->fat_cache_sector = kNoSector;
+            platform.arm({op, nth});
+            const int32_t status = lyfs_file_discard(&desc, fd);
+            const bool fired = platform.fault_fired();
+            platform.disarm();
+            if (!fired) {
+                ASSERT_EQ(status, LYFS_OK);
+                unmount();
+                break;
+            }
+            ++faults;
+            EXPECT_TRUE(status == LYFS_ERR_READ || status == LYFS_ERR_WRITE) << nth << status;
+            FileInfo info{};
+            ASSERT_EQ(CL_LyFS_Get_FileInfo(&desc, fd, &info), LYFS_OK) << "still open";
+            const std::uint32_t size = info.file_size;  // a packed field binds no reference
+            EXPECT_EQ(size, 0u) << "nothing left to commit";
+            ASSERT_EQ(lyfs_file_discard(&desc, fd), LYFS_OK) << nth;
+            unmount();
+            expect_as_before();
+        }
+    }
+    EXPECT_GE(faults, 3u);
+    std::printf("discard faults injected: %llu\n", static_cast<unsigned long long>(faults));
+
+    const std::uint32_t fd = write_new(bytes);
+    platform.fail_flush = true;
+    EXPECT_EQ(lyfs_file_discard(&desc, fd), LYFS_ERR_WRITE);
+    platform.fail_flush = false;
+    EXPECT_EQ(CL_LyFS_File_Close(&desc, fd), LYFS_FAIL) << "gone all the same";
+}
+
+TEST_F(DiscardTest, ClosedAfterAFailedDiscardTheFileIsLeftUnclosed) {
+    const std::uint32_t fd = write_new(3 * files->cluster_bytes() + 100);  // 100 bytes held back
+    part()->fat_cache_sector = kNoSector;
+    platform.arm({IoOp::kWrite, 2});  // its FAT sector is freed, its record stays
+    ASSERT_EQ(lyfs_file_discard(&desc, fd), LYFS_ERR_WRITE);
+    platform.disarm();
+    const auto writes = platform.counters.writes;
+    ASSERT_EQ(CL_LyFS_File_Close(&desc, fd), LYFS_OK);
+    EXPECT_EQ(platform.counters.writes, writes) << "no byte into clusters it gave back";
+    unmount();
+    const auto report = test::check_memory_card(platform.card("c"));
+    EXPECT_TRUE(report.clean()) << test::problems_of(report);
+    ASSERT_EQ(mount(), LYFS_OK);
+    EXPECT_EQ(listed_slots("DATA"), (std::vector<std::uint32_t>{0, 1, 2}));
+    EXPECT_EQ(folder("DATA")->file_list_tail->file_size, 0u) << "never committed";
+}
+
+}  // namespace
+}  // namespace lyfs
