@@ -1,6 +1,8 @@
 #include "card_checker.h"
 
 #include <exception>
+#include <optional>
+#include <vector>
 
 #include "chains.h"
 #include "fat.h"
@@ -12,18 +14,27 @@ namespace lyfs::check {
 
 namespace {
 
-void run_checks(CheckContext& context) {
+// The partition, its boot sector and the folders' regions; nothing when slot 1 is unusable.
+std::optional<Geometry> check_volume_sectors(CheckContext& context,
+                                             std::vector<FolderLayout>& folders) {
     const auto geometry = read_geometry(context);
     if (!geometry) {
-        return;
+        return std::nullopt;
     }
     check_boot_sector(context, *geometry);
-    std::vector<FolderLayout> folders;
     if (auto read = read_folders(context, *geometry)) {
         folders = std::move(*read);
         check_regions(context, *geometry, folders);
     }
+    return geometry;
+}
 
+void run_checks(CheckContext& context) {
+    std::vector<FolderLayout> folders;
+    const auto geometry = check_volume_sectors(context, folders);
+    if (!geometry) {
+        return;
+    }
     const auto fat = read_fat(context, *geometry);
     if (!fat) {
         return;
@@ -47,15 +58,14 @@ void run_checks(CheckContext& context) {
                  std::to_string(report.lost_clusters) + " lost");
 }
 
-}  // namespace
-
-Report check_card(SectorReader& reader) {
+template <typename Checks>
+Report run_guarded(SectorReader& reader, Checks checks) {
     Report report;
     CheckContext context(reader, report);
     // The reader is the caller's code and memory may run out on a huge card; either way the
     // caller gets a report rather than an exception.
     try {
-        run_checks(context);
+        checks(context);
     } catch (const std::exception& e) {
         context.problem(ProblemKind::CheckAborted, e.what());
     } catch (...) {
@@ -65,6 +75,19 @@ Report check_card(SectorReader& reader) {
         context.note(std::to_string(report.unlisted_problems) + " further problems not listed");
     }
     return report;
+}
+
+}  // namespace
+
+Report check_card(SectorReader& reader) {
+    return run_guarded(reader, run_checks);
+}
+
+Report check_volume(SectorReader& reader) {
+    return run_guarded(reader, [](CheckContext& context) {
+        std::vector<FolderLayout> folders;
+        check_volume_sectors(context, folders);
+    });
 }
 
 }  // namespace lyfs::check

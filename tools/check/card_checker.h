@@ -94,6 +94,9 @@ struct Report {
     std::vector<FileSummary> files;
     std::uint32_t used_clusters = 0;  // content clusters reached by some file's chain
     std::uint32_t lost_clusters = 0;  // content clusters in use that no chain reaches
+    // One past the last sector of slot 1, when slot 1 holds this file system's type; 0 when not.
+    std::uint64_t partition_end = 0;
+    bool formatted = false;  // the boot sector of slot 1 names this file system
 
     bool clean() const { return problems.empty(); }
     std::size_t count(ProblemKind kind) const;
@@ -102,5 +105,10 @@ struct Report {
 
 // Checks the file system of partition slot 1. Never throws.
 Report check_card(SectorReader& reader);
+
+// Checks what a few sectors tell: the partition table, the boot sector, the folder record and
+// the folders' regions; neither the FAT nor any file. Enough to say why a card does not mount,
+// or why a folder cannot be used. Never throws.
+Report check_volume(SectorReader& reader);
 
 }  // namespace lyfs::check

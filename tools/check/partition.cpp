@@ -68,6 +68,7 @@ std::optional<Geometry> read_geometry(CheckContext& context) {
     const std::uint64_t first = get_u32(slot + kSlotFirstSectorOffset);
     const std::uint32_t sectors = get_u32(slot + kSlotSectorCountOffset);
     const std::uint64_t device = context.sector_count();
+    context.report().partition_end = first + sectors;
     if (first + sectors > device) {
         context.problem(ProblemKind::PartitionTable, "slot 1 (sectors " + std::to_string(first) +
                                                          " + " + std::to_string(sectors) +
@@ -102,7 +103,8 @@ void check_boot_sector(CheckContext& context, const Geometry& geometry) {
         context.problem(ProblemKind::BootSector, "no signature");
     }
     const std::uint8_t* type = boot.data() + kBootFsTypeOffset;
-    if (!std::equal(kFsType.begin(), kFsType.end(), type)) {
+    context.report().formatted = std::equal(kFsType.begin(), kFsType.end(), type);
+    if (!context.report().formatted) {
         context.problem(ProblemKind::BootSector,
                         "file-system type is \"" + printable(type, kFsType.size()) +
                             "\", expected \"" + std::string(kFsType) + "\"");
