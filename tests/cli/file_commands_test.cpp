@@ -126,7 +126,7 @@ TEST_F(FileCommands, LsPagesThroughMoreFilesThanOnePage) {
 
     const ToolRun folders = lyfs({"ls", "card.img"});
     ASSERT_EQ(folders.exit_code, 0) << folders.err;
-    EXPECT_TRUE(contains(folders.out, "5000     20\n"));
+    EXPECT_TRUE(contains(folders.out, "10.0 MiB   5120     20\n")) << "its reserve, slots, files";
 }
 
 TEST_F(FileCommands, PutReportsEachReclaimedFileAndKeepsTheRest) {
@@ -174,8 +174,8 @@ TEST_F(FileCommands, InfoShowsTheFoldersOfAFormattedCard) {
                          "sectors (192.0 MiB)"));
     EXPECT_TRUE(contains(run.out, "FOLDER "));
     EXPECT_TRUE(contains(run.out, "PHOTO "));
-    EXPECT_TRUE(contains(run.out, "2000      1\n"));
-    EXPECT_TRUE(contains(run.out, "5000      0\n"));
+    EXPECT_TRUE(contains(run.out, "2048      1\n"));
+    EXPECT_TRUE(contains(run.out, "100.0 MiB   5120      0\n"));
     // DATA: 19 of its 76 MiB used, its 10 MiB reserve at the end; EVENT (57 MiB) lies wholly
     // inside its 100 MiB reserve. No terminal, so no colours.
     EXPECT_TRUE(contains(run.out,
@@ -183,7 +183,7 @@ TEST_F(FileCommands, InfoShowsTheFoldersOfAFormattedCard) {
                          "10.0 MiB\n"));
     EXPECT_TRUE(contains(run.out,
                          "EVENT    [|........................................] reserve "
-                         "100.0 MiB, more than the folder: it keeps no file\n"));
+                         "100.0 MiB, more than the folder: it cannot take files\n"));
     EXPECT_EQ(run.out.find('\033'), std::string::npos);
 }
 

@@ -261,7 +261,7 @@ TEST_F(MountCommand, WhatTheCardCannotDoIsRefusedWithTheNearestErrorAndOneLine) 
     }
     EXPECT_EQ(refused_lines, std::size(refusals)) << log_of();
     EXPECT_TRUE(contains(log_of(), "gap_clip.mp4, and the card cannot hold an empty file"));
-    EXPECT_TRUE(contains(lyfs({"check", "card.img"}).out, "clean, 1 files"));
+    EXPECT_TRUE(contains(lyfs({"check", "card.img"}).out, "clean, 1 file in"));
 }
 
 TEST_F(MountCommand, ReadOnlyMountsShareTheCardAndNeverWriteIt) {

@@ -128,7 +128,7 @@ TEST_F(PrepareCommands, CheckListsTheProblemsOfACardThatIsNotOurs) {
 }
 
 TEST_F(PrepareCommands, VerboseShowsTheLibraryLogOnStderr) {
-    const ToolRun quiet = lyfs({"mkimage", "quiet.img", "--size", "128M"});
+    const ToolRun quiet = lyfs({"mkimage", "quiet.img", "--size", "1G"});
     EXPECT_EQ(quiet.exit_code, 0);
     EXPECT_EQ(quiet.err, "");
     const ToolRun verbose = lyfs({"mkimage", "-v", "verbose.img", "--size", "128M"});

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "card_edit.h"
 #include "cli_runner.h"
 #include "names.h"
 
@@ -17,67 +18,6 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr std::size_t kClusterBytes = 128 * 1024;
-
-std::uint32_t le32(const std::vector<std::uint8_t>& b, std::size_t at) {
-    std::uint32_t v = 0;
-    std::memcpy(&v, b.data() + at, 4);
-    return v;
-}
-
-void put_le32(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v) {
-    std::memcpy(b.data() + at, &v, 4);
-}
-
-// A card image edited in memory the way a crash or a forger leaves it. Files are found by the
-// first five characters of their names, which their long-name entries hold as UTF-16.
-class CardEdit {
-public:
-    explicit CardEdit(std::vector<std::uint8_t> image) : image_(std::move(image)) {}
-    const std::vector<std::uint8_t>& image() const { return image_; }
-
-    // The record (128 bytes) whose name starts with `head`; the offset of the match in *at.
-    std::size_t record(const std::string& head, std::size_t* at = nullptr) const {
-        std::vector<std::uint8_t> wide;
-        for (char c : head) {
-            wide.insert(wide.end(), {static_cast<std::uint8_t>(c), 0});
-        }
-        const auto it = std::search(image_.begin(), image_.end(), wide.begin(), wide.end());
-        EXPECT_NE(it, image_.end()) << head;
-        const auto offset = static_cast<std::size_t>(it - image_.begin());
-        if (at != nullptr) {
-            *at = offset;
-        }
-        return offset / 128 * 128;
-    }
-    void rename_first_character(const std::string& head, std::uint8_t to) {
-        std::size_t at = 0;
-        record(head, &at);
-        image_[at] = to;
-    }
-    // Makes the file one whose writer never closed it; `open_chain` also drops its end mark.
-    void unclose(const std::string& head, std::uint32_t clusters, bool open_chain) {
-        const std::size_t r = record(head);
-        put_le32(image_, r + 124, 0);
-        if (open_chain) {
-            put_le32(image_, fat_entry(start_cluster(r) + clusters - 1), 0);
-        }
-    }
-    void damage_chain(const std::string& head) {
-        put_le32(image_, fat_entry(start_cluster(record(head))), 0x0FFFFFF7);
-    }
-
-private:
-    std::uint32_t start_cluster(std::size_t r) const {
-        return (std::uint32_t{image_[r + 116]} | image_[r + 117] << 8) << 16 |
-               (image_[r + 122] | image_[r + 123] << 8);
-    }
-    std::size_t fat_entry(std::uint32_t cluster) const {
-        const std::uint32_t part_start = le32(image_, 0x1AE + 8);
-        return (std::size_t{part_start} + 32) * 512 + std::size_t{cluster} * 4;
-    }
-
-    std::vector<std::uint8_t> image_;
-};
 
 class ReadOnlyCommands : public CliTest {
 protected:

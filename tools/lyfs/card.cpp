@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "device.h"
+#include "diagnosis.h"
 #include "failure.h"
 #include "library.h"
 
@@ -16,6 +17,9 @@ constexpr std::size_t kFileInfoBytes = sizeof(FileInfo);
 
 [[noreturn]] void explain_mount_failure(const std::string& device, std::int32_t status) {
     require_not_in_use(device, status);
+    if (const std::string trouble = volume_trouble(device); !trouble.empty()) {
+        throw Failure(trouble);
+    }
     if (status == LYFS_ERR_MOUNT) {
         throw Failure(device +
                       " holds no card file system (prepare it with lyfs partition and lyfs "
@@ -59,9 +63,8 @@ std::string folder_name(const DirInfo& info) {
 }
 
 void require_file_name(const std::string& name) {
-    if (name.size() < kShortestFileName || name.size() > kLongestFileName) {
-        throw UsageError("file name \"" + name + "\" has " + std::to_string(name.size()) +
-                         " characters; the card takes names of 9 to 39");
+    if (const std::string why = unfit_card_name(name); !why.empty()) {
+        throw UsageError(why);
     }
 }
 
@@ -73,6 +76,14 @@ Card::Card(const std::string& device, Access access) : device_(device) {
                                     : CL_LyFS_Device_Open(device.c_str(), "card", 0, &desc_);
     if (status != LYFS_OK) {
         explain_mount_failure(device, status);
+    }
+    if (folders().empty()) {
+        // A partition that was never formatted mounts with nothing in it.
+        CL_LyFS_Device_Close(&desc_);
+        const std::string trouble = volume_trouble(device);
+        throw Failure(!trouble.empty() ? trouble
+                                       : device + " lists no folder: its folder record or root " +
+                                             "directory is damaged (lyfs check tells more)");
     }
     // Asked once the card is mounted, so that a read-only mount is the only way it is opened.
     sectors_per_cluster_ = read_device_info(device).n_scts_per_clus;
@@ -100,11 +111,19 @@ FolderUsage Card::space(const std::string& folder) {
     const std::int32_t status = CL_LyFS_Get_Dir_Info(&desc_, folder.c_str(), &usage.info,
                                                      &usage.total_bytes, &usage.free_bytes);
     if (status == LYFS_ERR_NO_FOLDER) {
-        std::string names;
+        std::vector<std::string> names;
+        std::string listed;
         for (const DirInfo& info : folders()) {
-            names += " " + folder_name(info);
+            names.push_back(folder_name(info));
+            listed += " " + names.back();
         }
-        throw Failure(device_ + " has no folder " + folder + " (it has:" + names + ")");
+        for (const LeftOutFolder& left_out : folders_left_out(device_, names)) {
+            if (left_out.name == folder) {
+                throw Failure("folder " + folder + " is on " + device_ +
+                              " but cannot be used: " + left_out.why);
+            }
+        }
+        throw Failure(device_ + " has no folder " + folder + " (it has:" + listed + ")");
     }
     if (status != LYFS_OK) {
         throw Failure("cannot read folder " + folder + ": " + status_words(status));
@@ -176,7 +195,7 @@ CardFile::CardFile(Card& card, const CardPath& path, Mode mode) : card_(card), p
                       " (files on the card are never overwritten)");
     }
     throw Failure("cannot open " + path.text() + (mode == Mode::Write ? " for writing" : "") +
-                      ": " + status_words(LYFS_FAIL),
+                      ": " + failure_words(LYFS_FAIL, library_said),
                   library_said);
 }
 
@@ -198,8 +217,9 @@ std::uint32_t CardFile::read(void* buffer, std::uint32_t length) {
     forget_library_failures();
     const std::int32_t count = CL_LyFS_File_Read(card_.handle(), buffer, length, fd_);
     if (count < 0) {
-        throw Failure("reading " + path_.text() + " failed: " + status_words(LYFS_FAIL),
-                      library_failure());
+        throw Failure(
+            "reading " + path_.text() + " failed: " + failure_words(LYFS_FAIL, library_failure()),
+            library_failure());
     }
     return static_cast<std::uint32_t>(count);
 }
@@ -208,8 +228,9 @@ void CardFile::write(const void* buffer, std::uint32_t length) {
     forget_library_failures();
     const std::int32_t count = CL_LyFS_File_Write(card_.handle(), buffer, length, fd_);
     if (count < 0 || static_cast<std::uint32_t>(count) != length) {
-        throw Failure("writing " + path_.text() + " failed: " + status_words(LYFS_FAIL),
-                      library_failure());
+        throw Failure(
+            "writing " + path_.text() + " failed: " + failure_words(LYFS_FAIL, library_failure()),
+            library_failure());
     }
 }
 
@@ -218,9 +239,19 @@ void CardFile::close() {
     const std::int32_t status = CL_LyFS_File_Close(card_.handle(), fd_);
     fd_ = LYFS_INVALID_FD;
     if (status != LYFS_OK) {
-        throw Failure("closing " + path_.text() + " failed: " + status_words(LYFS_FAIL),
-                      library_failure());
+        throw Failure(
+            "closing " + path_.text() + " failed: " + failure_words(LYFS_FAIL, library_failure()),
+            library_failure());
     }
+}
+
+void CardFile::discard() {
+    forget_library_failures();
+    const std::int32_t status = lyfs_file_discard(card_.handle(), fd_);
+    if (status != LYFS_OK) {
+        throw Failure(failure_words(status, library_failure()), library_failure());
+    }
+    fd_ = LYFS_INVALID_FD;
 }
 
 }  // namespace lyfs::tool

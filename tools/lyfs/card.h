@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "lyfs/lyfs.h"
+#include "names.h"
 
 namespace lyfs::tool {
 
@@ -22,9 +23,7 @@ struct CardPath {
 // Fails with a usage error for anything but /FOLDER or /FOLDER/NAME.
 CardPath parse_card_path(std::string_view text);
 
-// The library takes file names of 9 to 39 characters; fails with a usage error otherwise.
-inline constexpr std::size_t kShortestFileName = 9;
-inline constexpr std::size_t kLongestFileName = 39;
+// Fails with a usage error naming the rule when the card cannot take `name` (unfit_card_name).
 void require_file_name(const std::string& name);
 
 std::string file_name(const FileInfo& info);
@@ -46,7 +45,8 @@ public:
     // mounted read-only whatever was asked (mount_mode tells).
     enum class Access { ReadOnly, ReadWrite };
 
-    // Mounts the card file system of the device; fails with the reason when there is none.
+    // Mounts the card file system of the device; fails with the reason and what to do when there
+    // is none (not partitioned, not formatted, an image cut short).
     Card(const std::string& device, Access access);
     ~Card();
     Card(const Card&) = delete;
@@ -92,6 +92,9 @@ public:
     void write(const void* buffer, std::uint32_t length);
     // Commits a written file; fails when the library could not.
     void close();
+    // Takes a file being written off the card again, as if it had never been created; fails
+    // when the library could not (the file then stays open, with nothing to commit).
+    void discard();
 
 private:
     Card& card_;

@@ -7,6 +7,7 @@
 #include "commands.h"
 #include "device.h"
 #include "failure.h"
+#include "units.h"
 
 namespace lyfs::tool {
 namespace {
@@ -32,11 +33,12 @@ int run_check(const CheckOptions& options, const GlobalOptions& global) {
     }
     const std::size_t problems = report.problems.size() + report.unlisted_problems;
     if (problems == 0) {
-        std::printf("%s: clean, %zu files in %zu folders\n", options.device.c_str(),
-                    report.files.size(), report.folders.size());
+        std::printf("%s: clean, %s in %s\n", options.device.c_str(),
+                    counted(report.files.size(), "file").c_str(),
+                    counted(report.folders.size(), "folder").c_str());
         return kExitSuccess;
     }
-    std::printf("%s: %zu problem%s\n", options.device.c_str(), problems, problems == 1 ? "" : "s");
+    std::printf("%s: %s\n", options.device.c_str(), counted(problems, "problem").c_str());
     return kExitFailure;
 }
 

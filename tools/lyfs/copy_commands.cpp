@@ -6,10 +6,12 @@
 #include "card.h"
 #include "commands.h"
 #include "copy.h"
+#include "copy_destination.h"
 #include "failure.h"
 #include "library.h"
 #include "local_file.h"
 #include "names.h"
+#include "system.h"
 #include "units.h"
 
 namespace lyfs::tool {
@@ -21,6 +23,7 @@ struct GetOptions {
     std::string device;
     std::string source;
     std::string destination;
+    bool keep_partial = false;
 };
 
 struct PutOptions {
@@ -29,26 +32,55 @@ struct PutOptions {
     std::string destination;
 };
 
-// Copies one card file to a local path; a failed copy leaves no local file behind.
-std::uint64_t copy_out(Card& card, const CardPath& source, const fs::path& destination) {
-    LocalFile local = LocalFile::create(destination.string());
+// What becomes of a copy that did not finish, in words: what was written in place stays, a
+// partial copy is kept when asked (`keep`), anything else leaves the destination as it was.
+std::string settle_unfinished(CopyDestination& local, bool keep, bool hint) {
+    const std::string got = std::to_string(local.written());
+    const std::string name = local.name();
+    if (local.in_place()) {
+        local.abandon();
+        return got + " bytes of it went to " + name;
+    }
+    if (keep && local.written() != 0) {
+        local.keep();
+        return "kept its first " + got + " bytes as " + name;
+    }
+    local.abandon();
+    return name + " was left as it was" +
+           (hint && local.written() != 0
+                ? " (--keep-partial keeps the " + got + " bytes that could be read)"
+                : "");
+}
+
+// Copies one card file to a local destination, which changes only when the copy is kept.
+std::uint64_t copy_out(Card& card, const CardPath& source, const std::string& destination,
+                       bool keep_partial) {
+    CardFile file(card, source, CardFile::Mode::Read);
+    CopyDestination local(destination);
+    // A stream written as it stands may be standard output itself.
+    std::FILE* said = local.in_place() ? stderr : stdout;
     try {
         const std::uint64_t size = read_card_file(
-            card, source, [&local](std::span<const std::uint8_t> piece) { local.write_all(piece); },
+            file, source, [&local](std::span<const std::uint8_t> piece) { local.write_all(piece); },
             true);
-        local.finish();
-        std::printf("%s -> %s (%s)\n", printable(source.text()).c_str(),
-                    printable(destination.string()).c_str(), format_size(size).c_str());
+        local.keep();
+        std::fprintf(said, "%s -> %s (%s)\n", printable(source.text()).c_str(),
+                     printable(local.name()).c_str(), format_size(size).c_str());
         return size;
-    } catch (...) {
-        local.discard();
-        throw;
+    } catch (const Interrupted& stop) {
+        throw Interrupted(std::string(stop.what()) + "; " + settle_unfinished(local, false, false),
+                          stop.signal_number());
+    } catch (const Failure& failure) {
+        throw Failure(
+            std::string(failure.what()) + "; " + settle_unfinished(local, keep_partial, true),
+            failure.library_said());
     }
 }
 
 // Copies every file it can (on an evidence card each one counts) and names the others.
-int get_folder(Card& card, const CardPath& folder, const std::string& destination) {
-    if (destination.empty()) {
+int get_folder(Card& card, const CardPath& folder, const std::string& destination,
+               bool keep_partial) {
+    if (destination.empty() || destination == "-") {
         throw UsageError("give a local folder to copy " + folder.text() + " into");
     }
     card.space(folder.folder);  // a clear message for a folder the card does not have
@@ -72,8 +104,10 @@ int get_folder(Card& card, const CardPath& folder, const std::string& destinatio
             continue;
         }
         try {
-            total += copy_out(card, source, fs::path(destination) / name);
+            total += copy_out(card, source, (fs::path(destination) / name).string(), keep_partial);
             ++count;
+        } catch (const Interrupted&) {
+            throw;
         } catch (const Failure& failure) {
             not_copied.push_back(printable(failure.what()));
         }
@@ -91,22 +125,43 @@ int get_folder(Card& card, const CardPath& folder, const std::string& destinatio
     return kExitFailure;
 }
 
+// The local file a single copy goes to: the file's name inside DEST when DEST is a folder, or
+// is meant as one ("newdir/" is created).
+std::string single_destination(const std::string& given, const std::string& name) {
+    if (given.empty()) {
+        return name;
+    }
+    if (given == "-") {
+        return given;
+    }
+    if (given.ends_with('/') || given.ends_with(fs::path::preferred_separator)) {
+        std::error_code error;
+        fs::create_directories(given, error);
+        if (error) {
+            throw Failure("cannot create the folder " + given + ": " + error.message());
+        }
+    }
+    return fs::is_directory(given) ? (fs::path(given) / name).string() : given;
+}
+
 int run_get(const GetOptions& options) {
     const CardPath source = parse_card_path(options.source);
     Library library;
     Card card(options.device, Card::Access::ReadOnly);
+    catch_interruptions();
     if (source.name.empty()) {
-        return get_folder(card, source, options.destination);
+        return get_folder(card, source, options.destination, options.keep_partial);
     }
-    fs::path destination = options.destination.empty() ? source.name : options.destination;
-    if (fs::is_directory(destination)) {
-        destination /= source.name;
-    }
-    copy_out(card, source, destination);
+    copy_out(card, source, single_destination(options.destination, source.name),
+             options.keep_partial);
     return kExitSuccess;
 }
 
 int run_put(const PutOptions& options) {
+    if (fs::is_directory(options.source)) {
+        throw UsageError(options.source + " is a folder: put copies one file (lyfs put DEVICE " +
+                         "FILE /FOLDER); lyfs get copies a whole folder the other way");
+    }
     CardPath destination = parse_card_path(options.destination);
     if (destination.name.empty()) {
         destination.name = fs::path(options.source).filename().string();
@@ -130,6 +185,7 @@ int run_put(const PutOptions& options) {
         throw Failure(destination.text() + " already exists on " + options.device +
                       " (files on the card are never overwritten)");
     }
+    catch_interruptions();
     write_card_file(
         card, destination, size,
         [&local](std::span<std::uint8_t> piece) { local.read_exactly(piece); },
@@ -150,21 +206,24 @@ void add_copy_commands(CLI::App& app, Commands& commands) {
     get_app->add_option("SOURCE", get->source, "/FOLDER/NAME, or /FOLDER for all its files")
         ->required();
     get_app->add_option("DEST", get->destination,
-                        "Local file or folder (default: the file's name in the current folder; "
-                        "required for a whole folder)");
+                        "Local file or folder, - for standard output (default: the file's name "
+                        "in the current folder; required for a whole folder). A file there is "
+                        "replaced only by a whole copy");
+    get_app->add_flag("--keep-partial", get->keep_partial,
+                      "Keep what can be read of a damaged file, rather than nothing");
     commands.push_back({get_app, [get] { return run_get(*get); }});
 
     auto put = std::make_shared<PutOptions>();
     CLI::App* put_app = app.add_subcommand(
         "put",
         "Copy a local file onto the card; the folder's oldest files are reclaimed when "
-        "it runs short of room");
+        "it runs short of room. A copy that fails or is interrupted is removed again");
     put_app->add_option("DEVICE", put->device, "Block device or card image")->required();
     put_app->add_option("LOCALFILE", put->source, "Local file")->required();
     put_app
         ->add_option("DEST", put->destination,
-                     "/FOLDER/NAME (a name of 9 to 39 characters), or /FOLDER to keep the "
-                     "local file's name")
+                     "/FOLDER/NAME, or /FOLDER to keep the local file's name: 9 to 39 printable "
+                     "ASCII characters without / \\ : * ? \" < > |")
         ->required();
     commands.push_back({put_app, [put] { return run_put(*put); }});
 }

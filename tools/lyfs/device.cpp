@@ -60,6 +60,9 @@ void confirm_overwrite(const std::string& path, const std::string& what, bool as
               << std::flush;
     std::string answer;
     std::getline(std::cin, answer);
+    if (!stdin_is_terminal()) {
+        std::cout << answer << std::endl;  // no terminal echoed the answer and its line end
+    }
     if (answer != "y" && answer != "Y" && answer != "yes") {
         throw Failure("nothing done on " + path + " (not confirmed; --yes skips the question)");
     }

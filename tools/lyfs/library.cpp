@@ -63,6 +63,29 @@ std::string status_words(std::int32_t status) {
     return "status " + std::to_string(status) + ": " + lyfs_status_text(status);
 }
 
+std::string failure_words(std::int32_t status, const std::string& library_said) {
+    const auto said = [&library_said](std::string_view text) {
+        return library_said.find(text) != std::string::npos;
+    };
+    // A transfer the device refused for its write protection ends in that system code.
+    constexpr std::string_view kRefusedWrite = "WriteFile failed";
+    constexpr std::string_view kWriteProtectCode = ", 19";
+    if (status == LYFS_ERR_WRITE_PROTECTED || said("write-protected") ||
+        (said(kRefusedWrite) && library_said.ends_with(kWriteProtectCode))) {
+        return "the card is write-protected";
+    }
+    // The oldest file that would make room is open: for the tool, which holds the card alone,
+    // that is the file it writes.
+    if (said("no file left to delete") || said("oldest file is open") ||
+        said("invalid free space") || said("doesn't find free fat entry")) {
+        return "no room left in the folder";
+    }
+    if (said("doesn't find free file entry") || said("folder has no file entry")) {
+        return "no room: every file entry of the folder is in use";
+    }
+    return status_words(status);
+}
+
 void route_library_log(int verbosity) {
     // The library's own switch for its log still works through the tool.
     if (verbosity == 0 && std::getenv("LYFS_DEBUG") != nullptr) {

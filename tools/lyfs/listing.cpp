@@ -5,20 +5,46 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
+#include "diagnosis.h"
 #include "names.h"
 #include "space_bar.h"
 #include "units.h"
 
 namespace lyfs::tool {
 
+namespace {
+
+// Records a folder's file-entry area holds: the folder table's maximum number of files, raised
+// to whole clusters of 128-byte records.
+std::uint64_t entry_slots(std::uint32_t max_files, std::uint32_t sectors_per_cluster) {
+    constexpr std::uint64_t kRecordsPerSector = kSectorBytes / 128;
+    const std::uint64_t sectors = (max_files + kRecordsPerSector - 1) / kRecordsPerSector;
+    const std::uint64_t clusters = (sectors + sectors_per_cluster - 1) / sectors_per_cluster;
+    return clusters * sectors_per_cluster * kRecordsPerSector;
+}
+
+}  // namespace
+
 void print_folders(Card& card) {
-    std::printf("%-8s %11s %11s %9s %6s\n", "FOLDER", "SIZE", "FREE", "MAX FILES", "FILES");
+    std::printf("%-8s %11s %11s %11s %6s %6s\n", "FOLDER", "SIZE", "FREE", "RESERVE", "SLOTS",
+                "FILES");
+    std::vector<std::string> names;
     for (const DirInfo& info : card.folders()) {
-        const FolderUsage usage = card.usage(folder_name(info));
-        std::printf("%-8s %11s %11s %9u %6u\n", printable(folder_name(info)).c_str(),
+        names.push_back(folder_name(info));
+        const FolderUsage usage = card.usage(names.back());
+        std::printf("%-8s %11s %11s %11s %6llu %6u\n", printable(names.back()).c_str(),
                     format_size(usage.total_bytes).c_str(), format_size(usage.free_bytes).c_str(),
-                    usage.info.max_file_num, usage.files);
+                    format_size(folder_reserve_bytes(names.back())).c_str(),
+                    static_cast<unsigned long long>(
+                        entry_slots(usage.info.max_file_num, card.sectors_per_cluster())),
+                    usage.files);
+    }
+    std::fflush(stdout);
+    for (const LeftOutFolder& left_out : folders_left_out(card.device(), names)) {
+        std::fprintf(stderr, "warning: folder %s is on the card but cannot be used: %s\n",
+                     printable(left_out.name).c_str(), printable(left_out.why).c_str());
     }
 }
 
@@ -47,7 +73,7 @@ void print_space_bars(Card& card) {
             "%-8s %s reserve %s%s\n", name.c_str(),
             space_bar(usage.total_bytes, usage.free_bytes, reserve, kBarCells, colour).c_str(),
             format_size(reserve).c_str(),
-            reserve >= usage.total_bytes ? ", more than the folder: it keeps no file" : "");
+            reserve >= usage.total_bytes ? ", more than the folder: it cannot take files" : "");
     }
 }
 

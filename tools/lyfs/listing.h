@@ -7,7 +7,8 @@
 
 namespace lyfs::tool {
 
-// One line per folder: size, free space, maximum and present number of files.
+// One line per folder: size, free space, the reserve the library keeps free, file-entry slots
+// and files; then a warning on stderr for each folder the card lists that cannot be used.
 void print_folders(Card& card);
 
 // One bar per folder: used and free space, and where the reserve starts that makes the library

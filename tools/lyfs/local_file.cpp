@@ -6,6 +6,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
+#include <random>
 #include <utility>
 
 #include "failure.h"
@@ -13,6 +15,8 @@
 
 namespace lyfs::tool {
 namespace {
+
+constexpr int kTemporaryNameTries = 100;
 
 [[noreturn]] void fail_with_errno(const std::string& what) {
     throw Failure(what + ": " + std::strerror(errno));
@@ -36,22 +40,46 @@ LocalFile LocalFile::open_for_reading(const std::string& path) {
     return file;
 }
 
-LocalFile LocalFile::create(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | kOpenFlags, 0644);
+LocalFile LocalFile::open_for_writing(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_WRONLY | kOpenFlags);
     if (fd < 0) {
-        fail_with_errno("cannot create " + path);
+        fail_with_errno("cannot write " + path);
     }
     return LocalFile(path, fd);
 }
 
-LocalFile::~LocalFile() {
-    if (fd_ >= 0) {
-        ::close(fd_);
+LocalFile LocalFile::create_beside(const std::string& target, std::string* temporary) {
+    const std::filesystem::path place(target);
+    std::random_device seed;
+    for (int attempt = 0; attempt < kTemporaryNameTries; ++attempt) {
+        *temporary = (place.parent_path() / ("." + place.filename().string() + ".lyfs-" +
+                                             std::to_string(seed() % 1000000)))
+                         .string();
+        const int fd = ::open(temporary->c_str(), O_WRONLY | O_CREAT | O_EXCL | kOpenFlags, 0644);
+        if (fd >= 0) {
+            return LocalFile(*temporary, fd);
+        }
+        if (errno != EEXIST) {
+            break;
+        }
     }
+    fail_with_errno("cannot create " + target);
+}
+
+LocalFile LocalFile::standard_output() {
+    LocalFile file("standard output", standard_output_for_bytes());
+    file.close_at_end_ = false;
+    return file;
+}
+
+LocalFile::~LocalFile() {
+    finish_quietly();
 }
 
 LocalFile::LocalFile(LocalFile&& other) noexcept
-    : path_(std::move(other.path_)), fd_(std::exchange(other.fd_, -1)) {}
+    : path_(std::move(other.path_)),
+      fd_(std::exchange(other.fd_, -1)),
+      close_at_end_(other.close_at_end_) {}
 
 std::uint64_t LocalFile::size() const {
     struct stat info {};
@@ -92,15 +120,28 @@ void LocalFile::write_all(std::span<const std::uint8_t> piece) {
     }
 }
 
-void LocalFile::finish() {
-    const int fd = std::exchange(fd_, -1);
-    if (::close(fd) != 0) {
+void LocalFile::sync() {
+    if (!sync_file(fd_)) {
         fail_with_errno("writing " + path_);
     }
 }
 
+void LocalFile::finish() {
+    const int fd = std::exchange(fd_, -1);
+    if (close_at_end_ && ::close(fd) != 0) {
+        fail_with_errno("writing " + path_);
+    }
+}
+
+void LocalFile::finish_quietly() {
+    const int fd = std::exchange(fd_, -1);
+    if (fd >= 0 && close_at_end_) {
+        ::close(fd);
+    }
+}
+
 void LocalFile::discard() {
-    ::close(std::exchange(fd_, -1));
+    finish_quietly();
     ::unlink(path_.c_str());
 }
 

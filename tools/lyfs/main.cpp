@@ -18,6 +18,7 @@ int run(int argc, char** argv) {
         "DEVICE is a block device such as /dev/sdb (on Windows \\\\.\\PhysicalDriveN) or a card\n"
         "image file.",
         "lyfs");
+    app.set_version_flag("--version", "lyfs " LYFS_VERSION);
     app.require_subcommand(1);
     // Card paths start with "/": never read them as Windows-style options.
     app.allow_windows_style_options(false);
@@ -46,6 +47,10 @@ int run(int argc, char** argv) {
         if (command.app->parsed()) {
             try {
                 return command.run();
+            } catch (const Interrupted& stop) {
+                std::fprintf(stderr, "lyfs %s: %s\n", command.app->get_name().c_str(),
+                             printable(stop.what()).c_str());
+                return kExitSignalBase + stop.signal_number();
             } catch (const UsageError& error) {
                 std::fprintf(stderr, "lyfs %s: %s\nRun with --help for more information.\n",
                              command.app->get_name().c_str(), error.what());

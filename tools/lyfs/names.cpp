@@ -65,6 +65,37 @@ std::string printable(std::string_view text) {
     return out;
 }
 
+std::string unfit_card_name(std::string_view name) {
+    constexpr std::string_view kRule =
+        "names are 9 to 39 printable ASCII characters without / \\ : * ? \" < > |";
+    const std::string quoted = "file name \"" + printable(name) + "\"";
+    for (const char c : name) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x80 || is_control(byte)) {
+            char shown[5];
+            std::snprintf(shown, sizeof shown, "0x%02X", byte);
+            return quoted + " holds " +
+                   (byte >= 0x80 ? "a byte that is not ASCII (" + std::string(shown) +
+                                       "), which other hosts cannot read back: "
+                                 : "a control character (" + std::string(shown) + "): ") +
+                   std::string(kRule);
+        }
+        if (std::string_view("/\\:*?\"<>|").find(c) != std::string_view::npos) {
+            return quoted + " holds '" + std::string(1, c) +
+                   "', which some hosts cannot open: " + std::string(kRule);
+        }
+    }
+    if (name.size() < kShortestFileName || name.size() > kLongestFileName) {
+        return quoted + " has " + std::to_string(name.size()) +
+               " characters; the card takes names of 9 to 39";
+    }
+    if (name.back() == ' ' || name.back() == '.') {
+        return quoted + " ends with " + (name.back() == ' ' ? "a space" : "a dot") +
+               ", which Windows cannot open";
+    }
+    return {};
+}
+
 std::string unsafe_local_name(std::string_view name) {
     if (name.empty() || name == "." || name == "..") {
         return "it is not a file name";

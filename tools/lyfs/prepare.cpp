@@ -1,9 +1,15 @@
 #include "prepare.h"
 
+#include <cstdio>
+
+#include "card.h"
+#include "copy.h"
 #include "device.h"
 #include "failure.h"
 #include "library.h"
+#include "space_bar.h"
 #include "system.h"
+#include "units.h"
 
 namespace lyfs::tool {
 
@@ -64,6 +70,22 @@ void format_card(const std::string& device, const lyfs_folder_table& table) {
         default:
             throw Failure("formatting " + device + " failed: " + status_words(status),
                           library_failure());
+    }
+}
+
+void warn_of_folders_without_room(const std::string& device, const char* command) {
+    Card card(device, Card::Access::ReadOnly);
+    for (const DirInfo& info : card.folders()) {
+        const std::string name = folder_name(info);
+        const FolderUsage usage = card.space(name);
+        if (largest_file_of_folder(usage, name, card.sectors_per_cluster()) == 0) {
+            std::fprintf(stderr,
+                         "lyfs %s: warning: folder %s has %s, and the library keeps %s of a "
+                         "folder of that name free for recording: it cannot take files on this "
+                         "card (give it a larger share of a larger card)\n",
+                         command, name.c_str(), format_size(usage.total_bytes).c_str(),
+                         format_size(folder_reserve_bytes(name)).c_str());
+        }
     }
 }
 

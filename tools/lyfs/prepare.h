@@ -23,4 +23,8 @@ PartitionSizes partition_card(const std::string& device, std::uint64_t fat32_mib
 // Formats slot 1 with the folders of the table.
 void format_card(const std::string& device, const lyfs_folder_table& table);
 
+// Warns on stderr of each folder of a card just formatted that can take no file on it: the
+// library keeps more of it free for recording than it has.
+void warn_of_folders_without_room(const std::string& device, const char* command);
+
 }  // namespace lyfs::tool

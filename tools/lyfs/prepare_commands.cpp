@@ -97,6 +97,7 @@ int run_format(const FormatOptions& options) {
     Library library;
     format_card(options.device, table);
     print_format(options.device, table);
+    warn_of_folders_without_room(options.device, "format");
     return 0;
 }
 
@@ -104,6 +105,7 @@ int run_mkimage(const ImageOptions& options) {
     const lyfs_folder_table table = parse_layout(options.layout).table;
     create_sparse_image(options.image, options.bytes);
     try {
+        // Stopped before the image could be removed: Windows removes no file still open.
         Library library;
         print_partitions(options.image, partition_card(options.image, options.fat32_mib));
         format_card(options.image, table);
@@ -112,6 +114,8 @@ int run_mkimage(const ImageOptions& options) {
         std::remove(options.image.c_str());
         throw;
     }
+    Library library;
+    warn_of_folders_without_room(options.image, "mkimage");
     return 0;
 }
 

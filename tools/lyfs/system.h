@@ -29,6 +29,28 @@ void create_sparse_file(const std::string& path, std::uint64_t bytes);
 std::filesystem::path make_temporary_folder(const std::string& prefix);
 
 bool stdout_is_terminal();
+bool stdin_is_terminal();
+
+// The descriptor of standard output, set to pass bytes untranslated.
+int standard_output_for_bytes();
+
+// Whether the path names one of the system's own streams or devices (/dev/stdout, /dev/null,
+// /proc/self/fd/1), whatever it leads to: written as it stands, never replaced.
+bool is_system_stream(const std::string& path);
+
+// Makes the bytes written through `fd` reach the disk; false when they did not.
+bool sync_file(int fd);
+
+// Puts the file `from` in the place of `to`, in one step: `to` is either as it was or replaced.
+// Throws Failure when it cannot.
+void replace_file(const std::string& from, const std::string& to);
+
+// From now on SIGINT, SIGTERM and SIGHUP (where there is one) no longer end the process at
+// once: they are noted, for a long copy to stop at its next piece and undo what it did.
+void catch_interruptions();
+// The signal noted since catch_interruptions, or 0.
+int interruption();
+std::string signal_name(int signal_number);  // "SIGINT"
 
 // Whether the device cannot be written: a card's write-protect switch, a read-only device node
 // or image. Nothing is written to find out.

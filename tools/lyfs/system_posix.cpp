@@ -4,7 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -66,6 +69,59 @@ bool is_write_protected(const std::string& path) {
 
 bool stdout_is_terminal() {
     return ::isatty(STDOUT_FILENO) == 1;
+}
+
+bool stdin_is_terminal() {
+    return ::isatty(STDIN_FILENO) == 1;
+}
+
+int standard_output_for_bytes() {
+    return STDOUT_FILENO;
+}
+
+bool sync_file(int fd) {
+    return ::fsync(fd) == 0;
+}
+
+bool is_system_stream(const std::string& path) {
+    return path.starts_with("/dev/") || path.starts_with("/proc/");
+}
+
+void replace_file(const std::string& from, const std::string& to) {
+    if (std::rename(from.c_str(), to.c_str()) != 0) {
+        throw Failure("cannot put the copy in place of " + to + ": " + std::strerror(errno));
+    }
+}
+
+namespace {
+
+volatile std::sig_atomic_t g_interruption = 0;
+
+extern "C" void note_interruption(int signal_number) {
+    g_interruption = signal_number;
+}
+
+}  // namespace
+
+void catch_interruptions() {
+    struct sigaction action {};
+    action.sa_handler = note_interruption;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+        ::sigaction(signal_number, &action, nullptr);
+    }
+}
+
+int interruption() {
+    return g_interruption;
+}
+
+std::string signal_name(int signal_number) {
+    return signal_number == SIGINT    ? "SIGINT"
+           : signal_number == SIGTERM ? "SIGTERM"
+           : signal_number == SIGHUP  ? "SIGHUP"
+                                      : "signal " + std::to_string(signal_number);
 }
 
 }  // namespace lyfs::tool

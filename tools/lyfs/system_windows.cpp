@@ -3,7 +3,10 @@
 #include <windows.h>
 #include <winioctl.h>
 
+#include <cctype>
+#include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <random>
 
 #include "failure.h"
@@ -92,6 +95,70 @@ std::filesystem::path make_temporary_folder(const std::string& prefix) {
 
 bool stdout_is_terminal() {
     return ::_isatty(::_fileno(stdout)) != 0;
+}
+
+bool stdin_is_terminal() {
+    return ::_isatty(::_fileno(stdin)) != 0;
+}
+
+int standard_output_for_bytes() {
+    std::fflush(stdout);
+    ::_setmode(::_fileno(stdout), _O_BINARY);
+    return ::_fileno(stdout);
+}
+
+bool sync_file(int fd) {
+    return ::_commit(fd) == 0;
+}
+
+// CON, NUL and the other device names are not files anywhere.
+bool is_system_stream(const std::string& path) {
+    std::string stem = std::filesystem::path(path).stem().string();
+    for (char& c : stem) {
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    for (const char* device : {"CON", "NUL", "PRN", "AUX", "CONIN$", "CONOUT$"}) {
+        if (stem == device) {
+            return true;
+        }
+    }
+    return path.rfind("\\\\.\\", 0) == 0;
+}
+
+void replace_file(const std::string& from, const std::string& to) {
+    if (!MoveFileExA(from.c_str(), to.c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        throw Failure("cannot put the copy in place of " + to + ": " + error_text(GetLastError()));
+    }
+}
+
+namespace {
+
+volatile std::sig_atomic_t g_interruption = 0;
+
+extern "C" void note_interruption(int signal_number) {
+    g_interruption = signal_number;
+    std::signal(signal_number, note_interruption);  // the runtime resets it before the call
+}
+
+}  // namespace
+
+// Ctrl-C and Ctrl-Break reach a console program as SIGINT and SIGBREAK.
+void catch_interruptions() {
+    for (const int signal_number : {SIGINT, SIGBREAK, SIGTERM}) {
+        std::signal(signal_number, note_interruption);
+    }
+}
+
+int interruption() {
+    return g_interruption;
+}
+
+std::string signal_name(int signal_number) {
+    return signal_number == SIGINT     ? "SIGINT"
+           : signal_number == SIGBREAK ? "SIGBREAK"
+           : signal_number == SIGTERM  ? "SIGTERM"
+                                       : "signal " + std::to_string(signal_number);
 }
 
 }  // namespace lyfs::tool

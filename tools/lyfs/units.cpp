@@ -76,4 +76,8 @@ std::string format_size(std::uint64_t bytes) {
     return text;
 }
 
+std::string counted(std::uint64_t count, std::string_view noun) {
+    return std::to_string(count) + " " + std::string(noun) + (count == 1 ? "" : "s");
+}
+
 }  // namespace lyfs::tool

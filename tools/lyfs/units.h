@@ -14,6 +14,9 @@ std::optional<std::uint64_t> parse_size(std::string_view text);
 // "512 B", "1.5 KiB", "7.4 GiB".
 std::string format_size(std::uint64_t bytes);
 
+// "1 file", "3 files".
+std::string counted(std::uint64_t count, std::string_view noun);
+
 inline constexpr std::uint64_t kSectorBytes = 512;
 inline constexpr std::uint64_t kMiB = 1024 * 1024;
 

@@ -1,0 +1,266 @@
+// The tool never costs a user a file: not on the host (a failed get leaves its destination
+// alone), not on the card (a put that cannot finish takes back what it wrote, and reclaims
+// nothing for a file that can never fit), and a damaged card gives up everything it still
+// holds. Where it cannot go on, it says what to do.
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <functional>
+
+#include "card_edit.h"
+#include "cli_runner.h"
+
+namespace lyfs::cli_test {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::size_t kMiB = 1024 * 1024;
+
+class DataSafety : public CliTest {
+protected:
+    void put(const std::string& card, const std::string& path, std::size_t bytes, unsigned seed) {
+        write_file("local.bin", sample_bytes(bytes, seed));
+        const ToolRun run = lyfs({"put", card, "local.bin", path});
+        ASSERT_EQ(run.exit_code, 0) << path << run.err;
+    }
+    void edit(const std::string& card, const std::function<void(CardEdit&)>& change) {
+        CardEdit card_edit(read_file(card));
+        change(card_edit);
+        write_file(card, card_edit.image());
+    }
+    // Nothing of a copy stays behind in the scratch folder.
+    std::size_t temporary_files() {
+        std::size_t found = 0;
+        for (const auto& entry : fs::recursive_directory_iterator(path("."))) {
+            found += entry.path().filename().string().find(".lyfs-") != std::string::npos;
+        }
+        return found;
+    }
+};
+
+TEST_F(DataSafety, GetChangesItsDestinationOnlyWithAWholeCopy) {
+    formatted_image("card.img");
+    put("card.img", "/DATA/AAAAA_clip.mp4", 300'000, 1);
+    write_file("keep.txt", {'n', 'o', 't', 'e', 's'});
+    for (const char* source : {"/DATA/20250614_999999_F.MP4", "/EVENT/AAAAA_clip.mp4"}) {
+        const ToolRun run = lyfs({"get", "card.img", source, "keep.txt"});
+        EXPECT_EQ(run.exit_code, 1) << source;
+        EXPECT_TRUE(contains(run.err, "no file"));
+        EXPECT_EQ(read_file("keep.txt"), (std::vector<std::uint8_t>{'n', 'o', 't', 'e', 's'}));
+    }
+    // A link stays a link; what it names becomes the copy.
+    fs::create_symlink("keep.txt", path("link.txt"));
+    ASSERT_EQ(lyfs({"get", "card.img", "/DATA/AAAAA_clip.mp4", "link.txt"}).exit_code, 0);
+    EXPECT_TRUE(fs::is_symlink(path("link.txt")));
+    EXPECT_EQ(read_file("keep.txt"), sample_bytes(300'000, 1));
+    // A folder given as one is made; a pipe and standard output are written as they stand.
+    ASSERT_EQ(lyfs({"get", "card.img", "/DATA/AAAAA_clip.mp4", "newdir/"}).exit_code, 0);
+    EXPECT_EQ(read_file("newdir/AAAAA_clip.mp4"), sample_bytes(300'000, 1));
+    ASSERT_EQ(::mkfifo(path("pipe").c_str(), 0644), 0);
+    const ToolRun piped = shell("cat pipe > from_pipe & " + std::string(LYFS_TOOL_PATH) +
+                                " get card.img /DATA/AAAAA_clip.mp4 pipe && wait");
+    EXPECT_EQ(piped.exit_code, 0) << piped.err;
+    EXPECT_EQ(read_file("from_pipe"), sample_bytes(300'000, 1));
+    EXPECT_TRUE(fs::is_fifo(path("pipe")));
+    for (const char* to_stdout : {"-", "/dev/stdout"}) {
+        const ToolRun run = lyfs({"get", "card.img", "/DATA/AAAAA_clip.mp4", to_stdout});
+        EXPECT_EQ(run.out.size(), 300'000u) << to_stdout << ": the bytes alone";
+        EXPECT_TRUE(contains(run.err, "/DATA/AAAAA_clip.mp4 -> "));
+    }
+    EXPECT_EQ(lyfs({"get", "card.img", "/DATA/AAAAA_clip.mp4", "/dev/null"}).exit_code, 0);
+    EXPECT_TRUE(fs::is_character_file("/dev/null"));
+    EXPECT_EQ(temporary_files(), 0u);
+}
+
+TEST_F(DataSafety, ADamagedLinkCostsOnlyWhatLiesBehindIt) {
+    formatted_image("card.img");
+    put("card.img", "/DATA/DDDDD_damaged.mp4", 3'200'000, 2);
+    edit("card.img", [](CardEdit& card) { card.flip_link_bit("DDDDD", 12); });
+    const std::size_t readable = 13 * 128 * 1024;
+
+    const ToolRun lost = lyfs({"get", "card.img", "/DATA/DDDDD_damaged.mp4", "copy.mp4"});
+    EXPECT_EQ(lost.exit_code, 1);
+    EXPECT_TRUE(contains(lost.err, "ends after " + std::to_string(readable) + " of its 3200000"));
+    EXPECT_TRUE(contains(lost.err, "--keep-partial keeps the " + std::to_string(readable)));
+    EXPECT_FALSE(fs::exists(path("copy.mp4")));
+
+    const ToolRun kept =
+        lyfs({"get", "card.img", "/DATA/DDDDD_damaged.mp4", "copy.mp4", "--keep-partial"});
+    EXPECT_EQ(kept.exit_code, 1) << "the copy is still not whole";
+    EXPECT_TRUE(contains(kept.err, "kept its first " + std::to_string(readable) + " bytes"));
+    const auto all = sample_bytes(3'200'000, 2);
+    EXPECT_EQ(read_file("copy.mp4"),
+              std::vector<std::uint8_t>(all.begin(), all.begin() + readable));
+    EXPECT_EQ(temporary_files(), 0u);
+}
+
+TEST_F(DataSafety, PutReclaimsNothingForAFileTheFolderCanNeverHold) {
+    formatted_image("card.img", "256M", "DATA:8:100,EVENT:0:100");  // DATA: 15.1 MiB
+    put("card.img", "/DATA/AAAAA_clip.mp4", 4 * kMiB, 1);
+    const auto before = read_file("card.img");
+    write_file("big.bin", sample_bytes(19 * kMiB, 2));
+    const ToolRun run = lyfs({"put", "card.img", "big.bin", "/DATA/BBBBB_clip.mp4"});
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_TRUE(contains(run.err,
+                         "/DATA cannot take a file of 19.0 MiB: the most it can ever hold is 5.1 "
+                         "MiB (its 15.1 MiB less the 10.0 MiB it keeps free for recording); "
+                         "nothing on the card was changed"));
+    EXPECT_TRUE(read_file("card.img") == before);
+}
+
+TEST_F(DataSafety, APutThatCannotFinishTakesBackWhatItWrote) {
+    // DATA (38.4 MiB) has 195 clusters (24.4 MiB) fewer free than its size says: a file that
+    // fits its size runs out of room.
+    formatted_image("card.img", "256M", "DATA:20:100,EVENT:0:100");
+    edit("card.img", [](CardEdit& card) { card.mark_bad(100, 195); });
+    put("card.img", "/DATA/AAAAA_clip.mp4", 1 * kMiB, 1);
+    write_file("clip.bin", sample_bytes(20 * kMiB, 2));
+    const ToolRun run = lyfs({"put", "card.img", "clip.bin", "/DATA/BBBBB_clip.mp4"});
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_TRUE(contains(run.err, "no room left in the folder"));
+    EXPECT_TRUE(contains(run.err, "removed /DATA/BBBBB_clip.mp4 from the card again"));
+    EXPECT_TRUE(contains(run.err, "the files reclaimed to make room for it stay deleted"));
+    const ToolRun ls = lyfs({"ls", "card.img", "/DATA"});
+    EXPECT_TRUE(contains(ls.out, "0 files")) << "the reclaimed clip is gone, the new one too";
+}
+
+TEST_F(DataSafety, AnInterruptedPutLeavesNothingBehind) {
+    blank_image("long.bin", 250 * kMiB);
+    const struct {
+        const char* signal;
+        int exit_code;
+    } signals[] = {{"INT", 130}, {"TERM", 143}, {"HUP", 129}};
+    for (const auto& stop : signals) {
+        formatted_image("card.img", "1G", "DATA:80:100,EVENT:0:100");
+        put("card.img", "/DATA/AAAAA_clip.mp4", 1000, 1);
+        // Stopped once it has written 4 MiB of the 250.
+        const ToolRun run = shell(
+            std::string(LYFS_TOOL_PATH) + " put card.img long.bin /DATA/BBBBB_clip.mp4 & pid=$!; " +
+            "while kill -0 $pid 2>/dev/null && [ \"$(awk '/^wchar/ {print $2}' /proc/$pid/io)\" " +
+            "-lt 4194304 ] 2>/dev/null; do sleep 0.01; done; kill -" + stop.signal +
+            " $pid; wait $pid; echo $?");
+        EXPECT_EQ(run.out, std::to_string(stop.exit_code) + "\n") << stop.signal << run.err;
+        EXPECT_TRUE(contains(run.err, "stopped by SIG" + std::string(stop.signal) +
+                                          " while /DATA/BBBBB_clip.mp4 was written: removed "
+                                          "/DATA/BBBBB_clip.mp4 from the card again"));
+        EXPECT_TRUE(contains(lyfs({"ls", "card.img", "/DATA"}).out, "1 file, "));
+        EXPECT_EQ(lyfs({"check", "card.img"}).exit_code, 0);
+        put("card.img", "/DATA/BBBBB_clip.mp4", 1000, 2);
+        std::filesystem::remove(path("card.img"));
+    }
+}
+
+TEST_F(DataSafety, OneUnreadableRecordCostsOnlyItself) {
+    formatted_image("card.img");
+    put("card.img", "/DATA/AAAAA_clip.mp4", 1000, 1);
+    put("card.img", "/DATA/BBBBB_clip.mp4", 1000, 2);
+    put("card.img", "/DATA/CCCCC_clip.mp4", 1000, 3);
+    put("card.img", "/PHOTO/EEEEE_clip.mp4", 1000, 4);
+    edit("card.img", [](CardEdit& card) { card.flip_attribute("BBBBB"); });
+    const auto damaged = read_file("card.img");
+
+    const ToolRun ls = lyfs({"ls", "card.img", "/DATA"});
+    EXPECT_EQ(ls.exit_code, 0) << ls.err;
+    EXPECT_TRUE(contains(ls.out, "AAAAA_clip.mp4"));
+    EXPECT_TRUE(contains(ls.out, "CCCCC_clip.mp4"));
+    EXPECT_TRUE(contains(ls.out, "2 files"));
+    EXPECT_EQ(lyfs({"get", "card.img", "/DATA", "out"}).exit_code, 0);
+    EXPECT_EQ(read_file("out/CCCCC_clip.mp4"), sample_bytes(1000, 3));
+    EXPECT_EQ(lyfs({"get", "card.img", "/PHOTO/EEEEE_clip.mp4", "e.mp4"}).exit_code, 0);
+    const ToolRun check = lyfs({"check", "card.img"});
+    EXPECT_EQ(check.exit_code, 1);
+    EXPECT_TRUE(contains(check.out, "bad attribute: folder DATA slot 1 is in use with attribute"));
+    EXPECT_TRUE(read_file("card.img") == damaged) << "left on the card as it is";
+    put("card.img", "/DATA/DDDDD_clip.mp4", 1000, 5);
+}
+
+TEST_F(DataSafety, ACardThatCannotBeUsedSaysWhatToDo) {
+    blank_image("blank.img", 256 * kMiB);
+    ASSERT_EQ(lyfs({"partition", "blank.img", "--fat32", "64"}).exit_code, 0);
+    formatted_image("short.img");
+    edit("short.img", [](CardEdit& card) { card.truncate(100 * kMiB); });
+    formatted_image("region.img");
+    edit("region.img", [](CardEdit& card) { card.set_folder_clusters(1, 0x7FFFFFFF); });
+    write_file("clip.bin", sample_bytes(1000, 1));
+    const struct {
+        std::vector<std::string> args;
+        const char* said;
+    } cases[] = {
+        {{"ls", "blank.img"}, "blank.img is partitioned but not formatted: lyfs format blank.img"},
+        {{"put", "blank.img", "clip.bin", "/EVENT/AAAAA_clip.mp4"}, "not formatted: lyfs format"},
+        {{"ls", "short.img"},
+         "short.img is shorter than its partition table says: the table needs 524288 sectors "
+         "(256.0 MiB), short.img has 204800 sectors (100.0 MiB)"},
+        {{"ls", "region.img"}, "warning: folder EVENT is on the card but cannot be used: "},
+        {{"info", "region.img"}, "warning: folder EVENT is on the card but cannot be used: "},
+        {{"ls", "region.img", "/EVENT"}, "folder EVENT is on region.img but cannot be used: "},
+    };
+    for (const auto& c : cases) {
+        const ToolRun run = lyfs(c.args);
+        EXPECT_TRUE(contains(run.err, c.said)) << c.args[0] << " " << c.args[1];
+    }
+}
+
+TEST_F(DataSafety, AFolderSmallerThanItsReserveIsNamedEverywhere) {
+    const ToolRun made = lyfs({"mkimage", "card.img", "--size", "100M"});
+    ASSERT_EQ(made.exit_code, 0);
+    EXPECT_TRUE(contains(made.err,
+                         "warning: folder EVENT has 10.0 MiB, and the library keeps 100.0 MiB of "
+                         "a folder of that name free for recording: it cannot take files"));
+    EXPECT_TRUE(contains(lyfs({"info", "card.img"}).out,
+                         "EVENT       10.0 MiB    10.0 MiB   100.0 MiB   5120      0"));
+    write_file("clip.bin", sample_bytes(1000, 1));
+    const auto before = read_file("card.img");
+    const ToolRun put = lyfs({"put", "card.img", "clip.bin", "/EVENT/AAAAA_clip.mp4"});
+    EXPECT_EQ(put.exit_code, 1);
+    EXPECT_TRUE(contains(put.err, "/EVENT cannot take files on this card: it has 10.0 MiB"));
+    EXPECT_TRUE(read_file("card.img") == before);
+}
+
+TEST_F(DataSafety, PutTakesNamesEveryHostCanOpen) {
+    formatted_image("card.img");
+    write_file("clip.bin", sample_bytes(1000, 1));
+    const struct {
+        const char* name;
+        const char* said;
+    } names[] = {
+        {"new\nline_clip.mp4", "holds a control character (0x0A)"},
+        {"tab\tclip_name.mp4", "holds a control character (0x09)"},
+        {"what?_clip_name.mp4", "holds '?', which some hosts cannot open"},
+        {"a<b>c|d_clip.mp4", "holds '<'"},
+        {"\xC3\x84\xC3\x96\xC3\x9C\xC3\x84\xC3\x96", "holds a byte that is not ASCII (0xC3)"},
+        {"clip.mpg", "has 8 characters; the card takes names of 9 to 39"},
+    };
+    for (const auto& bad : names) {
+        const ToolRun run = lyfs({"put", "card.img", "clip.bin", "/DATA/" + std::string(bad.name)});
+        EXPECT_EQ(run.exit_code, 2) << bad.name;
+        EXPECT_TRUE(contains(run.err, bad.said)) << bad.name;
+    }
+    EXPECT_TRUE(contains(lyfs({"ls", "card.img", "/DATA"}).out, "0 files"));
+}
+
+TEST_F(DataSafety, TheSmallThings) {
+    EXPECT_EQ(lyfs({"--version"}).out, "lyfs 0.1.0\n");
+    formatted_image("card.img");
+    fs::create_directory(path("recordings"));
+    const ToolRun folder = lyfs({"put", "card.img", "recordings", "/DATA"});
+    EXPECT_EQ(folder.exit_code, 2);
+    EXPECT_TRUE(contains(folder.err, "recordings is a folder: put copies one file"));
+    put("card.img", "/DATA/AAAAA_clip.mp4", 1000, 1);
+    EXPECT_TRUE(contains(lyfs({"check", "card.img"}).out, "clean, 1 file in 4 folders"));
+}
+
+TEST_F(DataSafety, TheQuestionEndsItsLineWhenAPipeAnswers) {
+    if (::geteuid() != 0 || !fs::exists("/dev/loop-control")) {
+        GTEST_SKIP() << "needs root and loop devices (losetup)";
+    }
+    formatted_image("card.img");
+    const ToolRun run = shell("loop=$(losetup -f --show card.img) && echo n | " +
+                              std::string(LYFS_TOOL_PATH) + " format $loop; losetup -d $loop");
+    EXPECT_TRUE(contains(run.out, "Continue? [y/N] n\n"));
+    EXPECT_TRUE(contains(run.err, "not confirmed"));
+}
+
+}  // namespace
+}  // namespace lyfs::cli_test

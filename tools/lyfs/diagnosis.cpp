@@ -1,0 +1,67 @@
+#include "diagnosis.h"
+
+#include <algorithm>
+
+#include "card_checker.h"
+#include "units.h"
+
+namespace lyfs::tool {
+namespace {
+
+check::Report check_volume_of(const std::string& device) {
+    check::FileSectorReader reader(device);
+    if (!reader.is_open()) {
+        return {};
+    }
+    return check::check_volume(reader);
+}
+
+std::string sectors_and_bytes(std::uint64_t sectors) {
+    return std::to_string(sectors) + " sectors (" + format_size(sectors * kSectorBytes) + ")";
+}
+
+}  // namespace
+
+std::string volume_trouble(const std::string& device) {
+    check::FileSectorReader reader(device);
+    if (!reader.is_open()) {
+        return {};
+    }
+    const check::Report report = check::check_volume(reader);
+    if (report.partition_end > reader.sector_count()) {
+        return device + " is shorter than its partition table says: the table needs " +
+               sectors_and_bytes(report.partition_end) + ", " + device + " has " +
+               sectors_and_bytes(reader.sector_count()) +
+               "; it was cut short or copied before its end (copy the whole card again)";
+    }
+    if (report.partition_end != 0 && !report.formatted) {
+        return device + " is partitioned but not formatted: lyfs format " + device +
+               " puts the card file system on it";
+    }
+    return {};
+}
+
+std::vector<LeftOutFolder> folders_left_out(const std::string& device,
+                                            const std::vector<std::string>& usable) {
+    const check::Report report = check_volume_of(device);
+    std::vector<LeftOutFolder> left_out;
+    for (const check::FolderSummary& folder : report.folders) {
+        if (std::find(usable.begin(), usable.end(), folder.name) != usable.end()) {
+            continue;
+        }
+        std::string why = "its region (clusters " + std::to_string(folder.start_cluster) + " + " +
+                          std::to_string(folder.cluster_count) +
+                          ") lies outside the card or over another folder";
+        const std::string about = "folder " + folder.name + " ";
+        for (const check::Problem& problem : report.problems) {
+            if (problem.what.find(about) != std::string::npos) {
+                why = problem.what;
+                break;
+            }
+        }
+        left_out.push_back({folder.name, why});
+    }
+    return left_out;
+}
+
+}  // namespace lyfs::tool
