@@ -3,7 +3,7 @@
 // mount reads and the memory a mounted card holds.
 #include <cstdio>
 
-#include "api/handles.h"
+#include "core/handles.h"
 #include "bench_support.h"
 #include "card_builder.h"
 #include "device/partition.h"

@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <set>
 
-#include "api/handles.h"
+#include "core/handles.h"
 #include "bench_support.h"
 #include "card_builder.h"
 #include "device/partition.h"

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "api/handles.h"
-#include "api/open_files.h"
+#include "core/handles.h"
+#include "core/open_files.h"
 #include "device/partition.h"
 #include "folder/folder.h"
 

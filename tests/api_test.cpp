@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "api/handles.h"
-#include "api/list.h"
-#include "api/log.h"
+#include "core/handles.h"
+#include "core/list.h"
+#include "core/log.h"
 #include "lyfs/lyfs.h"
 #include "platform/memory.h"
 #include "support/log_capture.h"

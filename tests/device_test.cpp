@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "api/state.h"
+#include "core/state.h"
 #include "device/disk.h"
 #include "device/partition.h"
 #include "device/sector_io.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "api/state.h"
+#include "core/state.h"
 #include "support/card_check.h"
 #include "support/mounted_card.h"
 

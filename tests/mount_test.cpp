@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "api/handles.h"
-#include "api/state.h"
+#include "core/handles.h"
+#include "core/state.h"
 #include "device/partition.h"
 #include "entry/file_object.h"
 #include "entry/folder_scan.h"

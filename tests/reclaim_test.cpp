@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "api/open_files.h"
+#include "core/open_files.h"
 #include "entry/ring.h"
 #include "file/reclaim.h"
 #include "support/card_check.h"

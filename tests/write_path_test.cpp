@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "api/handles.h"
+#include "core/handles.h"
 #include "entry/file_object.h"
 #include "folder/folder.h"
 #include "platform/memory.h"

@@ -1,10 +1,10 @@
 // Exports that report what a device and its mount look like.
 #include <cstring>
 
-#include "api/dev_desc.h"
-#include "api/handles.h"
-#include "api/library.h"
-#include "api/log.h"
+#include "api/release.h"
+#include "core/dev_desc.h"
+#include "core/handles.h"
+#include "core/log.h"
 #include "device/disk.h"
 #include "device/partition.h"
 #include "lyfs/lyfs.h"

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "api/dev_desc.h"
-#include "api/log.h"
-#include "api/open_files.h"
+#include "core/dev_desc.h"
+#include "core/log.h"
+#include "core/open_files.h"
 #include "entry/file_object.h"
 #include "folder/folder.h"
 #include "lyfs/lyfs.h"

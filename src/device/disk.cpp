@@ -2,10 +2,10 @@
 
 #include <cstring>
 
-#include "api/handles.h"
-#include "api/list.h"
-#include "api/log.h"
-#include "api/state.h"
+#include "core/handles.h"
+#include "core/list.h"
+#include "core/log.h"
+#include "core/state.h"
 #include "device/kept_writes.h"
 #include "device/partition_table.h"
 #include "device/sector_io.h"

@@ -4,8 +4,8 @@
 #include <atomic>
 #include <cstring>
 
-#include "api/list.h"
-#include "api/log.h"
+#include "core/list.h"
+#include "core/log.h"
 #include "device/sector_io.h"
 #include "lyfs/lyfs.h"
 #include "platform/memory.h"

@@ -2,9 +2,9 @@
 
 #include <cstring>
 
-#include "api/handles.h"
-#include "api/list.h"
-#include "api/log.h"
+#include "core/handles.h"
+#include "core/list.h"
+#include "core/log.h"
 #include "fat/fat_cache.h"
 #include "lyfs/lyfs.h"
 #include "platform/memory.h"

@@ -1,6 +1,6 @@
 #include "device/partition_table.h"
 
-#include "api/log.h"
+#include "core/log.h"
 #include "device/sector_io.h"
 #include "device/window.h"
 #include "lyfs/lyfs.h"

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "api/log.h"
+#include "core/log.h"
 #include "device/kept_writes.h"
 #include "lyfs/lyfs.h"
 #include "platform/mutex.h"

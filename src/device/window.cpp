@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "api/log.h"
+#include "core/log.h"
 #include "device/sector_io.h"
 #include "lyfs/lyfs.h"
 #include "platform/memory.h"

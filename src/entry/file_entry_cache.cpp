@@ -1,6 +1,6 @@
 #include "entry/file_entry_cache.h"
 
-#include "api/log.h"
+#include "core/log.h"
 #include "device/sector_io.h"
 #include "device/window.h"
 #include "lyfs/lyfs.h"

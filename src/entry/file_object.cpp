@@ -2,9 +2,9 @@
 
 #include <cstring>
 
-#include "api/handles.h"
-#include "api/list.h"
-#include "api/log.h"
+#include "core/handles.h"
+#include "core/list.h"
+#include "core/log.h"
 #include "platform/memory.h"
 #include "volume/codec.h"
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "api/log.h"
+#include "core/log.h"
 #include "device/sector_io.h"
 #include "device/window.h"
 #include "entry/file_entry.h"

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "api/log.h"
+#include "core/log.h"
 #include "entry/file_entry_cache.h"
 #include "lyfs/lyfs.h"
 

@@ -1,6 +1,6 @@
 #include "fat/fat.h"
 
-#include "api/log.h"
+#include "core/log.h"
 #include "device/window.h"
 #include "fat/fat_cache.h"
 #include "lyfs/lyfs.h"

@@ -1,6 +1,6 @@
 #include "fat/fat_cache.h"
 
-#include "api/log.h"
+#include "core/log.h"
 #include "device/sector_io.h"
 #include "lyfs/lyfs.h"
 #include "platform/memory.h"

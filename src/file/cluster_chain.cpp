@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "api/log.h"
+#include "core/log.h"
 #include "fat/fat.h"
 #include "lyfs/lyfs.h"
 #include "platform/memory.h"

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "api/log.h"
+#include "core/log.h"
 #include "device/sector_io.h"
 #include "file/file_io.h"
 #include "lyfs/lyfs.h"

@@ -1,7 +1,7 @@
 // Cancelling a file while it is written: what it took goes back, and the
 // card and the folder are as they were before it was created.
-#include "api/log.h"
-#include "api/open_files.h"
+#include "core/log.h"
+#include "core/open_files.h"
 #include "device/disk.h"
 #include "device/sector_io.h"
 #include "entry/ring.h"

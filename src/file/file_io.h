@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "api/open_files.h"
+#include "core/open_files.h"
 #include "device/partition.h"
 
 namespace lyfs {

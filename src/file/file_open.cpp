@@ -2,8 +2,8 @@
 // whose writer never closed them.
 #include <cstring>
 
-#include "api/dev_desc.h"
-#include "api/log.h"
+#include "core/dev_desc.h"
+#include "core/log.h"
 #include "entry/file_entry.h"
 #include "entry/ring.h"
 #include "fat/fat.h"

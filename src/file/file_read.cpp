@@ -1,8 +1,8 @@
 // Reading and positioning, and their exports.
 #include <algorithm>
 
-#include "api/handles.h"
-#include "api/log.h"
+#include "core/handles.h"
+#include "core/log.h"
 #include "fat/fat.h"
 #include "file/file_io.h"
 #include "lyfs/lyfs.h"

@@ -1,7 +1,7 @@
 // Writing and committing, and their exports.
 #include <algorithm>
 
-#include "api/log.h"
+#include "core/log.h"
 #include "device/sector_io.h"
 #include "entry/file_entry.h"
 #include "entry/ring.h"

@@ -3,9 +3,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "api/delete_callback.h"
-#include "api/log.h"
-#include "api/open_files.h"
+#include "core/delete_notify.h"
+#include "core/log.h"
+#include "core/open_files.h"
 #include "entry/ring.h"
 #include "fat/fat_cache.h"
 #include "file/unreadable_entry.h"

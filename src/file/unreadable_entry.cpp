@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "api/log.h"
+#include "core/log.h"
 #include "entry/file_entry.h"
 #include "entry/file_entry_cache.h"
 #include "entry/file_object.h"

@@ -1,6 +1,6 @@
 #include "folder/dir_clusters_record.h"
 
-#include "api/log.h"
+#include "core/log.h"
 #include "device/sector_io.h"
 #include "volume/codec.h"
 #include "volume/layout.h"

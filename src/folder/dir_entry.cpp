@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "api/log.h"
+#include "core/log.h"
 #include "lyfs/lyfs.h"
 #include "volume/codec.h"
 #include "volume/dir_entry_codec.h"

@@ -2,9 +2,9 @@
 
 #include <cstring>
 
-#include "api/handles.h"
-#include "api/list.h"
-#include "api/log.h"
+#include "core/handles.h"
+#include "core/list.h"
+#include "core/log.h"
 #include "entry/file_entry_cache.h"
 #include "entry/file_object.h"
 #include "platform/memory.h"

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "api/handles.h"
-#include "api/log.h"
+#include "core/handles.h"
+#include "core/log.h"
 #include "device/sector_io.h"
 #include "device/window.h"
 #include "entry/file_object.h"

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "api/log.h"
+#include "core/log.h"
 #include "device/sector_io.h"
 #include "folder/dir_clusters_record.h"
 #include "platform/memory.h"

@@ -1,7 +1,7 @@
 // The format export: checks the request before anything is written.
 #include <cstring>
 
-#include "api/log.h"
+#include "core/log.h"
 #include "device/disk.h"
 #include "device/sector_io.h"
 #include "folder/dir_clusters_record.h"

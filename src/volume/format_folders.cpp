@@ -2,7 +2,7 @@
 // the root-directory entries.
 #include <cstring>
 
-#include "api/log.h"
+#include "core/log.h"
 #include "device/sector_io.h"
 #include "device/window.h"
 #include "entry/file_entry_cache.h"

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "api/log.h"
+#include "core/log.h"
 #include "device/disk.h"
 #include "device/partition.h"
 #include "device/sector_io.h"

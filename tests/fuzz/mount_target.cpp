@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "api/handles.h"
+#include "core/handles.h"
 #include "base_card.h"
 #include "device/partition.h"
 #include "folder/folder.h"

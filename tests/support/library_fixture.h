@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "api/handles.h"
+#include "core/handles.h"
 #include "lyfs/lyfs.h"
 #include "platform/memory.h"
 #include "support/log_capture.h"

@@ -1,4 +1,4 @@
-// Library-level helpers shared by the exports.
+// Tearing down what a mount built, shared by the device exports and stop.
 #pragma once
 
 namespace lyfs {

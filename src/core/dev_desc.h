@@ -2,7 +2,7 @@
 // that names none (never mounted, closed, or random bytes).
 #pragma once
 
-#include "api/handles.h"
+#include "core/handles.h"
 #include "device/partition.h"
 #include "lyfs/lyfs.h"
 

@@ -1,4 +1,4 @@
-#include "api/log.h"
+#include "core/log.h"
 
 #include <cstdarg>
 #include <cstdio>

@@ -18,5 +18,7 @@ struct stRvFS {
 
 // Null while the library is stopped.
 stRvFS* library_state();
+// Set by start, cleared by stop.
+void set_library_state(stRvFS* state);
 
 }  // namespace lyfs

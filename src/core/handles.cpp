@@ -1,4 +1,4 @@
-#include "api/handles.h"
+#include "core/handles.h"
 
 #include <mutex>
 #include <new>

@@ -1,11 +1,11 @@
-#include "api/open_files.h"
+#include "core/open_files.h"
 
 #include <cstring>
 
-#include "api/dev_desc.h"
-#include "api/handles.h"
-#include "api/list.h"
-#include "api/log.h"
+#include "core/dev_desc.h"
+#include "core/handles.h"
+#include "core/list.h"
+#include "core/log.h"
 #include "device/sector_io.h"
 #include "lyfs/lyfs.h"
 #include "platform/memory.h"
