@@ -4,32 +4,23 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "card_layout.h"
 #include "lyfs/lyfs.h"
 #include "support/card_maker.h"
 #include "support/test_platform.h"
+#include "write_guard.h"
 
 namespace lyfs::fuzz {
 namespace {
 
 constexpr const char* kPath = "mem:base";
+constexpr std::uint64_t kClusterBytes = 128 * 1024;
+constexpr std::uint64_t kDataReserve = 10ull << 20;
 
 void require(bool ok, const char* step) {
     if (!ok) {
         std::fprintf(stderr, "fuzz base card: %s failed\n", step);
         std::abort();
     }
-}
-
-// Each folder a little larger than the space it keeps in reserve.
-lyfs_folder_table folder_table() {
-    lyfs_folder_table table{};
-    table.count = 4;
-    table.folders[0] = test::folder_spec("DATA", 5, 16);
-    table.folders[1] = test::folder_spec("EVENT", 41, 16);
-    table.folders[2] = test::folder_spec("PHOTO", 6, 8);
-    table.folders[3] = test::folder_spec("PARKED", 0, 8);
-    return table;
 }
 
 std::uint32_t write_file(dev_desc* desc, const char* path, std::uint32_t size) {
@@ -52,11 +43,10 @@ void fill_card() {
     std::uint64_t total = 0;
     std::uint64_t free = 0;
     require(CL_LyFS_Get_Dir_Info(&desc, "DATA", &info, &total, &free) == LYFS_OK, "asking DATA");
-    const std::uint64_t leave = BaseCard::kDataReserve + BaseCard::kClusterBytes;
-    require(free > leave + 2 * BaseCard::kClusterBytes, "sizing DATA");
+    const std::uint64_t leave = kDataReserve + kClusterBytes;
+    require(free > leave + 2 * kClusterBytes, "sizing DATA");
     // Whole clusters but the last, which holds 1000 bytes.
-    const auto first_size =
-        static_cast<std::uint32_t>(free - leave - 2 * BaseCard::kClusterBytes + 1000);
+    const auto first_size = static_cast<std::uint32_t>(free - leave - 2 * kClusterBytes + 1000);
     const std::pair<const char*, std::uint32_t> closed[] = {
         {"/DATA/REC_0001_DATA.MP4", first_size},
         {"/DATA/REC_0002_DATA.MP4", 1000},
@@ -69,6 +59,8 @@ void fill_card() {
     }
     // Left open: the unmount does not commit it, as when a recorder loses power.
     write_file(&desc, "/EVENT/EVT_0002_000.MP4", 700);
+    require(CL_LyFS_Get_Dir_Info(&desc, "DATA", &info, &total, &free) == LYFS_OK && free == leave,
+            "filling DATA up to its reserve");
     require(CL_LyFS_Device_Close(&desc) == LYFS_OK, "unmounting");
 }
 
@@ -84,20 +76,31 @@ BaseCard::BaseCard() {
     test::MemoryDevice& card = platform.add_card("base", kDeviceBytes);
     require(CL_LyFS_Start() == LYFS_OK, "starting");
     require(CL_LyFS_Get_Master_Device_Info(kPath, nullptr) == LYFS_OK, "opening the card");
-    require(test::partition_and_format(kPath, folder_table()) == LYFS_OK, "formatting");
+    lyfs_folder_table table{};  // each folder a little larger than the space it keeps free
+    table.count = 4;
+    table.folders[0] = test::folder_spec("DATA", 5, 16);
+    table.folders[1] = test::folder_spec("EVENT", 41, 16);
+    table.folders[2] = test::folder_spec("PHOTO", 6, 8);
+    table.folders[3] = test::folder_spec("PARKED", 0, 8);
+    require(test::partition_and_format(kPath, table) == LYFS_OK, "formatting");
     CL_LyFS_Stop();
+    const std::vector<test::IoRecord> format_log = platform.log;
     require(CL_LyFS_Start() == LYFS_OK, "starting again");
     fill_card();
     CL_LyFS_Stop();
 
+    // The fuzz runs trust the guard: it must object to what a format writes and
+    // let a mount write its files.
+    const WriteGuard guard(card.sector(0).data(), kDeviceBytes / 512);
+    require(guard.first_stray_write(format_log).has_value(), "the guard objecting to a format");
+    const std::vector<test::IoRecord> fill_log(platform.log.begin() + format_log.size(),
+                                               platform.log.end());
+    require(!guard.first_stray_write(fill_log), "the guard letting files be written");
+
     // Only sectors the library wrote can differ from a blank card.
     for (const test::IoRecord& io : platform.log) {
-        if (io.op != test::IoOp::kWrite) {
-            continue;
-        }
-        const auto first = static_cast<std::uint32_t>(io.offset / 512);
-        const auto end = static_cast<std::uint32_t>((io.offset + io.bytes + 511) / 512);
-        for (std::uint32_t lba = first; lba < end; ++lba) {
+        for (auto lba = static_cast<std::uint32_t>(io.offset / 512);
+             io.op == test::IoOp::kWrite && lba < (io.offset + io.bytes + 511) / 512; ++lba) {
             std::vector<std::uint8_t> bytes = card.sector(lba);
             if (std::any_of(bytes.begin(), bytes.end(), [](std::uint8_t b) { return b != 0; })) {
                 sectors_[lba] = std::move(bytes);
@@ -110,44 +113,32 @@ BaseCard::BaseCard() {
 }
 
 void BaseCard::find_patchable() {
-    const std::vector<std::uint8_t> table = sector(0);
-    const CardLayout layout = read_card_layout(table.data(), kDeviceBytes / 512);
-    require(layout.mountable, "reading the base card's table");
-    const auto first = static_cast<std::uint32_t>(layout.first);
+    const WriteGuard layout(sector(0).data(), kDeviceBytes / 512);
+    const std::uint32_t first = le32_at(&sector(0)[0x1AE + 8]);
     patchable_ = {{0, "table"}, {first, "boot"}, {first + 1, "record"}};
-    for (std::uint64_t i = 0; i < layout.fat_sectors; ++i) {
-        patchable_.push_back({static_cast<std::uint32_t>(layout.fat_first + i), "fat"});
+    const auto root_lba = static_cast<std::uint32_t>(layout.cluster_sector(2));
+    for (auto lba = static_cast<std::uint32_t>(layout.fat_first()); lba < root_lba; ++lba) {
+        patchable_.push_back({lba, "fat"});
     }
-    const auto root_lba = static_cast<std::uint32_t>(layout.data_start);
     patchable_.push_back({root_lba, "root"});
 
     // Each folder's first slots, and its last sector, where a ring wraps.
     const std::vector<std::uint8_t> record = sector(first + 1);
     const std::vector<std::uint8_t> root = sector(root_lba);
     const std::uint32_t n = le32_at(&record[4]);
+    const std::uint64_t s = layout.cluster_sector(3) - root_lba;
     for (std::uint32_t k = 0; k < n && root[32 * k] != 0; ++k) {
-        const std::uint32_t start =
-            (le16_at(&root[32 * k + 20]) << 16) | le16_at(&root[32 * k + 26]);
+        const std::uint8_t* dir = &root[32 * k];
+        const std::uint32_t start = dir[20] << 16 | dir[21] << 24 | dir[26] | dir[27] << 8;
         const std::uint64_t max_files = le32_at(&record[8 + 4 * (n + k)]);
-        const std::uint64_t s = layout.sectors_per_cluster;
-        const std::uint64_t area_sectors = ((max_files + 3) / 4 + s - 1) / s * s;
         const auto area = static_cast<std::uint32_t>(layout.cluster_sector(start));
         for (std::uint32_t i = 0; i < 4; ++i) {
             patchable_.push_back({area + i, "entries"});
         }
+        const std::uint64_t area_sectors = ((max_files + 3) / 4 + s - 1) / s * s;
         patchable_.push_back({static_cast<std::uint32_t>(area + area_sectors - 1), "entries"});
     }
-}
-
-void BaseCard::restore(test::MemoryDevice& card) const {
-    for (const auto& [lba, bytes] : sectors_) {
-        card.set_sector(lba, bytes);
-    }
-}
-
-std::vector<std::uint8_t> BaseCard::sector(std::uint32_t lba) const {
-    const auto it = sectors_.find(lba);
-    return it != sectors_.end() ? it->second : std::vector<std::uint8_t>(512, 0);
+    require(patchable_.size() == 40, "finding the sectors inputs may change");
 }
 
 }  // namespace lyfs::fuzz

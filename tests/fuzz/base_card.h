@@ -23,19 +23,22 @@ struct PatchableSector {
 class BaseCard {
 public:
     static const BaseCard& get();
+    static constexpr std::uint64_t kDeviceBytes = 256ull << 20;
 
-    static constexpr std::uint64_t kClusterBytes = 128 * 1024;
-    static constexpr std::uint64_t kDataReserve = 10ull << 20;
-
-    std::uint64_t device_bytes() const { return kDeviceBytes; }
-    // Puts the base card onto a blank card of device_bytes().
-    void restore(test::MemoryDevice& card) const;
-    std::vector<std::uint8_t> sector(std::uint32_t lba) const;
+    // Puts the base card onto a blank card of kDeviceBytes.
+    void restore(test::MemoryDevice& card) const {
+        for (const auto& [lba, bytes] : sectors_) {
+            card.set_sector(lba, bytes);
+        }
+    }
+    std::vector<std::uint8_t> sector(std::uint32_t lba) const {
+        const auto it = sectors_.find(lba);
+        return it != sectors_.end() ? it->second : std::vector<std::uint8_t>(512, 0);
+    }
     // In the order an input's selectors count them.
     const std::vector<PatchableSector>& patchable() const { return patchable_; }
 
 private:
-    static constexpr std::uint64_t kDeviceBytes = 256ull << 20;
     BaseCard();
     void find_patchable();
 

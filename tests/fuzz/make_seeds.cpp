@@ -22,75 +22,46 @@ namespace {
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
 
-constexpr std::size_t kMaxPatchBytes = 255;
-
 void write_seed(const fs::path& file, const Bytes& bytes) {
     std::ofstream out(file, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()),
               static_cast<std::streamsize>(bytes.size()));
 }
 
-// Records that restate the runs of non-zero bytes of a sector (short gaps
-// included), so mutations fall on bytes that mean something.
+// Records that restate the sector's non-zero bytes in pieces, each cut to
+// where its bytes are not zero, so mutations fall on bytes that mean something.
 void restate(std::uint8_t index, const Bytes& sector, Bytes* seed) {
-    constexpr std::size_t kGap = 16;
-    std::size_t at = 0;
-    while (true) {
-        while (at < sector.size() && sector[at] == 0) {
-            ++at;
-        }
-        if (at == sector.size()) {
+    const auto non_zero = [](std::uint8_t b) { return b != 0; };
+    for (auto at = sector.begin();;) {
+        const auto first = std::find_if(at, sector.end(), non_zero);
+        if (first == sector.end()) {
             return;
         }
-        std::size_t end = at;
-        for (std::size_t zeros = 0; end + zeros < sector.size() && zeros < kGap;) {
-            if (sector[end + zeros] != 0) {
-                end += zeros + 1;
-                zeros = 0;
-            } else {
-                ++zeros;
-            }
-        }
-        for (; at < end; at += std::min(kMaxPatchBytes, end - at)) {
-            const std::size_t n = std::min(kMaxPatchBytes, end - at);
-            const Bytes piece(sector.begin() + at, sector.begin() + at + n);
-            const Bytes record =
-                lyfs::fuzz::encode_patch(index, static_cast<std::uint16_t>(at), piece);
-            seed->insert(seed->end(), record.begin(), record.end());
-        }
+        const auto window_end = sector.end() - first > 255 ? first + 255 : sector.end();
+        at = std::find_if(std::make_reverse_iterator(window_end), std::make_reverse_iterator(first),
+                          non_zero)
+                 .base();
+        const Bytes record = lyfs::fuzz::encode_patch(
+            index, static_cast<std::uint16_t>(first - sector.begin()), Bytes(first, at));
+        seed->insert(seed->end(), record.begin(), record.end());
     }
 }
 
 void entry_seeds(const Bytes& sector, const fs::path& dir) {
     for (std::size_t slot = 0; slot < 4; ++slot) {
         const Bytes record(sector.begin() + 128 * slot, sector.begin() + 128 * (slot + 1));
-        if (!lyfs::file_entry_in_use(record.data())) {
-            continue;
-        }
         char name[lyfs::kFileNameBytes];
         std::uint8_t attribute = 0;
         std::uint32_t cluster = 0;
         std::uint32_t size = 0;
-        if (lyfs::extract_file_entry(record.data(), name, &attribute, &cluster, &size) != 0) {
+        if (!lyfs::file_entry_in_use(record.data()) ||
+            lyfs::extract_file_entry(record.data(), name, &attribute, &cluster, &size) != 0) {
             continue;
         }
         Bytes seed = record;
         seed.insert(seed.end(), name, name + std::strlen(name));
         write_seed(dir / name, seed);
     }
-}
-
-// One flipped bit in the attribute of the first record of DATA, the head of
-// its ring: the mount goes on without that record, and a write into DATA
-// reclaims up to it.
-Bytes unreadable_record(const lyfs::fuzz::BaseCard& base) {
-    const auto& sectors = base.patchable();
-    std::size_t i = 0;
-    while (sectors[i].what != "entries") {
-        ++i;
-    }
-    constexpr std::uint16_t kAttribute = 96 + 11;
-    return lyfs::fuzz::encode_patch(static_cast<std::uint8_t>(i), kAttribute, {0x20 ^ 0x80});
 }
 
 }  // namespace
@@ -115,7 +86,13 @@ int main(int argc, char** argv) {
             entry_seeds(bytes, entry_dir);
         }
     }
-    seeds["unreadable_record"] = unreadable_record(base);
+    // One flipped bit in the attribute of the first record of DATA, the head of
+    // its ring: the mount goes on without that record, and a write into DATA
+    // reclaims up to it.
+    const auto first_entries = std::find_if(sectors.begin(), sectors.end(),
+                                            [](const auto& s) { return s.what == "entries"; });
+    seeds["unreadable_record"] = lyfs::fuzz::encode_patch(
+        static_cast<std::uint8_t>(first_entries - sectors.begin()), 96 + 11, {0x20 ^ 0x80});
     for (const auto& [what, seed] : seeds) {
         write_seed(mount_dir / what, seed);
     }

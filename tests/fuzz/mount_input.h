@@ -11,6 +11,7 @@
 // of one sector, and the sector stays the base card's everywhere else.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -31,12 +32,41 @@ struct MountInput {
     bool failing_flush = false;
 };
 
-MountInput decode_mount_input(const std::uint8_t* data, std::size_t size,
-                              std::uint32_t patchable_count);
+inline MountInput decode_mount_input(const std::uint8_t* data, std::size_t size,
+                                     std::uint32_t patchable_count) {
+    MountInput input;
+    for (std::size_t at = 0; size - at >= 4;) {
+        const std::uint8_t selector = data[at];
+        const std::uint32_t value = data[at + 1] | (data[at + 2] << 8);
+        const std::uint8_t n = data[at + 3];
+        at += 4;
+        if (selector == 0xF0) {
+            input.failing_allocation = value;
+        } else if (selector == 0xF1 || selector == 0xF2) {
+            input.failing_transfer = value;
+            input.failing_transfer_writes = selector == 0xF2;
+        } else if (selector == 0xF3) {
+            input.failing_flush = true;
+        } else if (selector < 0xF0) {
+            const std::size_t take = std::min<std::size_t>(n, size - at);
+            const std::uint32_t offset = value % 512;
+            const std::size_t fits = std::min<std::size_t>(take, 512 - offset);
+            input.patches.push_back(
+                {selector % patchable_count, offset, {data + at, data + at + fits}});
+            at += take;
+        }
+    }
+    return input;
+}
 
-// The record that writes `bytes` at `offset` of patchable sector `index`
-// (at most 255 bytes).
-std::vector<std::uint8_t> encode_patch(std::uint8_t index, std::uint16_t offset,
-                                       const std::vector<std::uint8_t>& bytes);
+// The record that writes `bytes` (at most 255) at `offset` of patchable sector `index`.
+inline std::vector<std::uint8_t> encode_patch(std::uint8_t index, std::uint16_t offset,
+                                              const std::vector<std::uint8_t>& bytes) {
+    std::vector<std::uint8_t> record = {index, static_cast<std::uint8_t>(offset),
+                                        static_cast<std::uint8_t>(offset >> 8),
+                                        static_cast<std::uint8_t>(bytes.size())};
+    record.insert(record.end(), bytes.begin(), bytes.end());
+    return record;
+}
 
 }  // namespace lyfs::fuzz

@@ -9,14 +9,13 @@
 #include <string>
 #include <vector>
 
-#include "core/handles.h"
 #include "base_card.h"
+#include "core/handles.h"
 #include "device/partition.h"
 #include "folder/folder.h"
 #include "lyfs/lyfs.h"
 #include "mount_input.h"
 #include "platform/memory.h"
-#include "support/test_platform.h"
 #include "write_guard.h"
 
 namespace lyfs::fuzz {
@@ -108,23 +107,16 @@ std::vector<std::string> list_files(dev_desc* desc, const std::string& folder) {
     return paths;
 }
 
-const std::vector<std::uint8_t>& pattern() {
-    static const std::vector<std::uint8_t> bytes = [] {
-        std::vector<std::uint8_t> b(kLargeWrite);
-        for (std::uint32_t i = 0; i < kLargeWrite; ++i) {
-            b[i] = static_cast<std::uint8_t>(i * 7 + 3);
-        }
-        return b;
-    }();
-    return bytes;
-}
-
 // Writes a file and reads it back: what was committed must come back, even
 // on a card that was corrupt before.
 void write_new_file(dev_desc* desc, const std::string& folder, std::uint32_t size,
                     std::vector<std::uint8_t>& buffer) {
     const std::string path = "/" + folder + "/FUZZ_NEW_0001.MP4";
-    const std::uint8_t* data = pattern().data();
+    static std::vector<std::uint8_t> pattern(kLargeWrite);
+    for (std::uint32_t i = 0; pattern[1] == 0 && i < kLargeWrite; ++i) {
+        pattern[i] = static_cast<std::uint8_t>(i * 7 + 3);
+    }
+    const std::uint8_t* data = pattern.data();
     const std::uint32_t fd = CL_LyFS_File_Open(desc, path.c_str(), "w", 0, 0, 0);
     if (fd == LYFS_INVALID_FD) {
         return;
@@ -135,15 +127,14 @@ void write_new_file(dev_desc* desc, const std::string& folder, std::uint32_t siz
                              static_cast<int32_t>(size - half);
     const bool committed = CL_LyFS_File_Close(desc, fd) == LYFS_OK && written;
     const std::uint32_t rd = CL_LyFS_File_Open(desc, path.c_str(), "r", 0, 0, 0);
-    if (rd == LYFS_INVALID_FD) {
-        return;
+    if (rd != LYFS_INVALID_FD) {
+        const int32_t n = CL_LyFS_File_Read(desc, buffer.data(), size, rd);
+        if (committed && n == static_cast<int32_t>(size) &&
+            std::memcmp(buffer.data(), data, size) != 0) {
+            fail("a committed file reads back other bytes, size", size);
+        }
+        CL_LyFS_File_Close(desc, rd);
     }
-    const int32_t n = CL_LyFS_File_Read(desc, buffer.data(), size, rd);
-    if (committed && n == static_cast<int32_t>(size) &&
-        std::memcmp(buffer.data(), data, size) != 0) {
-        fail("a committed file reads back other bytes, size", size);
-    }
-    CL_LyFS_File_Close(desc, rd);
 }
 
 std::vector<ClusterRun> folder_regions(const dev_desc& desc) {
@@ -173,8 +164,7 @@ void exercise_mount(dev_desc* desc) {
     static std::vector<std::uint8_t> whole(kLargeWrite);
     for (const std::string& folder : folders) {
         DirInfo info{};
-        std::uint64_t total = 0;
-        std::uint64_t free = 0;
+        std::uint64_t total = 0, free = 0;
         CL_LyFS_Get_Dir_Info(desc, folder.c_str(), &info, &total, &free);
         std::uint32_t descriptor = 0;
         CL_LyFS_Get_Dir_Desciptor(desc, folder.c_str(), &descriptor);
@@ -198,7 +188,7 @@ void exercise_mount(dev_desc* desc) {
 void run(const MountInput& input) {
     const BaseCard& base = BaseCard::get();
     test::TestPlatform platform;
-    test::MemoryDevice& card = platform.add_card("fuzz", base.device_bytes());
+    test::MemoryDevice& card = platform.add_card("fuzz", BaseCard::kDeviceBytes);
     base.restore(card);
     for (const SectorPatch& patch : input.patches) {
         const std::uint32_t lba = base.patchable()[patch.sector_index].lba;
