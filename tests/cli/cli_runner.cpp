@@ -7,19 +7,8 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <sstream>
 
 namespace lyfs::cli_test {
-namespace {
-
-std::string read_text(const std::filesystem::path& file) {
-    std::ifstream in(file);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-}  // namespace
 
 std::string shell_quoted(const std::string& text) {
     std::string quoted = "'";
@@ -55,11 +44,6 @@ void CliTest::SetUp() {
     scratch_ = pattern;
 }
 
-void CliTest::TearDown() {
-    std::error_code ignored;
-    std::filesystem::remove_all(scratch_, ignored);
-}
-
 ToolRun CliTest::lyfs(const std::vector<std::string>& args) {
     std::string command = LYFS_TOOL_PATH;
     for (const std::string& arg : args) {
@@ -68,49 +52,54 @@ ToolRun CliTest::lyfs(const std::vector<std::string>& args) {
     return shell(command);
 }
 
+ToolRun CliTest::expect_run(const std::vector<std::string>& args, int exit_code,
+                            const std::string& said) {
+    const ToolRun run = lyfs(args);
+    EXPECT_EQ(run.exit_code, exit_code) << args[0] << " " << args.back() << "\n" << run.err;
+    EXPECT_TRUE(contains(run.out + run.err, said)) << args[0] << " " << args.back();
+    return run;
+}
+
 ToolRun CliTest::shell(const std::string& command_line) {
-    const auto err_file = scratch_ / "stderr.txt";
     const std::string command = "cd " + shell_quoted(scratch_.string()) + " && { " + command_line +
-                                "; } </dev/null 2>" + shell_quoted(err_file.string());
+                                "; } </dev/null 2>stderr.txt";
     ToolRun run;
     FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr) {
-        ADD_FAILURE() << "cannot run " << command;
-        return run;
-    }
     char buffer[4096];
-    std::size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) {
+    for (std::size_t n = 0; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
         run.out.append(buffer, n);
     }
     const int status = ::pclose(pipe);
     run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.err = read_text(err_file);
+    const auto err = read_file("stderr.txt");
+    run.err.assign(err.begin(), err.end());
     return run;
 }
 
-std::string CliTest::blank_image(const std::string& name, std::uint64_t bytes) {
-    std::filesystem::path image = scratch_ / name;
-    std::ofstream{image};
-    std::filesystem::resize_file(image, bytes);
-    return image.string();
+void CliTest::blank_image(const std::string& name, std::uint64_t bytes) {
+    std::ofstream{scratch_ / name};
+    std::filesystem::resize_file(scratch_ / name, bytes);
 }
 
-std::string CliTest::formatted_image(const std::string& name, const std::string& size,
-                                     const std::string& layout) {
+void CliTest::formatted_image(const std::string& name, const std::string& size,
+                              const std::string& layout) {
     std::vector<std::string> args = {"mkimage", name, "--size", size};
     if (!layout.empty()) {
         args.insert(args.end(), {"--layout", layout});
     }
-    const ToolRun run = lyfs(args);
-    EXPECT_EQ(run.exit_code, 0) << run.err;
-    return path(name);
+    expect_run(args, 0);
+}
+
+void CliTest::put(const std::string& card, const std::string& card_path, std::size_t bytes,
+                  unsigned seed) {
+    write_file("local.bin", sample_bytes(bytes, seed));
+    expect_run({"put", card, "local.bin", card_path}, 0);
 }
 
 void CliTest::write_file(const std::string& name, const std::vector<std::uint8_t>& bytes) {
-    std::ofstream out(scratch_ / name, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(scratch_ / name, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
 }
 
 std::vector<std::uint8_t> CliTest::read_file(const std::string& name) const {

@@ -19,11 +19,6 @@ constexpr std::size_t kMiB = 1024 * 1024;
 
 class DataSafety : public CliTest {
 protected:
-    void put(const std::string& card, const std::string& path, std::size_t bytes, unsigned seed) {
-        write_file("local.bin", sample_bytes(bytes, seed));
-        const ToolRun run = lyfs({"put", card, "local.bin", path});
-        ASSERT_EQ(run.exit_code, 0) << path << run.err;
-    }
     void edit(const std::string& card, const std::function<void(CardEdit&)>& change) {
         CardEdit card_edit(read_file(card));
         change(card_edit);
@@ -44,18 +39,16 @@ TEST_F(DataSafety, GetChangesItsDestinationOnlyWithAWholeCopy) {
     put("card.img", "/DATA/AAAAA_clip.mp4", 300'000, 1);
     write_file("keep.txt", {'n', 'o', 't', 'e', 's'});
     for (const char* source : {"/DATA/20250614_999999_F.MP4", "/EVENT/AAAAA_clip.mp4"}) {
-        const ToolRun run = lyfs({"get", "card.img", source, "keep.txt"});
-        EXPECT_EQ(run.exit_code, 1) << source;
-        EXPECT_TRUE(contains(run.err, "no file"));
+        expect_run({"get", "card.img", source, "keep.txt"}, 1, "no file");
         EXPECT_EQ(read_file("keep.txt"), (std::vector<std::uint8_t>{'n', 'o', 't', 'e', 's'}));
     }
     // A link stays a link; what it names becomes the copy.
     fs::create_symlink("keep.txt", path("link.txt"));
-    ASSERT_EQ(lyfs({"get", "card.img", "/DATA/AAAAA_clip.mp4", "link.txt"}).exit_code, 0);
+    expect_run({"get", "card.img", "/DATA/AAAAA_clip.mp4", "link.txt"}, 0);
     EXPECT_TRUE(fs::is_symlink(path("link.txt")));
     EXPECT_EQ(read_file("keep.txt"), sample_bytes(300'000, 1));
     // A folder given as one is made; a pipe and standard output are written as they stand.
-    ASSERT_EQ(lyfs({"get", "card.img", "/DATA/AAAAA_clip.mp4", "newdir/"}).exit_code, 0);
+    expect_run({"get", "card.img", "/DATA/AAAAA_clip.mp4", "newdir/"}, 0);
     EXPECT_EQ(read_file("newdir/AAAAA_clip.mp4"), sample_bytes(300'000, 1));
     ASSERT_EQ(::mkfifo(path("pipe").c_str(), 0644), 0);
     const ToolRun piped = shell("cat pipe > from_pipe & " + std::string(LYFS_TOOL_PATH) +
@@ -68,7 +61,7 @@ TEST_F(DataSafety, GetChangesItsDestinationOnlyWithAWholeCopy) {
         EXPECT_EQ(run.out.size(), 300'000u) << to_stdout << ": the bytes alone";
         EXPECT_TRUE(contains(run.err, "/DATA/AAAAA_clip.mp4 -> "));
     }
-    EXPECT_EQ(lyfs({"get", "card.img", "/DATA/AAAAA_clip.mp4", "/dev/null"}).exit_code, 0);
+    expect_run({"get", "card.img", "/DATA/AAAAA_clip.mp4", "/dev/null"}, 0);
     EXPECT_TRUE(fs::is_character_file("/dev/null"));
     EXPECT_EQ(temporary_files(), 0u);
 }
@@ -79,16 +72,14 @@ TEST_F(DataSafety, ADamagedLinkCostsOnlyWhatLiesBehindIt) {
     edit("card.img", [](CardEdit& card) { card.flip_link_bit("DDDDD", 12); });
     const std::size_t readable = 13 * 128 * 1024;
 
-    const ToolRun lost = lyfs({"get", "card.img", "/DATA/DDDDD_damaged.mp4", "copy.mp4"});
-    EXPECT_EQ(lost.exit_code, 1);
-    EXPECT_TRUE(contains(lost.err, "ends after " + std::to_string(readable) + " of its 3200000"));
+    const ToolRun lost = expect_run({"get", "card.img", "/DATA/DDDDD_damaged.mp4", "copy.mp4"}, 1,
+                                    "ends after " + std::to_string(readable) + " of its 3200000");
     EXPECT_TRUE(contains(lost.err, "--keep-partial keeps the " + std::to_string(readable)));
     EXPECT_FALSE(fs::exists(path("copy.mp4")));
 
-    const ToolRun kept =
-        lyfs({"get", "card.img", "/DATA/DDDDD_damaged.mp4", "copy.mp4", "--keep-partial"});
-    EXPECT_EQ(kept.exit_code, 1) << "the copy is still not whole";
-    EXPECT_TRUE(contains(kept.err, "kept its first " + std::to_string(readable) + " bytes"));
+    // The copy is still not whole.
+    expect_run({"get", "card.img", "/DATA/DDDDD_damaged.mp4", "copy.mp4", "--keep-partial"}, 1,
+               "kept its first " + std::to_string(readable) + " bytes");
     const auto all = sample_bytes(3'200'000, 2);
     EXPECT_EQ(read_file("copy.mp4"),
               std::vector<std::uint8_t>(all.begin(), all.begin() + readable));
@@ -100,12 +91,10 @@ TEST_F(DataSafety, PutReclaimsNothingForAFileTheFolderCanNeverHold) {
     put("card.img", "/DATA/AAAAA_clip.mp4", 4 * kMiB, 1);
     const auto before = read_file("card.img");
     write_file("big.bin", sample_bytes(19 * kMiB, 2));
-    const ToolRun run = lyfs({"put", "card.img", "big.bin", "/DATA/BBBBB_clip.mp4"});
-    EXPECT_EQ(run.exit_code, 1);
-    EXPECT_TRUE(contains(run.err,
-                         "/DATA cannot take a file of 19.0 MiB: the most it can ever hold is 5.1 "
-                         "MiB (its 15.1 MiB less the 10.0 MiB it keeps free for recording); "
-                         "nothing on the card was changed"));
+    expect_run({"put", "card.img", "big.bin", "/DATA/BBBBB_clip.mp4"}, 1,
+               "/DATA cannot take a file of 19.0 MiB: the most it can ever hold is 5.1 MiB (its "
+               "15.1 MiB less the 10.0 MiB it keeps free for recording); nothing on the card was "
+               "changed");
     EXPECT_TRUE(read_file("card.img") == before);
 }
 
@@ -116,13 +105,12 @@ TEST_F(DataSafety, APutThatCannotFinishTakesBackWhatItWrote) {
     edit("card.img", [](CardEdit& card) { card.mark_bad(100, 195); });
     put("card.img", "/DATA/AAAAA_clip.mp4", 1 * kMiB, 1);
     write_file("clip.bin", sample_bytes(20 * kMiB, 2));
-    const ToolRun run = lyfs({"put", "card.img", "clip.bin", "/DATA/BBBBB_clip.mp4"});
-    EXPECT_EQ(run.exit_code, 1);
-    EXPECT_TRUE(contains(run.err, "no room left in the folder"));
+    const ToolRun run = expect_run({"put", "card.img", "clip.bin", "/DATA/BBBBB_clip.mp4"}, 1,
+                                   "no room left in the folder");
     EXPECT_TRUE(contains(run.err, "removed /DATA/BBBBB_clip.mp4 from the card again"));
     EXPECT_TRUE(contains(run.err, "the files reclaimed to make room for it stay deleted"));
-    const ToolRun ls = lyfs({"ls", "card.img", "/DATA"});
-    EXPECT_TRUE(contains(ls.out, "0 files")) << "the reclaimed clip is gone, the new one too";
+    // The reclaimed clip is gone, the new one too.
+    expect_run({"ls", "card.img", "/DATA"}, 0, "0 files");
 }
 
 TEST_F(DataSafety, AnInterruptedPutLeavesNothingBehind) {
@@ -144,8 +132,8 @@ TEST_F(DataSafety, AnInterruptedPutLeavesNothingBehind) {
         EXPECT_TRUE(contains(run.err, "stopped by SIG" + std::string(stop.signal) +
                                           " while /DATA/BBBBB_clip.mp4 was written: removed "
                                           "/DATA/BBBBB_clip.mp4 from the card again"));
-        EXPECT_TRUE(contains(lyfs({"ls", "card.img", "/DATA"}).out, "1 file, "));
-        EXPECT_EQ(lyfs({"check", "card.img"}).exit_code, 0);
+        expect_run({"ls", "card.img", "/DATA"}, 0, "1 file, ");
+        expect_run({"check", "card.img"}, 0);
         put("card.img", "/DATA/BBBBB_clip.mp4", 1000, 2);
         std::filesystem::remove(path("card.img"));
     }
@@ -160,95 +148,85 @@ TEST_F(DataSafety, OneUnreadableRecordCostsOnlyItself) {
     edit("card.img", [](CardEdit& card) { card.flip_attribute("BBBBB"); });
     const auto damaged = read_file("card.img");
 
-    const ToolRun ls = lyfs({"ls", "card.img", "/DATA"});
-    EXPECT_EQ(ls.exit_code, 0) << ls.err;
+    const ToolRun ls = expect_run({"ls", "card.img", "/DATA"}, 0, "2 files");
     EXPECT_TRUE(contains(ls.out, "AAAAA_clip.mp4"));
     EXPECT_TRUE(contains(ls.out, "CCCCC_clip.mp4"));
-    EXPECT_TRUE(contains(ls.out, "2 files"));
-    EXPECT_EQ(lyfs({"get", "card.img", "/DATA", "out"}).exit_code, 0);
+    expect_run({"get", "card.img", "/DATA", "out"}, 0);
     EXPECT_EQ(read_file("out/CCCCC_clip.mp4"), sample_bytes(1000, 3));
-    EXPECT_EQ(lyfs({"get", "card.img", "/PHOTO/EEEEE_clip.mp4", "e.mp4"}).exit_code, 0);
-    const ToolRun check = lyfs({"check", "card.img"});
-    EXPECT_EQ(check.exit_code, 1);
-    EXPECT_TRUE(contains(check.out, "bad attribute: folder DATA slot 1 is in use with attribute"));
+    expect_run({"get", "card.img", "/PHOTO/EEEEE_clip.mp4", "e.mp4"}, 0);
+    expect_run({"check", "card.img"}, 1,
+               "bad attribute: folder DATA slot 1 is in use with attribute");
     EXPECT_TRUE(read_file("card.img") == damaged) << "left on the card as it is";
     put("card.img", "/DATA/DDDDD_clip.mp4", 1000, 5);
 }
 
 TEST_F(DataSafety, ACardThatCannotBeUsedSaysWhatToDo) {
     blank_image("blank.img", 256 * kMiB);
-    ASSERT_EQ(lyfs({"partition", "blank.img", "--fat32", "64"}).exit_code, 0);
+    expect_run({"partition", "blank.img", "--fat32", "64"}, 0);
     formatted_image("short.img");
     edit("short.img", [](CardEdit& card) { card.truncate(100 * kMiB); });
     formatted_image("region.img");
     edit("region.img", [](CardEdit& card) { card.set_folder_clusters(1, 0x7FFFFFFF); });
     write_file("clip.bin", sample_bytes(1000, 1));
-    const struct {
-        std::vector<std::string> args;
-        const char* said;
-    } cases[] = {
-        {{"ls", "blank.img"}, "blank.img is partitioned but not formatted: lyfs format blank.img"},
-        {{"put", "blank.img", "clip.bin", "/EVENT/AAAAA_clip.mp4"}, "not formatted: lyfs format"},
+    const std::string unusable = "warning: folder EVENT is on the card but cannot be used: ";
+    expect_runs({
+        {{"ls", "blank.img"},
+         1,
+         "blank.img is partitioned but not formatted: lyfs format blank.img"},
+        {{"put", "blank.img", "clip.bin", "/EVENT/AAAAA_clip.mp4"},
+         1,
+         "not formatted: lyfs format"},
         {{"ls", "short.img"},
+         1,
          "short.img is shorter than its partition table says: the table needs 524288 sectors "
          "(256.0 MiB), short.img has 204800 sectors (100.0 MiB)"},
-        {{"ls", "region.img"}, "warning: folder EVENT is on the card but cannot be used: "},
-        {{"info", "region.img"}, "warning: folder EVENT is on the card but cannot be used: "},
-        {{"ls", "region.img", "/EVENT"}, "folder EVENT is on region.img but cannot be used: "},
-    };
-    for (const auto& c : cases) {
-        const ToolRun run = lyfs(c.args);
-        EXPECT_TRUE(contains(run.err, c.said)) << c.args[0] << " " << c.args[1];
-    }
+        {{"ls", "region.img"}, 0, unusable},
+        {{"info", "region.img"}, 0, unusable},
+        {{"ls", "region.img", "/EVENT"}, 1, "folder EVENT is on region.img but cannot be used: "},
+        // A folder smaller than the space it keeps free is named everywhere.
+        {{"mkimage", "small.img", "--size", "100M"},
+         0,
+         "warning: folder EVENT has 10.0 MiB, and the library keeps 100.0 MiB of a folder of that "
+         "name free for recording: it cannot take files"},
+        {{"info", "small.img"}, 0, "EVENT       10.0 MiB    10.0 MiB   100.0 MiB   5120      0"},
+    });
+    const auto before = read_file("small.img");
+    expect_run({"put", "small.img", "clip.bin", "/EVENT/AAAAA_clip.mp4"}, 1,
+               "/EVENT cannot take files on this card: it has 10.0 MiB");
+    EXPECT_TRUE(read_file("small.img") == before);
 }
 
-TEST_F(DataSafety, AFolderSmallerThanItsReserveIsNamedEverywhere) {
-    const ToolRun made = lyfs({"mkimage", "card.img", "--size", "100M"});
-    ASSERT_EQ(made.exit_code, 0);
-    EXPECT_TRUE(contains(made.err,
-                         "warning: folder EVENT has 10.0 MiB, and the library keeps 100.0 MiB of "
-                         "a folder of that name free for recording: it cannot take files"));
-    EXPECT_TRUE(contains(lyfs({"info", "card.img"}).out,
-                         "EVENT       10.0 MiB    10.0 MiB   100.0 MiB   5120      0"));
-    write_file("clip.bin", sample_bytes(1000, 1));
-    const auto before = read_file("card.img");
-    const ToolRun put = lyfs({"put", "card.img", "clip.bin", "/EVENT/AAAAA_clip.mp4"});
-    EXPECT_EQ(put.exit_code, 1);
-    EXPECT_TRUE(contains(put.err, "/EVENT cannot take files on this card: it has 10.0 MiB"));
-    EXPECT_TRUE(read_file("card.img") == before);
-}
-
-TEST_F(DataSafety, PutTakesNamesEveryHostCanOpen) {
+TEST_F(DataSafety, PutRefusesWhatTheCardCannotTakeAndNamesNoHostCanOpen) {
     formatted_image("card.img");
-    write_file("clip.bin", sample_bytes(1000, 1));
-    const struct {
-        const char* name;
-        const char* said;
-    } names[] = {
-        {"new\nline_clip.mp4", "holds a control character (0x0A)"},
-        {"tab\tclip_name.mp4", "holds a control character (0x09)"},
-        {"what?_clip_name.mp4", "holds '?', which some hosts cannot open"},
-        {"a<b>c|d_clip.mp4", "holds '<'"},
-        {"\xC3\x84\xC3\x96\xC3\x9C\xC3\x84\xC3\x96", "holds a byte that is not ASCII (0xC3)"},
-        {"clip.mpg", "has 8 characters; the card takes names of 9 to 39"},
+    put("card.img", "/DATA/kept_clip.mp4", 1000, 1);
+    write_file("empty.mp4", {});
+    std::filesystem::create_directory(path("recordings"));
+    const auto put_as = [](const std::string& name) -> std::vector<std::string> {
+        return {"put", "card.img", "local.bin", "/DATA/" + name};
     };
-    for (const auto& bad : names) {
-        const ToolRun run = lyfs({"put", "card.img", "clip.bin", "/DATA/" + std::string(bad.name)});
-        EXPECT_EQ(run.exit_code, 2) << bad.name;
-        EXPECT_TRUE(contains(run.err, bad.said)) << bad.name;
-    }
-    EXPECT_TRUE(contains(lyfs({"ls", "card.img", "/DATA"}).out, "0 files"));
-}
-
-TEST_F(DataSafety, TheSmallThings) {
-    EXPECT_EQ(lyfs({"--version"}).out, "lyfs 0.1.0\n");
-    formatted_image("card.img");
-    fs::create_directory(path("recordings"));
-    const ToolRun folder = lyfs({"put", "card.img", "recordings", "/DATA"});
-    EXPECT_EQ(folder.exit_code, 2);
-    EXPECT_TRUE(contains(folder.err, "recordings is a folder: put copies one file"));
-    put("card.img", "/DATA/AAAAA_clip.mp4", 1000, 1);
-    EXPECT_TRUE(contains(lyfs({"check", "card.img"}).out, "clean, 1 file in 4 folders"));
+    expect_runs({
+        {put_as("new\nline_clip.mp4"), 2, "holds a control character (0x0A)"},
+        {put_as("tab\tclip_name.mp4"), 2, "holds a control character (0x09)"},
+        {put_as("what?_clip_name.mp4"), 2, "holds '?', which some hosts cannot open"},
+        {put_as("a<b>c|d_clip.mp4"), 2, "holds '<'"},
+        {put_as("\xC3\x84\xC3\x96\xC3\x9C\xC3\x84\xC3\x96"), 2,
+         "holds a byte that is not ASCII (0xC3)"},
+        {put_as("clip.mpg"), 2, "has 8 characters; the card takes names of 9 to 39"},
+        {{"put", "card.img", "local.bin", "/MOVIES/long_enough.mp4"},
+         1,
+         "has no folder MOVIES (it has: DATA EVENT PHOTO PARKED)"},
+        {put_as("kept_clip.mp4"), 1, "already exists"},
+        {{"put", "card.img", "empty.mp4", "/DATA/empty_clip.mp4"},
+         1,
+         "cannot tell an empty file from one whose writer never"},
+        {{"put", "card.img", "recordings", "/DATA"},
+         2,
+         "recordings is a folder: put copies one file"},
+        {{"get", "card.img", "/DATA/not_there.mp4"}, 1, "no file /DATA/not_there.mp4"},
+        {{"check", "card.img"}, 0, "clean, 1 file in 4 folders"},
+        {{"--version"}, 0, "lyfs 0.1.0\n"},
+    });
+    EXPECT_FALSE(fs::exists(path("not_there.mp4")));
 }
 
 TEST_F(DataSafety, TheQuestionEndsItsLineWhenAPipeAnswers) {

@@ -11,18 +11,24 @@ constexpr std::uint64_t kMiB = 1024 * 1024;
 
 class PrepareCommands : public CliTest {};
 
-TEST_F(PrepareCommands, InfoOnBlankImageShowsTheDeviceAndNoCardFileSystem) {
+TEST_F(PrepareCommands, ACardThatIsNotOursIsDescribedAndRefusedInWords) {
     blank_image("blank.img", 256 * kMiB);
-    const ToolRun run = lyfs({"info", "blank.img"});
-    EXPECT_EQ(run.exit_code, 0) << run.err;
-    EXPECT_TRUE(contains(run.out, "524288 sectors (256.0 MiB)"));
-    EXPECT_TRUE(contains(run.out, "sectors per cluster: 256 (128.0 KiB clusters)"));
-    EXPECT_TRUE(contains(run.out, "card file system:    none"));
+    expect_runs({
+        {{"info", "blank.img"}, 0, "524288 sectors (256.0 MiB)"},
+        {{"info", "blank.img"}, 0, "sectors per cluster: 256 (128.0 KiB clusters)"},
+        {{"info", "blank.img"}, 0, "card file system:    none"},
+        {{"format", "blank.img"}, 1, "run lyfs partition first"},
+        {{"format", "blank.img"}, 1, "status 48"},
+        {{"check", "blank.img"}, 1, "partition table: "},
+        {{"check", "blank.img"}, 1, "blank.img: 1 problem"},
+        {{"info", "missing.img"}, 1, "missing.img: No such file or directory"},
+    });
 }
 
 TEST_F(PrepareCommands, MkimageMakesASparseCleanCardWithTheDefaultFolders) {
     const ToolRun made = lyfs({"mkimage", "card.img", "--size", "1G"});
     ASSERT_EQ(made.exit_code, 0) << made.err;
+    EXPECT_EQ(made.err, "") << "the library's log only with -v";
     EXPECT_TRUE(contains(made.out, "slot 0 FAT32, 64.0 MiB; slot 1 card file system, 960.0 MiB"));
     EXPECT_TRUE(contains(made.out,
                          "DATA 40 % (5000 files), EVENT 30 % (5000 files), "
@@ -32,48 +38,38 @@ TEST_F(PrepareCommands, MkimageMakesASparseCleanCardWithTheDefaultFolders) {
     EXPECT_EQ(info.st_size, 1024 * static_cast<off_t>(kMiB));
     EXPECT_LT(info.st_blocks * 512, 16 * static_cast<off_t>(kMiB)) << "the image is not sparse";
 
-    const ToolRun checked = lyfs({"-v", "check", "card.img"});
-    EXPECT_EQ(checked.exit_code, 0) << checked.out;
+    const ToolRun checked = expect_run({"-v", "check", "card.img"}, 0);
     for (const char* folder : {"DATA", "EVENT", "PHOTO", "PARKED"}) {
         EXPECT_TRUE(contains(checked.out, "folder " + std::string(folder) + ":"));
     }
     EXPECT_TRUE(contains(checked.out, "card.img: clean, 0 files in 4 folders"));
+
+    const ToolRun verbose = expect_run({"mkimage", "-v", "verbose.img", "--size", "128M"}, 0);
+    EXPECT_TRUE(contains(verbose.err, "[RVFS]Format, Folder:EVENT"));
+    EXPECT_FALSE(contains(verbose.out, "[RVFS]"));
 }
 
 TEST_F(PrepareCommands, MkimageRefusesBadSizesAndExistingFiles) {
     for (const char* size : {"10X", "1000", "3T", "0", "G"}) {
-        const ToolRun run = lyfs({"mkimage", "card.img", "--size", size});
-        EXPECT_EQ(run.exit_code, 2) << size;
-        EXPECT_TRUE(contains(run.err, "--size")) << size;
+        expect_run({"mkimage", "card.img", "--size", size}, 2, "--size");
     }
     // Too small for the card file system behind the FAT32 partition: no image is left behind.
-    const ToolRun tiny = lyfs({"mkimage", "tiny.img", "--size", "1M"});
-    EXPECT_EQ(tiny.exit_code, 1);
-    EXPECT_TRUE(contains(tiny.err, "no room on tiny.img"));
+    expect_run({"mkimage", "tiny.img", "--size", "1M"}, 1, "no room on tiny.img");
     EXPECT_FALSE(std::filesystem::exists(path("tiny.img")));
 
     write_file("taken.img", {1, 2, 3});
-    const ToolRun taken = lyfs({"mkimage", "taken.img", "--size", "256M"});
-    EXPECT_EQ(taken.exit_code, 1);
-    EXPECT_TRUE(contains(taken.err, "File exists"));
+    expect_run({"mkimage", "taken.img", "--size", "256M"}, 1, "File exists");
     EXPECT_EQ(read_file("taken.img"), (std::vector<std::uint8_t>{1, 2, 3}));
 }
 
 TEST_F(PrepareCommands, PartitionThenFormatWithOwnLayout) {
     blank_image("card.img", 256 * kMiB);
-    const ToolRun partitioned = lyfs({"partition", "card.img", "--fat32", "32"});
-    ASSERT_EQ(partitioned.exit_code, 0) << partitioned.err;
-    EXPECT_TRUE(contains(partitioned.out,
-                         "slot 0 FAT32, 32.0 MiB; slot 1 card file system, "
-                         "224.0 MiB"));
-
-    const ToolRun formatted = lyfs({"format", "card.img", "--layout", "FRONT:50:100,REAR:0:300"});
-    ASSERT_EQ(formatted.exit_code, 0) << formatted.err;
-    EXPECT_TRUE(contains(formatted.out, "FRONT 50 % (100 files), REAR the rest (300 files)"));
-
-    const ToolRun checked = lyfs({"-v", "check", "card.img"});
-    EXPECT_EQ(checked.exit_code, 0) << checked.out;
-    EXPECT_TRUE(contains(checked.out, "file entries for 100 files"));
+    expect_run({"partition", "card.img", "--fat32", "32"}, 0,
+               "slot 0 FAT32, 32.0 MiB; slot 1 card file system, 224.0 MiB");
+    expect_run({"format", "card.img", "--layout", "FRONT:50:100,REAR:0:300"}, 0,
+               "FRONT 50 % (100 files), REAR the rest (300 files)");
+    const ToolRun checked =
+        expect_run({"-v", "check", "card.img"}, 0, "file entries for 100 files");
     EXPECT_TRUE(contains(checked.out, "file entries for 300 files"));
     EXPECT_TRUE(contains(checked.out, "clean, 0 files in 2 folders"));
 }
@@ -95,66 +91,29 @@ TEST_F(PrepareCommands, FormatRefusesBadLayoutsAndLeavesTheCardAlone) {
         {"A:1:1,B:1:1,C:1:1,D:1:1,E:1:1,F:1:1,G:1:1,H:1:1,I:1:1,J:1:1", "at most 9 folders"},
     };
     for (const auto& bad : malformed) {
-        const ToolRun run = lyfs({"format", "card.img", "--layout", bad.layout});
-        EXPECT_EQ(run.exit_code, 2) << bad.layout;
-        EXPECT_TRUE(contains(run.err, bad.message)) << bad.layout;
+        expect_run({"format", "card.img", "--layout", bad.layout}, 2, bad.message);
     }
     // Well formed, but 1 % of this card cannot hold the entries of 60000 files.
-    const ToolRun unfit = lyfs({"format", "card.img", "--layout", "DATA:99:10,EVENT:1:60000"});
-    EXPECT_EQ(unfit.exit_code, 1);
-    EXPECT_TRUE(contains(unfit.err, "the layout does not fit card.img"));
+    const ToolRun unfit = expect_run({"format", "card.img", "--layout", "DATA:99:10,EVENT:1:60000"},
+                                     1, "the layout does not fit card.img");
     EXPECT_TRUE(contains(unfit.err, "status 47"));
     EXPECT_TRUE(contains(unfit.err, "nothing was written"));
-
-    const ToolRun checked = lyfs({"check", "card.img"});
-    EXPECT_EQ(checked.exit_code, 0) << checked.out;
-    EXPECT_TRUE(contains(checked.out, "clean, 0 files in 4 folders"));
-}
-
-TEST_F(PrepareCommands, FormatWithoutPartitionSaysWhatToDo) {
-    blank_image("blank.img", 64 * kMiB);
-    const ToolRun run = lyfs({"format", "blank.img"});
-    EXPECT_EQ(run.exit_code, 1);
-    EXPECT_TRUE(contains(run.err, "run lyfs partition first"));
-    EXPECT_TRUE(contains(run.err, "status 48"));
-}
-
-TEST_F(PrepareCommands, CheckListsTheProblemsOfACardThatIsNotOurs) {
-    blank_image("blank.img", 64 * kMiB);
-    const ToolRun run = lyfs({"check", "blank.img"});
-    EXPECT_EQ(run.exit_code, 1);
-    EXPECT_TRUE(contains(run.out, "partition table: "));
-    EXPECT_TRUE(contains(run.out, "blank.img: 1 problem"));
-}
-
-TEST_F(PrepareCommands, VerboseShowsTheLibraryLogOnStderr) {
-    const ToolRun quiet = lyfs({"mkimage", "quiet.img", "--size", "1G"});
-    EXPECT_EQ(quiet.exit_code, 0);
-    EXPECT_EQ(quiet.err, "");
-    const ToolRun verbose = lyfs({"mkimage", "-v", "verbose.img", "--size", "128M"});
-    EXPECT_EQ(verbose.exit_code, 0);
-    EXPECT_TRUE(contains(verbose.err, "[RVFS]Format, Folder:EVENT"));
-    EXPECT_FALSE(contains(verbose.out, "[RVFS]"));
+    expect_run({"check", "card.img"}, 0, "clean, 0 files in 4 folders");
 }
 
 TEST_F(PrepareCommands, CommandLineMistakesAreUsageErrors) {
-    EXPECT_EQ(lyfs({}).exit_code, 2);
-    EXPECT_EQ(lyfs({"frobnicate", "card.img"}).exit_code, 2);
-    EXPECT_EQ(lyfs({"info"}).exit_code, 2);
-    EXPECT_EQ(lyfs({"partition", "card.img"}).exit_code, 2) << "--fat32 is required";
-    EXPECT_EQ(lyfs({"get", "card.img", "DATA/NAME"}).exit_code, 2);
+    for (const std::vector<std::string>& args :
+         std::vector<std::vector<std::string>>{{},
+                                               {"frobnicate", "card.img"},
+                                               {"info"},
+                                               {"partition", "card.img"},  // --fat32 is required
+                                               {"get", "card.img", "DATA/NAME"}}) {
+        EXPECT_EQ(lyfs(args).exit_code, 2) << (args.empty() ? "" : args[0]);
+    }
     for (const char* command :
          {"info", "ls", "get", "put", "partition", "format", "mkimage", "check", "demo"}) {
-        const ToolRun help = lyfs({command, "--help"});
-        EXPECT_EQ(help.exit_code, 0) << command;
-        EXPECT_TRUE(contains(help.out, "Usage: lyfs " + std::string(command))) << command;
+        expect_run({command, "--help"}, 0, "Usage: lyfs " + std::string(command));
     }
-}
-
-TEST_F(PrepareCommands, MissingDeviceIsAFailureInWords) {
-    const ToolRun run = lyfs({"info", "missing.img"});
-    EXPECT_EQ(run.exit_code, 1);
-    EXPECT_TRUE(contains(run.err, "missing.img: No such file or directory"));
 }
 
 }  // namespace
