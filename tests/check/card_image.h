@@ -38,14 +38,11 @@ public:
         return sectors_;
     }
 
-    void put8(std::uint64_t lba, std::size_t at, std::uint8_t v) { sector(lba)[at] = v; }
-    void put16(std::uint64_t lba, std::size_t at, std::uint16_t v) {
-        put8(lba, at, static_cast<std::uint8_t>(v));
-        put8(lba, at + 1, static_cast<std::uint8_t>(v >> 8));
-    }
-    void put32(std::uint64_t lba, std::size_t at, std::uint32_t v) {
-        put16(lba, at, static_cast<std::uint16_t>(v));
-        put16(lba, at + 2, static_cast<std::uint16_t>(v >> 16));
+    // Writes the low `bytes` bytes of `v`, little-endian.
+    void put(std::uint64_t lba, std::size_t at, std::uint32_t v, int bytes = 4) {
+        for (int i = 0; i < bytes; ++i) {
+            sector(lba)[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+        }
     }
     void put_text(std::uint64_t lba, std::size_t at, const std::string& text) {
         std::copy(text.begin(), text.end(), sector(lba) + at);
@@ -110,7 +107,7 @@ public:
     }
 
     void set_fat(std::uint32_t cluster, std::uint32_t value) {
-        card_.put32(relative(32 + cluster / 128), 4 * (cluster % 128), value);
+        card_.put(relative(32 + cluster / 128), 4 * (cluster % 128), value);
     }
 
     // The record of a file in a slot of a folder's file-entry area.
@@ -144,9 +141,9 @@ public:
                 dot == std::string::npos ? ' ' : (at < name.size() ? std::toupper(name[at]) : 0);
         }
         shortent[11] = 0x20;
-        put16(shortent + 20, static_cast<std::uint16_t>(start >> 16));
-        put16(shortent + 26, static_cast<std::uint16_t>(start));
-        put32(shortent + 28, size);
+        put(shortent + 20, start >> 16, 2);
+        put(shortent + 26, start, 2);
+        put(shortent + 28, size, 4);
 
         std::uint8_t checksum = 0;
         for (std::size_t i = 0; i < 11; ++i) {
@@ -170,68 +167,55 @@ public:
                 const std::size_t c = 13 * s + u;
                 const std::uint16_t unit = c < name.size() ? static_cast<std::uint8_t>(name[c])
                                                            : (c == name.size() ? 0x0000 : 0xFFFF);
-                put16(e + kUnitAt[u], unit);
+                put(e + kUnitAt[u], unit, 2);
             }
         }
     }
 
 private:
-    static void put16(std::uint8_t* p, std::uint16_t v) {
-        p[0] = static_cast<std::uint8_t>(v);
-        p[1] = static_cast<std::uint8_t>(v >> 8);
-    }
-    static void put32(std::uint8_t* p, std::uint32_t v) {
-        put16(p, static_cast<std::uint16_t>(v));
-        put16(p + 2, static_cast<std::uint16_t>(v >> 16));
+    static void put(std::uint8_t* p, std::uint32_t v, int bytes) {
+        for (int i = 0; i < bytes; ++i) {
+            p[i] = static_cast<std::uint8_t>(v >> (8 * i));
+        }
     }
 
     std::uint32_t entry_clusters(const FolderSpec& folder) const {
         return ((folder.max_file_num + 3) / 4 + s_ - 1) / s_;
     }
 
+    // Fields as offset, value, bytes.
+    void put_fields(std::uint64_t lba, const std::vector<std::uint32_t>& fields) {
+        for (std::size_t i = 0; i < fields.size(); i += 3) {
+            card_.put(lba, fields[i], fields[i + 1], static_cast<int>(fields[i + 2]));
+        }
+    }
+
     void write_table() {
-        card_.put32(0, 0x19E, s_);
-        card_.put8(0, 0x1BE + 4, 0x0C);
-        card_.put32(0, 0x1BE + 8, 32);
-        card_.put32(0, 0x1BE + 12, kFirstLba - 32);
-        card_.put8(0, 0x1AE + 4, 0x52);
-        card_.put32(0, 0x1AE + 8, kFirstLba);
-        card_.put32(0, 0x1AE + 12, n_);
-        card_.put16(0, 0x1FE, 0xAA55);
+        put_fields(0, {0x19E,      s_,   4, 0x1BE + 4,  0x0C,           1,
+                       0x1BE + 8,  32,   4, 0x1BE + 12, kFirstLba - 32, 4,
+                       0x1AE + 4,  0x52, 1, 0x1AE + 8,  kFirstLba,      4,
+                       0x1AE + 12, n_,   4, 0x1FE,      0xAA55,         2});
     }
 
     void write_boot_sector() {
         for (std::uint64_t lba : {relative(0), relative(6)}) {
             card_.put_text(lba, 0, "\xEB\x00\x90RAVEN-FS");
-            card_.put16(lba, 0x0B, 512);
-            card_.put8(lba, 0x0D, static_cast<std::uint8_t>(s_));
-            card_.put16(lba, 0x0E, 32);
-            card_.put8(lba, 0x10, 1);
-            card_.put8(lba, 0x15, 0xF8);
-            card_.put32(lba, 0x20, n_);
-            card_.put32(lba, 0x24, f_);
-            card_.put32(lba, 0x2C, 2);
-            card_.put16(lba, 0x30, 1);
-            card_.put16(lba, 0x32, 6);
-            card_.put8(lba, 0x42, 0x29);
             card_.put_text(lba, 0x47, "RVFS VOLUMERVFS    ");
-            card_.put16(lba, 0x1FE, 0xAA55);
+            put_fields(lba, {0x0B, 512,  2, 0x0D, s_, 1, 0x0E, 32,   2, 0x10,  1,      1,
+                             0x15, 0xF8, 1, 0x20, n_, 4, 0x24, f_,   4, 0x2C,  2,      4,
+                             0x30, 1,    2, 0x32, 6,  2, 0x42, 0x29, 1, 0x1FE, 0xAA55, 2});
         }
     }
 
     void write_fsinfo() {
         const std::uint64_t lba = relative(1);
         const auto n = static_cast<std::uint32_t>(folders_.size());
-        card_.put32(lba, 0, 0x41615252);
-        card_.put32(lba, 4, n);
+        put_fields(lba, {0, 0x41615252, 4, 4, n, 4, 0x1E4, 0x61417272, 4, 0x1E8, m_, 4, 0x1EC, 2, 4,
+                         0x1FC, 0xAA550000, 4});
         for (std::uint32_t k = 0; k < n; ++k) {
-            card_.put32(lba, 8 + 4 * k, folders_[k].cluster_count);
-            card_.put32(lba, 8 + 4 * (n + k), folders_[k].max_file_num);
+            card_.put(lba, 8 + 4 * k, folders_[k].cluster_count);
+            card_.put(lba, 8 + 4 * (n + k), folders_[k].max_file_num);
         }
-        card_.put32(lba, 0x1E4, 0x61417272);
-        card_.put32(lba, 0x1E8, m_);
-        card_.put32(lba, 0x1EC, 2);
-        card_.put32(lba, 0x1FC, 0xAA550000);
     }
 
     void write_root_and_fat() {
@@ -244,9 +228,9 @@ private:
             const std::string padded = (folders_[k].name + "        ").substr(0, 8) + "   ";
             const std::uint32_t start = folder_start(k);
             card_.put_text(root, at, padded);
-            card_.put8(root, at + 11, 0x10);
-            card_.put16(root, at + 20, static_cast<std::uint16_t>(start >> 16));
-            card_.put16(root, at + 26, static_cast<std::uint16_t>(start));
+            card_.put(root, at + 11, 0x10, 1);
+            card_.put(root, at + 20, start >> 16, 2);
+            card_.put(root, at + 26, start, 2);
             const std::uint32_t fe = entry_clusters(folders_[k]);
             for (std::uint32_t i = 0; i < fe; ++i) {
                 set_fat(start + i, i + 1 < fe ? start + i + 1 : kEnd);

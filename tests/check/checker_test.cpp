@@ -14,6 +14,7 @@ namespace {
 
 using test::CardBuilder;
 using test::kEnd;
+using K = ProblemKind;
 
 std::set<ProblemKind> kinds_of(const Report& report) {
     std::set<ProblemKind> kinds;
@@ -60,9 +61,10 @@ void expect_each_fault_alone(const std::function<CardBuilder()>& make,
     }
 }
 
-TEST(CheckerCleanCards, FreshlyFormattedCardsOfBothClusterSizes) {
+TEST(CheckerCleanCards, FreshlyFormattedCardsOfBothClusterSizesAndALargeOne) {
     for (CardBuilder b :
-         {CardBuilder::small(), CardBuilder(40000, 1025, {{"DATA", 20, 5000}, {"PHOTO", 17, 4}})}) {
+         {CardBuilder::small(), CardBuilder(40000, 1025, {{"DATA", 20, 5000}, {"PHOTO", 17, 4}}),
+          CardBuilder(62333952, 256, {{"DATA", 243484 - 3, 1000}, {"EVENT", 2, 4}})}) {
         const Report report = check_card(b.card());
         EXPECT_TRUE(report.clean()) << listing(report);
         ASSERT_EQ(report.folders.size(), 2u);
@@ -70,6 +72,10 @@ TEST(CheckerCleanCards, FreshlyFormattedCardsOfBothClusterSizes) {
         EXPECT_TRUE(report.files.empty());
         EXPECT_EQ(report.used_clusters, 0u);
     }
+    // The worked geometry of the large card.
+    CardBuilder large(62333952, 256, {});
+    EXPECT_EQ(large.fat_sectors(), 1903u);
+    EXPECT_EQ(large.last_cluster(), 243485u);
 }
 
 TEST(CheckerCleanCards, CommittedAndUnfinishedFilesAreWellFormed) {
@@ -80,73 +86,52 @@ TEST(CheckerCleanCards, CommittedAndUnfinishedFilesAreWellFormed) {
     b.add_file(1, 0, "20240101_120200_E.MP4", 0, {b.content_start(1)}, 0);
     // An erased slot between files is not a file.
     b.record(0, 2)[96] = 0xE5;
+    // Names of one, just one and three long-name entries.
+    const std::string longest(39, 'x');
+    b.add_file(0, 3, "clip_0001", 1, {9});
+    b.add_file(0, 4, "exactly_13_ch", 1, {10});
+    b.add_file(0, 5, longest, 1, {11});
 
     const Report report = check_card(b.card());
     EXPECT_TRUE(report.clean()) << listing(report);
-    ASSERT_EQ(report.files.size(), 3u);
+    ASSERT_EQ(report.files.size(), 6u);
     EXPECT_EQ(report.files[0].folder, "DATA");
     EXPECT_EQ(report.files[0].name, "20240101_120000_F.MP4");
     EXPECT_EQ(report.files[0].chain_clusters, 3u);
     EXPECT_EQ(report.files[1].chain_clusters, 2u);
-    EXPECT_EQ(report.files[2].slot, 0u);
-    EXPECT_EQ(report.committed_files(), 1u);
-    EXPECT_EQ(report.used_clusters, 6u);
-}
-
-TEST(CheckerCleanCards, LongAndShortNamesDecode) {
-    CardBuilder b = CardBuilder::small();
-    const std::string longest(39, 'x');
-    b.add_file(0, 0, "clip_0001", 1, {4});
-    b.add_file(0, 1, "exactly_13_ch", 1, {5});
-    b.add_file(0, 2, longest, 1, {6});
-    const Report report = check_card(b.card());
-    ASSERT_EQ(report.files.size(), 3u);
-    EXPECT_EQ(report.files[0].name, "clip_0001");
-    EXPECT_EQ(report.files[1].name, "exactly_13_ch");
-    EXPECT_EQ(report.files[2].name, longest);
-}
-
-TEST(CheckerCleanCards, LargeSparseCardUsesTheWorkedGeometry) {
-    CardBuilder b(62333952, 256, {{"DATA", 243484 - 1, 1000}});
-    EXPECT_EQ(b.fat_sectors(), 1903u);
-    EXPECT_EQ(b.last_cluster(), 243485u);
-    const Report report = check_card(b.card());
-    EXPECT_TRUE(report.clean()) << listing(report);
+    EXPECT_EQ(report.files[2].name, "clip_0001");
+    EXPECT_EQ(report.files[3].name, "exactly_13_ch");
+    EXPECT_EQ(report.files[4].name, longest);
+    EXPECT_EQ(report.files[5].slot, 0u);
+    EXPECT_EQ(report.committed_files(), 4u);
+    EXPECT_EQ(report.used_clusters, 9u);
 }
 
 TEST(CheckerLayoutFaults, EachIsReportedAlone) {
-    const auto root = [](CardBuilder& b) { return b.cluster_lba(2); };
+    const auto root = [](auto& b) { return b.cluster_lba(2); };
     expect_each_fault_alone(
         CardBuilder::small,
         {
-            {"no table signature", [](CardBuilder& b) { b.card().put16(0, 0x1FE, 0); },
-             ProblemKind::PartitionTable},
-            {"slot 1 not ours", [](CardBuilder& b) { b.card().put8(0, 0x1AE + 4, 0x0C); },
-             ProblemKind::PartitionTable},
-            {"slot 1 beyond the device",
-             [](CardBuilder& b) { b.card().put32(0, 0x1AE + 12, 8193); },
-             ProblemKind::PartitionTable},
-            {"boot sector FAT size", [](CardBuilder& b) { b.card().put32(b.relative(0), 0x24, 2); },
-             ProblemKind::BootSector},
+            {"no table signature", [](auto& b) { b.card().put(0, 0x1FE, 0, 2); },
+             K::PartitionTable},
+            {"slot 1 not ours", [](auto& b) { b.card().put(0, 0x1AE + 4, 0x0C, 1); },
+             K::PartitionTable},
+            {"slot 1 beyond the device", [](auto& b) { b.card().put(0, 0x1AE + 12, 8193); },
+             K::PartitionTable},
+            {"boot sector FAT size", [](auto& b) { b.card().put(b.relative(0), 0x24, 2); },
+             K::BootSector},
             {"boot sector type",
-             [](CardBuilder& b) { b.card().put_text(b.relative(0), 0x52, "FAT32   "); },
-             ProblemKind::BootSector},
-            {"fsinfo trail", [](CardBuilder& b) { b.card().put32(b.relative(1), 0x1FC, 0); },
-             ProblemKind::FsInfo},
-            {"ten folders", [](CardBuilder& b) { b.card().put32(b.relative(1), 4, 10); },
-             ProblemKind::FolderRecord},
+             [](auto& b) { b.card().put_text(b.relative(0), 0x52, "FAT32   "); }, K::BootSector},
+            {"fsinfo trail", [](auto& b) { b.card().put(b.relative(1), 0x1FC, 0); }, K::FsInfo},
+            {"ten folders", [](auto& b) { b.card().put(b.relative(1), 4, 10); }, K::FolderRecord},
             {"extra root entry",
-             [&root](CardBuilder& b) { b.card().put_text(root(b), 64, "PHOTO      "); },
-             ProblemKind::FolderRecord},
-            {"region gap", [](CardBuilder& b) { b.card().put32(b.relative(1), 8, 14); },
-             ProblemKind::RegionTiling},
+             [&root](auto& b) { b.card().put_text(root(b), 64, "PHOTO      "); }, K::FolderRecord},
+            {"region gap", [](auto& b) { b.card().put(b.relative(1), 8, 14); }, K::RegionTiling},
             {"entry area fills region",
-             [](CardBuilder& b) { b.card().put32(b.relative(1), 8 + 12, 15 * 1024); },
-             ProblemKind::FileEntryArea},
-            {"fat entry 1", [](CardBuilder& b) { b.set_fat(1, 0); }, ProblemKind::FatHeader},
-            {"root not ended", [](CardBuilder& b) { b.set_fat(2, 3); }, ProblemKind::FatHeader},
-            {"entry area unlinked", [](CardBuilder& b) { b.set_fat(3, 0); },
-             ProblemKind::FileEntryChain},
+             [](auto& b) { b.card().put(b.relative(1), 8 + 12, 15 * 1024); }, K::FileEntryArea},
+            {"fat entry 1", [](auto& b) { b.set_fat(1, 0); }, K::FatHeader},
+            {"root not ended", [](auto& b) { b.set_fat(2, 3); }, K::FatHeader},
+            {"entry area unlinked", [](auto& b) { b.set_fat(3, 0); }, K::FileEntryChain},
         });
 }
 
@@ -155,37 +140,32 @@ TEST(CheckerFileFaults, EachIsReportedAlone) {
         card_with_one_file,
         {
             {"record of another kind",
-             [](CardBuilder& b) {
+             [](auto& b) {
                  CardBuilder::encode_record(b.record(0, 1), "dir_entry_x", 9, 0);
                  b.record(0, 1)[107] = 0x10;
              },
-             ProblemKind::BadAttribute},
-            {"link into another folder", [](CardBuilder& b) { b.set_fat(6, 18); },
-             ProblemKind::ChainLeavesFolder},
-            {"link beyond the partition", [](CardBuilder& b) { b.set_fat(6, 40); },
-             ProblemKind::ChainLeavesFolder},
+             K::BadAttribute},
+            {"link into another folder", [](auto& b) { b.set_fat(6, 18); }, K::ChainLeavesFolder},
+            {"link beyond the partition", [](auto& b) { b.set_fat(6, 40); }, K::ChainLeavesFolder},
             {"start in the entry area",
-             [](CardBuilder& b) { b.add_file(1, 0, "20240101_120000_E.MP4", 0, {18}); },
-             ProblemKind::ChainLeavesFolder},
-            {"loop", [](CardBuilder& b) { b.set_fat(6, 4); }, ProblemKind::Loop},
+             [](auto& b) { b.add_file(1, 0, "20240101_120000_E.MP4", 0, {18}); },
+             K::ChainLeavesFolder},
+            {"loop", [](auto& b) { b.set_fat(6, 4); }, K::Loop},
             {"shared tail",
-             [](CardBuilder& b) {
+             [](auto& b) {
                  CardBuilder::encode_record(b.record(0, 1), "20240101_120100_F.MP4", 9, 0);
                  b.set_fat(9, 5);
              },
-             ProblemKind::SharedCluster},
-            {"bad cluster mark", [](CardBuilder& b) { b.set_fat(6, 0x0FFFFFF7); },
-             ProblemKind::InvalidLink},
-            {"committed without end mark", [](CardBuilder& b) { b.set_fat(6, 0); },
-             ProblemKind::InvalidLink},
+             K::SharedCluster},
+            {"bad cluster mark", [](auto& b) { b.set_fat(6, 0x0FFFFFF7); }, K::InvalidLink},
+            {"committed without end mark", [](auto& b) { b.set_fat(6, 0); }, K::InvalidLink},
             {"size beyond the chain",
-             [](CardBuilder& b) {
+             [](auto& b) {
                  CardBuilder::encode_record(b.record(0, 0), "20240101_120000_F.MP4", 4,
                                             3 * b.cluster_bytes() + 1);
              },
-             ProblemKind::ShortChain},
-            {"orphaned cluster", [](CardBuilder& b) { b.set_fat(10, kEnd); },
-             ProblemKind::LostCluster},
+             K::ShortChain},
+            {"orphaned cluster", [](auto& b) { b.set_fat(10, kEnd); }, K::LostCluster},
         });
 }
 
@@ -222,13 +202,13 @@ TEST(CheckerRobustness, GarbageNeverCrashes) {
         test::MemoryCard card(4096);
         for (std::uint64_t lba = 0; lba < 64; ++lba) {
             for (std::size_t i = 0; i < 512; ++i) {
-                card.put8(lba, i, static_cast<std::uint8_t>(byte(rng)));
+                card.put(lba, i, static_cast<std::uint8_t>(byte(rng)), 1);
             }
         }
-        card.put16(0, 0x1FE, 0xAA55);
-        card.put8(0, 0x1AE + 4, 0x52);
-        card.put32(0, 0x1AE + 8, round % 8);
-        card.put32(0, 0x1AE + 12, static_cast<std::uint32_t>(rng() % 4096));
+        card.put(0, 0x1FE, 0xAA55, 2);
+        card.put(0, 0x1AE + 4, 0x52, 1);
+        card.put(0, 0x1AE + 8, round % 8);
+        card.put(0, 0x1AE + 12, static_cast<std::uint32_t>(rng() % 4096));
         EXPECT_FALSE(check_card(card).clean());
     }
     for (int round = 0; round < 200; ++round) {
@@ -239,7 +219,7 @@ TEST(CheckerRobustness, GarbageNeverCrashes) {
         }
         for (int hit = 0; hit < 12; ++hit) {
             const std::uint64_t lba = lbas[rng() % lbas.size()];
-            b.card().put8(lba, rng() % 512, static_cast<std::uint8_t>(byte(rng)));
+            b.card().put(lba, rng() % 512, static_cast<std::uint8_t>(byte(rng)), 1);
         }
         check_card(b.card());
     }
