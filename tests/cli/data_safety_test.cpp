@@ -24,14 +24,6 @@ protected:
         change(card_edit);
         write_file(card, card_edit.image());
     }
-    // Nothing of a copy stays behind in the scratch folder.
-    std::size_t temporary_files() {
-        std::size_t found = 0;
-        for (const auto& entry : fs::recursive_directory_iterator(path("."))) {
-            found += entry.path().filename().string().find(".lyfs-") != std::string::npos;
-        }
-        return found;
-    }
 };
 
 TEST_F(DataSafety, GetChangesItsDestinationOnlyWithAWholeCopy) {
@@ -63,27 +55,7 @@ TEST_F(DataSafety, GetChangesItsDestinationOnlyWithAWholeCopy) {
     }
     expect_run({"get", "card.img", "/DATA/AAAAA_clip.mp4", "/dev/null"}, 0);
     EXPECT_TRUE(fs::is_character_file("/dev/null"));
-    EXPECT_EQ(temporary_files(), 0u);
-}
-
-TEST_F(DataSafety, ADamagedLinkCostsOnlyWhatLiesBehindIt) {
-    formatted_image("card.img");
-    put("card.img", "/DATA/DDDDD_damaged.mp4", 3'200'000, 2);
-    edit("card.img", [](CardEdit& card) { card.flip_link_bit("DDDDD", 12); });
-    const std::size_t readable = 13 * 128 * 1024;
-
-    const ToolRun lost = expect_run({"get", "card.img", "/DATA/DDDDD_damaged.mp4", "copy.mp4"}, 1,
-                                    "ends after " + std::to_string(readable) + " of its 3200000");
-    EXPECT_TRUE(contains(lost.err, "--keep-partial keeps the " + std::to_string(readable)));
-    EXPECT_FALSE(fs::exists(path("copy.mp4")));
-
-    // The copy is still not whole.
-    expect_run({"get", "card.img", "/DATA/DDDDD_damaged.mp4", "copy.mp4", "--keep-partial"}, 1,
-               "kept its first " + std::to_string(readable) + " bytes");
-    const auto all = sample_bytes(3'200'000, 2);
-    EXPECT_EQ(read_file("copy.mp4"),
-              std::vector<std::uint8_t>(all.begin(), all.begin() + readable));
-    EXPECT_EQ(temporary_files(), 0u);
+    EXPECT_EQ(shell("find . -name '*.lyfs-*'").out, "") << "nothing of a copy stays behind";
 }
 
 TEST_F(DataSafety, PutReclaimsNothingForAFileTheFolderCanNeverHold) {
@@ -137,27 +109,6 @@ TEST_F(DataSafety, AnInterruptedPutLeavesNothingBehind) {
         put("card.img", "/DATA/BBBBB_clip.mp4", 1000, 2);
         std::filesystem::remove(path("card.img"));
     }
-}
-
-TEST_F(DataSafety, OneUnreadableRecordCostsOnlyItself) {
-    formatted_image("card.img");
-    put("card.img", "/DATA/AAAAA_clip.mp4", 1000, 1);
-    put("card.img", "/DATA/BBBBB_clip.mp4", 1000, 2);
-    put("card.img", "/DATA/CCCCC_clip.mp4", 1000, 3);
-    put("card.img", "/PHOTO/EEEEE_clip.mp4", 1000, 4);
-    edit("card.img", [](CardEdit& card) { card.flip_attribute("BBBBB"); });
-    const auto damaged = read_file("card.img");
-
-    const ToolRun ls = expect_run({"ls", "card.img", "/DATA"}, 0, "2 files");
-    EXPECT_TRUE(contains(ls.out, "AAAAA_clip.mp4"));
-    EXPECT_TRUE(contains(ls.out, "CCCCC_clip.mp4"));
-    expect_run({"get", "card.img", "/DATA", "out"}, 0);
-    EXPECT_EQ(read_file("out/CCCCC_clip.mp4"), sample_bytes(1000, 3));
-    expect_run({"get", "card.img", "/PHOTO/EEEEE_clip.mp4", "e.mp4"}, 0);
-    expect_run({"check", "card.img"}, 1,
-               "bad attribute: folder DATA slot 1 is in use with attribute");
-    EXPECT_TRUE(read_file("card.img") == damaged) << "left on the card as it is";
-    put("card.img", "/DATA/DDDDD_clip.mp4", 1000, 5);
 }
 
 TEST_F(DataSafety, ACardThatCannotBeUsedSaysWhatToDo) {
