@@ -2,6 +2,8 @@
 // command line itself.
 #include <sys/stat.h>
 
+#include <algorithm>
+
 #include "cli_runner.h"
 
 namespace lyfs::cli_test {
@@ -63,9 +65,13 @@ TEST_F(PrepareCommands, MkimageRefusesBadSizesAndExistingFiles) {
 }
 
 TEST_F(PrepareCommands, PartitionThenFormatWithOwnLayout) {
-    blank_image("card.img", 256 * kMiB);
+    write_file("card.img", std::vector<std::uint8_t>(510, 0xFF));  // a sector 0 of no use
+    std::filesystem::resize_file(path("card.img"), 256 * kMiB);
     expect_run({"partition", "card.img", "--fat32", "32"}, 0,
                "slot 0 FAT32, 32.0 MiB; slot 1 card file system, 224.0 MiB");
+    const auto table = read_file("card.img");
+    EXPECT_EQ(std::count(table.begin(), table.begin() + 0x19E, 0), 0x19E) << "a fresh table";
+    EXPECT_EQ(std::count(table.begin() + 0x1CE, table.begin() + 0x1FE, 0), 0x30) << "slots 2, 3";
     expect_run({"format", "card.img", "--layout", "FRONT:50:100,REAR:0:300"}, 0,
                "FRONT 50 % (100 files), REAR the rest (300 files)");
     const ToolRun checked =
