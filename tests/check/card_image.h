@@ -14,22 +14,25 @@
 
 namespace lyfs::check::test {
 
+// Writes the low `bytes` bytes of `v`, little-endian.
+inline void put_le(std::uint8_t* p, std::uint32_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) {
+        p[i] = static_cast<std::uint8_t>(v >> (8 * i));
+    }
+}
+
 // A sparse device: sectors never written read as zeros.
 class MemoryCard : public SectorReader {
 public:
     explicit MemoryCard(std::uint64_t sectors) : count_(sectors) {}
 
     bool read(std::uint32_t lba, std::uint8_t* out512) override {
-        if (lba >= count_) {
-            return false;
-        }
-        auto it = sectors_.find(lba);
-        if (it == sectors_.end()) {
-            std::fill_n(out512, 512, 0);
-        } else {
+        const auto it = sectors_.find(lba);
+        std::fill_n(out512, 512, 0);
+        if (it != sectors_.end()) {
             std::copy(it->second.begin(), it->second.end(), out512);
         }
-        return true;
+        return lba < count_;
     }
     std::uint64_t sector_count() const override { return count_; }
 
@@ -38,11 +41,8 @@ public:
         return sectors_;
     }
 
-    // Writes the low `bytes` bytes of `v`, little-endian.
     void put(std::uint64_t lba, std::size_t at, std::uint32_t v, int bytes = 4) {
-        for (int i = 0; i < bytes; ++i) {
-            sector(lba)[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
-        }
+        put_le(sector(lba) + at, v, bytes);
     }
     void put_text(std::uint64_t lba, std::size_t at, const std::string& text) {
         std::copy(text.begin(), text.end(), sector(lba) + at);
@@ -141,9 +141,9 @@ public:
                 dot == std::string::npos ? ' ' : (at < name.size() ? std::toupper(name[at]) : 0);
         }
         shortent[11] = 0x20;
-        put(shortent + 20, start >> 16, 2);
-        put(shortent + 26, start, 2);
-        put(shortent + 28, size, 4);
+        put_le(shortent + 20, start >> 16, 2);
+        put_le(shortent + 26, start, 2);
+        put_le(shortent + 28, size, 4);
 
         std::uint8_t checksum = 0;
         for (std::size_t i = 0; i < 11; ++i) {
@@ -167,18 +167,12 @@ public:
                 const std::size_t c = 13 * s + u;
                 const std::uint16_t unit = c < name.size() ? static_cast<std::uint8_t>(name[c])
                                                            : (c == name.size() ? 0x0000 : 0xFFFF);
-                put(e + kUnitAt[u], unit, 2);
+                put_le(e + kUnitAt[u], unit, 2);
             }
         }
     }
 
 private:
-    static void put(std::uint8_t* p, std::uint32_t v, int bytes) {
-        for (int i = 0; i < bytes; ++i) {
-            p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-        }
-    }
-
     std::uint32_t entry_clusters(const FolderSpec& folder) const {
         return ((folder.max_file_num + 3) / 4 + s_ - 1) / s_;
     }
