@@ -147,9 +147,10 @@ TEST_F(MountCommand, FoldersAndRecordingsReadAndWriteLikeAnyFiles) {
     EXPECT_EQ(read_file("back.mp4"), read_file("clip.mp4"));
 }
 
-TEST_F(MountCommand, WhatTheCardCannotDoIsRefusedWithTheNearestErrorAndOneLine) {
+TEST_F(MountCommand, WhatTheCardCannotDoIsRefusedAndReadOnlyMountsNeverWrite) {
     formatted_image("card.img", "128M");
-    put("card.img", "/DATA/20250614_080000_F.mp4", 1000, 1);
+    put("card.img", "/DATA/20250614_080000_F.mp4", 2 * kMiB, 1);
+    std::filesystem::rename(path("local.bin"), path("first.mp4"));
     mount("card.img", "mnt");
     const std::string file = path("mnt/DATA/20250614_080000_F.mp4");
     const auto in_data = [this](const std::string& name) { return path("mnt/DATA/" + name); };
@@ -203,12 +204,8 @@ TEST_F(MountCommand, WhatTheCardCannotDoIsRefusedWithTheNearestErrorAndOneLine) 
     EXPECT_EQ(refused_lines, std::size(refusals)) << log_of();
     EXPECT_TRUE(contains(log_of(), "gap_clip.mp4, and the card cannot hold an empty file"));
     expect_run({"check", "card.img"}, 0, "clean, 1 file in");
-}
 
-TEST_F(MountCommand, ReadOnlyMountsShareTheCardAndNeverWriteIt) {
-    formatted_image("card.img", "128M");
-    put("card.img", "/DATA/20250614_080000_F.mp4", 2 * kMiB, 1);
-    std::filesystem::rename(path("local.bin"), path("first.mp4"));
+    // Read-only mounts share the card and never write it.
     const std::vector<std::uint8_t> card_before = read_file("card.img");
     std::filesystem::create_directory(path("ro"));
     // Without --foreground the command returns once the card is mounted.
