@@ -10,11 +10,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <functional>
 #include <iterator>
 #include <sstream>
 #include <thread>
 
+#include "card_edit.h"
 #include "cli_runner.h"
 
 namespace lyfs::cli_test {
@@ -136,10 +136,11 @@ TEST_F(MountCommand, FoldersAndRecordingsReadAndWriteLikeAnyFiles) {
     // df: what the three files hold, 25 + 8 + 41 clusters.
     EXPECT_EQ(shell("df -B1 --output=used mnt | tail -1").out, std::to_string(74 * 131072) + "\n");
 
-    const std::vector<std::uint8_t> card_before = read_file("card.img");
+    const std::string card_before = fingerprint(path("card.img"));
     expect_run({"put", "card.img", "clip.mp4", "/EVENT/20250614_080300_F.mp4"}, 1,
                "in use by another program");
-    EXPECT_TRUE(read_file("card.img") == card_before) << "the refused writer changed the card";
+    EXPECT_TRUE(fingerprint(path("card.img")) == card_before)
+        << "the refused writer changed the card";
 
     EXPECT_EQ(unmount("mnt"), 0) << log_of();
     expect_run({"check", "card.img"}, 0, "clean, 3 files");
@@ -206,7 +207,7 @@ TEST_F(MountCommand, WhatTheCardCannotDoIsRefusedAndReadOnlyMountsNeverWrite) {
     expect_run({"check", "card.img"}, 0, "clean, 1 file in");
 
     // Read-only mounts share the card and never write it.
-    const std::vector<std::uint8_t> card_before = read_file("card.img");
+    const std::string card_before = fingerprint(path("card.img"));
     std::filesystem::create_directory(path("ro"));
     // Without --foreground the command returns once the card is mounted.
     expect_run({"mount", "--read-only", "card.img", "ro"}, 0);
@@ -228,7 +229,8 @@ TEST_F(MountCommand, WhatTheCardCannotDoIsRefusedAndReadOnlyMountsNeverWrite) {
     std::erase(mounts_, "ro");
     EXPECT_EQ(unmount("also"), 0);
     ASSERT_TRUE(released("card.img"));
-    EXPECT_TRUE(read_file("card.img") == card_before) << "a read-only mount wrote to the card";
+    EXPECT_TRUE(fingerprint(path("card.img")) == card_before)
+        << "a read-only mount wrote to the card";
 }
 
 TEST_F(MountCommand, ReclaimedRecordingsLeaveTheListingAndAreLogged) {

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "card_edit.h"
 #include "cli_runner.h"
 
 namespace lyfs::cli_test {
@@ -69,7 +70,7 @@ TEST_F(PrepareCommands, PartitionThenFormatWithOwnLayout) {
     std::filesystem::resize_file(path("card.img"), 256 * kMiB);
     expect_run({"partition", "card.img", "--fat32", "32"}, 0,
                "slot 0 FAT32, 32.0 MiB; slot 1 card file system, 224.0 MiB");
-    const auto table = read_file("card.img");
+    const auto table = CardEdit(path("card.img")).bytes(0, 512);
     EXPECT_EQ(std::count(table.begin(), table.begin() + 0x19E, 0), 0x19E) << "a fresh table";
     EXPECT_EQ(std::count(table.begin() + 0x1CE, table.begin() + 0x1FE, 0), 0x30) << "slots 2, 3";
     expect_run({"format", "card.img", "--layout", "FRONT:50:100,REAR:0:300"}, 0,
