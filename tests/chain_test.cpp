@@ -12,9 +12,9 @@ using test::IoOp;
 
 class ChainTest : public test::FolderBench {
 protected:
+    std::uint64_t card_mib() const override { return 2048; }  // DATA holds the longest chain
     void SetUp() override {
         FolderBench::SetUp();
-        make_card(test::default_folder_table(100), 2048);
         data = folder("DATA");
         a = data->n_fc_start_cluster;
         ASSERT_EQ(alloc_cluster_chain_mem(part, &chain), LYFS_OK);

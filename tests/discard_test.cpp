@@ -43,8 +43,7 @@ protected:
     }
     // The card mounts as before the create, and checks clean.
     void expect_as_before() {
-        const auto report = test::check_memory_card(platform.card("c"));
-        EXPECT_TRUE(report.clean()) << test::problems_of(report);
+        expect_clean_card();
         ASSERT_EQ(mount(), LYFS_OK);
         EXPECT_EQ(listed_slots("DATA"), (std::vector<std::uint32_t>{0, 1}));
         EXPECT_EQ(folder("DATA")->free_space, free_before);
@@ -158,8 +157,7 @@ TEST_F(DiscardTest, ClosedAfterAFailedDiscardTheFileIsLeftUnclosed) {
     ASSERT_EQ(CL_LyFS_File_Close(&desc, fd), LYFS_OK);
     EXPECT_EQ(platform.counters.writes, writes) << "no byte into clusters it gave back";
     unmount();
-    const auto report = test::check_memory_card(platform.card("c"));
-    EXPECT_TRUE(report.clean()) << test::problems_of(report);
+    expect_clean_card();
     ASSERT_EQ(mount(), LYFS_OK);
     EXPECT_EQ(listed_slots("DATA"), (std::vector<std::uint32_t>{0, 1, 2}));
     EXPECT_EQ(folder("DATA")->file_list_tail->file_size, 0u) << "never committed";

@@ -8,14 +8,12 @@
 #include "entry/file_object.h"
 #include "entry/ring.h"
 #include "support/folder_bench.h"
-#include "volume/dir_entry_codec.h"
 
 namespace lyfs {
 namespace {
 
 using test::IoOp;
 using test::le16;
-using test::le32;
 
 std::vector<std::uint8_t> built(const char* name, std::uint32_t cluster = 0x00012345) {
     std::vector<std::uint8_t> record(128, 0x77);
@@ -23,12 +21,16 @@ std::vector<std::uint8_t> built(const char* name, std::uint32_t cluster = 0x0001
     return record;
 }
 
-std::string decoded(const std::vector<std::uint8_t>& record) {
-    char name[kFileNameBytes];
-    std::uint8_t attribute = 0;
-    std::uint32_t cluster = 0;
+// The name a record decodes to, and its cluster and attribute.
+std::string decoded(const std::vector<std::uint8_t>& record, std::uint32_t* cluster = nullptr,
+                    std::uint8_t* attribute = nullptr, int32_t status = LYFS_OK) {
+    char name[kFileNameBytes] = {};
+    std::uint8_t a = 0;
+    std::uint32_t c = 0;
     std::uint32_t size = 0;
-    EXPECT_EQ(extract_file_entry(record.data(), name, &attribute, &cluster, &size), LYFS_OK);
+    EXPECT_EQ(extract_file_entry(record.data(), name, attribute ? attribute : &a,
+                                 cluster ? cluster : &c, &size),
+              status);
     return name;
 }
 
@@ -43,40 +45,23 @@ protected:
 TEST_F(EntryTest, RecordOfATwentyOneCharacterName) {
     const auto r = built("20240101_120000_F.MP4");
     EXPECT_EQ(std::string(r.begin() + 96, r.begin() + 107), "202401~1MP4");
-    EXPECT_EQ(r[107], 0x20);
-    EXPECT_EQ(le16(r, 96 + 20), 0x0001);
-    EXPECT_EQ(le16(r, 96 + 26), 0x2345);
-    EXPECT_EQ(le32(r, 124), 0u) << "not committed";
-    EXPECT_EQ(le16(r, 96 + 14), 12 * 2048);
-    EXPECT_EQ(le16(r, 96 + 16), (2024 - 1980) * 512 + 32 + 1);
-    const std::uint8_t checksum = short_name_checksum(r.data() + 96);
-    // Sequence 1 holds characters 1 to 13.
-    EXPECT_EQ(r[64], 0x01);
-    EXPECT_EQ(r[64 + 11], 0x0F);
-    EXPECT_EQ(r[64 + 13], checksum);
-    EXPECT_EQ(le16(r, 64 + 1), '2');
-    EXPECT_EQ(le16(r, 64 + 30), '0') << "13th character";
-    // Sequence 2, the last, holds characters 14 to 21, then 0x0000 and 0xFFFF.
-    EXPECT_EQ(r[32], 0x42);
-    EXPECT_EQ(r[32 + 13], checksum);
-    EXPECT_EQ(le16(r, 32 + 1), '0');
-    EXPECT_EQ(le16(r, 32 + 9), '.') << "18th character";
-    EXPECT_EQ(le16(r, 32 + 14), 'M') << "19th character, second run";
-    EXPECT_EQ(le16(r, 32 + 18), '4') << "21st character";
-    EXPECT_EQ(le16(r, 32 + 20), 0x0000);
-    EXPECT_EQ(le16(r, 32 + 22), 0xFFFF);
-    EXPECT_EQ(le16(r, 32 + 30), 0xFFFF);
-    EXPECT_EQ(le16(r, 32 + 26), 0);
-    // The unused position is an erased copy of the short entry.
-    EXPECT_EQ(r[0], 0xE5);
+    const std::uint32_t checksum = 0xBE;  // of "202401~1MP4"
+    // The short entry: archive, the cluster in two halves, size 0 (not
+    // committed), 12:00:00 on 2024-01-01. Sequence 1 holds characters 1 to
+    // 13 (the 13th at 64 + 30); sequence 2, the last, characters 14 to 21
+    // (the 19th opens the second run), then 0x0000 and 0xFFFF. The unused
+    // position is an erased copy of the short entry.
+    test::expect_fields(
+        r, {107, 1, 0x20,  116, 2, 0x0001, 122, 2, 0x2345,   124, 4, 0,        110, 2, 24576,
+            112, 2, 22561, 64,  1, 0x01,   75,  1, 0x0F,     77,  1, checksum, 65,  2, '2',
+            94,  2, '0',   32,  1, 0x42,   45,  1, checksum, 33,  2, '0',      41,  2, '.',
+            46,  2, 'M',   50,  2, '4',    52,  2, 0,        54,  2, 0xFFFF,   62,  2, 0xFFFF,
+            58,  2, 0,     0,   1, 0xE5});
     EXPECT_TRUE(std::equal(r.begin() + 1, r.begin() + 32, r.begin() + 97));
 
-    EXPECT_EQ(decoded(r), "20240101_120000_F.MP4");
-    char name[40];
-    std::uint8_t attribute = 0;
     std::uint32_t cluster = 0;
-    std::uint32_t size = 0;
-    ASSERT_EQ(extract_file_entry(r.data(), name, &attribute, &cluster, &size), LYFS_OK);
+    std::uint8_t attribute = 0;
+    EXPECT_EQ(decoded(r, &cluster, &attribute), "20240101_120000_F.MP4");
     EXPECT_EQ(cluster, 0x00012345u);
     EXPECT_EQ(attribute, 0x20);
 }
@@ -109,17 +94,10 @@ TEST_F(EntryTest, NameLengthsExtensionsAndShortNames) {
     r2 = built("clip.ts_long_name");
     EXPECT_EQ(std::string(r2.begin() + 96, r2.begin() + 107), "CLIP.T~1TS_");
     r2 = built("recording01.ts");
-    EXPECT_EQ(std::string(r2.begin() + 96, r2.begin() + 104), "RECORD~1");
-    EXPECT_EQ(r2[104], 'T');
-    EXPECT_EQ(r2[105], 'S');
-    EXPECT_EQ(r2[106], 0x00);
+    EXPECT_EQ(std::string(r2.begin() + 96, r2.begin() + 107), std::string("RECORD~1TS\0", 11));
 
     r2[107] = 0x10;
-    char name[40];
-    std::uint8_t attribute = 0;
-    std::uint32_t cluster = 0;
-    std::uint32_t size = 0;
-    EXPECT_EQ(extract_file_entry(r2.data(), name, &attribute, &cluster, &size), LYFS_FAIL);
+    decoded(r2, nullptr, nullptr, LYFS_FAIL);
     EXPECT_TRUE(
         log.contains("[ERROR]extract_file_entry, doesn't support short file entry, "
                      "attr:0x10\n"));
@@ -134,7 +112,6 @@ TEST_F(EntryTest, ANameStartingWithTheErasedMarkStillHoldsItsSlot) {
 }
 
 TEST_F(EntryTest, RecordsGoToTheirSlotsThroughTheCache) {
-    make_card(test::default_folder_table(100));
     stFOLDER* event = folder("EVENT");
     const auto r = built("20240101_120000_F.MP4", event->n_fc_start_cluster);
     const std::uint32_t sector = part->part_start + part->data_start + event->start_sector_offset;
@@ -169,7 +146,6 @@ class RingTest : public test::FolderBench {
 protected:
     void SetUp() override {
         FolderBench::SetUp();
-        make_card(test::default_folder_table(1000));  // 1024 slots a folder
         data = folder("DATA");
         ASSERT_EQ(data->fe_totals, 1024u);
     }

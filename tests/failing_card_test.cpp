@@ -4,73 +4,56 @@
 // the fault is gone the card mounts with every committed file intact.
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <string>
 #include <vector>
 
 #include "core/state.h"
-#include "support/card_check.h"
+#include "platform/memory.h"
 #include "support/mounted_card.h"
 
 namespace lyfs {
 namespace {
 
-using test::Fault;
 using test::IoOp;
 
 class FailingCardTest : public test::MountedCardTest {
 protected:
-    // Runs `operation` once to count its transfers, then again with each of
-    // them failing in turn; `after` checks the card each time.
-    void fail_each_transfer(const std::function<void()>& prepare,
-                            const std::function<int32_t()>& operation,
-                            const std::function<void(int32_t)>& after) {
-        prepare();
-        const auto before = platform.counters;
-        const int32_t clean = operation();
-        ASSERT_EQ(clean, LYFS_OK) << "the operation works without faults";
-        const std::uint64_t counts[] = {platform.counters.reads - before.reads,
-                                        platform.counters.writes - before.writes};
-        for (IoOp op : {IoOp::kRead, IoOp::kWrite}) {
-            for (std::uint64_t nth = 1; nth <= counts[op == IoOp::kWrite]; ++nth) {
-                for (bool for_good : {false, true}) {
-                    prepare();
-                    platform.arm({op, nth, for_good, Fault::Kind::kError});
-                    const int32_t status = operation();
-                    const bool fired = platform.fault_fired();
-                    platform.disarm();
-                    EXPECT_TRUE(fired) << nth;
-                    after(status);
-                    ++faults_tested;
-                }
-            }
+    void unmount() {
+        if (mounted) {
+            ASSERT_EQ(CL_LyFS_Device_Close(&desc), LYFS_OK);
+            mounted = false;
         }
     }
-    std::size_t faults_tested = 0;
 };
 
 TEST_F(FailingCardTest, Mounting) {
     files->place_run("DATA", 0, "committed_recording.ts", 3 * 131072, 0, 3);
     files->place_run("EVENT", 0, "unfinished_recording.ts", 0, 0, 1);
-    fail_each_transfer(
-        [&] {
-            if (mounted) {
-                ASSERT_EQ(CL_LyFS_Device_Close(&desc), LYFS_OK);
-                mounted = false;
-            }
-        },
-        [&] { return mount(); },
-        [&](int32_t status) {
-            if (status != LYFS_OK) {
-                EXPECT_TRUE(status == LYFS_ERR_READ || status == LYFS_ERR_OPEN_DEVICE ||
-                            status == LYFS_ERR_WRITE)
-                    << status;
-                EXPECT_EQ(library_state()->disk_list, nullptr) << "a failed open leaves nothing";
-                ASSERT_EQ(mount(), LYFS_OK);
-            }
-            EXPECT_EQ(folder("DATA")->file_list_head->file_size, 3u * 131072);
-        });
-    std::printf("failing-card faults tested (mount): %zu\n", faults_tested);
+    const auto after = [&](int32_t status, IoOp op) {
+        if (status != LYFS_OK) {
+            EXPECT_TRUE(status == LYFS_ERR_READ || status == LYFS_ERR_OPEN_DEVICE ||
+                        status == LYFS_ERR_WRITE)
+                << status;
+            EXPECT_TRUE(op == IoOp::kWrite || status != LYFS_ERR_WRITE);
+            EXPECT_EQ(library_state()->disk_list, nullptr) << "a failed open leaves nothing";
+            EXPECT_EQ(platform.open_devices(), 0u);
+            ASSERT_EQ(mount(), LYFS_OK);
+        }
+        ASSERT_NE(folder("EVENT"), nullptr);
+        EXPECT_EQ(folder("DATA")->file_list_head->file_size, 3u * 131072);
+        EXPECT_EQ(folder("EVENT")->file_list_head->file_entry_index, 0u);
+    };
+    const std::size_t faults =
+        fail_each_transfer([&] { unmount(); }, [&] { return mount(); }, after);
+    std::printf("failing-card faults tested (mount): %zu\n", faults);
+    for (std::uint64_t nth = 1; nth <= 40; ++nth) {
+        unmount();
+        platform::fail_allocation_at(nth);
+        const int32_t status = mount();
+        platform::fail_allocation_at(0);
+        EXPECT_TRUE(status == LYFS_OK || library_state()->disk_list == nullptr) << nth;
+        EXPECT_TRUE(status == LYFS_OK || platform.open_devices() == 0) << nth;
+    }
 }
 
 TEST_F(FailingCardTest, DeletingByReclaim) {
@@ -83,12 +66,9 @@ TEST_F(FailingCardTest, DeletingByReclaim) {
     auto start = platform.card("c").clone();
     const std::vector<std::uint8_t> bytes(3 << 20, 0x5A);
     int round = 0;
-    fail_each_transfer(
+    const std::size_t faults = fail_each_transfer(
         [&] {
-            if (mounted) {
-                ASSERT_EQ(CL_LyFS_Device_Close(&desc), LYFS_OK);
-                mounted = false;
-            }
+            unmount();
             platform.put_card("c", start->clone());
             ASSERT_EQ(mount(), LYFS_OK);
         },
@@ -104,11 +84,9 @@ TEST_F(FailingCardTest, DeletingByReclaim) {
             return written == static_cast<int32_t>(bytes.size()) && closed == LYFS_OK ? LYFS_OK
                                                                                       : LYFS_FAIL;
         },
-        [&](int32_t status) {
+        [&](int32_t status, IoOp) {
             EXPECT_TRUE(status == LYFS_OK || status == LYFS_FAIL);
-            ASSERT_EQ(CL_LyFS_Device_Close(&desc), LYFS_OK);
-            mounted = false;
-            ASSERT_EQ(mount(), LYFS_OK);
+            remount();
             // The files the reclaim did not reach are intact; the rest are
             // gone or, if their deletion was cut short, shortened.
             for (stFILE* f = folder("DATA")->file_list_head; f != nullptr; f = f->next) {
@@ -118,12 +96,12 @@ TEST_F(FailingCardTest, DeletingByReclaim) {
                 }
             }
         });
-    std::printf("failing-card faults tested (reclaim): %zu\n", faults_tested);
+    std::printf("failing-card faults tested (reclaim): %zu\n", faults);
 }
 
 TEST_F(FailingCardTest, Partitioning) {
     platform.add_card("blank", 64ull << 20);
-    fail_each_transfer(
+    const std::size_t faults = fail_each_transfer(
         [&] {
             ASSERT_EQ(CL_LyFS_Stop(), LYFS_OK);
             ASSERT_EQ(CL_LyFS_Start(), LYFS_OK);
@@ -144,12 +122,12 @@ TEST_F(FailingCardTest, Partitioning) {
             }
             return status;
         },
-        [&](int32_t status) {
+        [&](int32_t status, IoOp) {
             EXPECT_TRUE(status == LYFS_OK || status == LYFS_ERR_MOUNT || status == LYFS_ERR_READ ||
                         status == LYFS_ERR_WRITE)
                 << status;
         });
-    std::printf("failing-card faults tested (partitioning): %zu\n", faults_tested);
+    std::printf("failing-card faults tested (partitioning): %zu\n", faults);
 }
 
 }  // namespace

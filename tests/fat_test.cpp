@@ -15,8 +15,6 @@ class FatTest : public test::FolderBench {
 protected:
     void SetUp() override {
         FolderBench::SetUp();
-        auto table = test::default_folder_table(100);
-        make_card(table);
         data = folder("DATA");
         ASSERT_NE(data, nullptr);
     }

@@ -9,13 +9,9 @@
 #include "folder/folder.h"
 #include "support/card_bytes.h"
 #include "support/library_fixture.h"
-#include "volume/dir_entry_codec.h"
 
 namespace lyfs {
 namespace {
-
-using test::le16;
-using test::le32;
 
 class FolderTest : public test::LibraryTest {
 protected:
@@ -31,13 +27,9 @@ TEST_F(FolderTest, ShortFolderEntries) {
     ASSERT_EQ(make_dir_entry("DATA", 0x10, 0x00012345, sector.data(), &offset), LYFS_OK);
     EXPECT_EQ(offset, 32u);
     EXPECT_EQ(std::string(sector.begin(), sector.begin() + 11), "DATA       ");
-    EXPECT_EQ(sector[11], 0x10);
-    EXPECT_EQ(sector[12], 0);
-    EXPECT_EQ(sector[13], 0);
-    EXPECT_EQ(le16(sector, 14), 0x70E4);
-    EXPECT_EQ(le16(sector, 16), 0x5865);
-    EXPECT_EQ(le16(sector, 20), 0x0001);
-    EXPECT_EQ(le16(sector, 26), 0x2345);
+    // Type, 14:07:09 on 2024-03-05, the cluster in two halves.
+    test::expect_fields(sector, {11, 1, 0x10, 12, 2, 0, 14, 2, 0x70E4, 16, 2, 0x5865, 20, 2, 0x0001,
+                                 26, 2, 0x2345});
 
     ASSERT_EQ(make_dir_entry("ABCDEFGH", 0x20, 3, sector.data(), &offset), LYFS_OK);
     EXPECT_EQ(offset, 64u);
@@ -62,16 +54,11 @@ TEST_F(FolderTest, LongFolderNamesTakeAGroupThatReadersSkip) {
     EXPECT_EQ(offset, 128u);
     EXPECT_EQ(sector[11], 0x0F) << "the group's first slot says: skip 128 bytes";
     EXPECT_EQ(std::string(sector.begin() + 96, sector.begin() + 107), "RECORD~1   ");
-    // The one long-name entry sits right before the alias.
-    EXPECT_EQ(sector[64], 0x41);
-    EXPECT_EQ(sector[64 + 11], 0x0F);
-    EXPECT_EQ(sector[64 + 13], short_name_checksum(sector.data() + 96));
-    EXPECT_EQ(le16(sector, 64 + 1), 'R');
-    EXPECT_EQ(le16(sector, 64 + 14), 'D') << "6th character, second run";
-    EXPECT_EQ(le16(sector, 64 + 22), 'S') << "10th character";
-    EXPECT_EQ(le16(sector, 64 + 24), 0x0000) << "right after the name";
-    EXPECT_EQ(le16(sector, 64 + 28), 0xFFFF);
-    EXPECT_EQ(le16(sector, 64 + 30), 0xFFFF);
+    // The one long-name entry sits right before the alias, with the alias's
+    // checksum; the 6th character opens its second run, 0x0000 follows the
+    // 10th, then 0xFFFF.
+    test::expect_fields(sector, {64, 1, 0x41, 75, 1, 0x0F, 77, 1, 0xCA,   65, 2, 'R',   78, 2, 'D',
+                                 86, 2, 'S',  88, 2, 0,    92, 2, 0xFFFF, 94, 2, 0xFFFF});
     DirEntryInfo info{};
     EXPECT_FALSE(extract_dir_entry(sector.data(), &info));
     EXPECT_TRUE(log.contains("[ERROR]extract_dir_entry, doesn't support LFN directory\n"));
@@ -79,19 +66,6 @@ TEST_F(FolderTest, LongFolderNamesTakeAGroupThatReadersSkip) {
     offset = 448;  // a group would run past the sector
     EXPECT_EQ(make_dir_entry("RECORDINGS", 0x10, 7, sector.data(), &offset), LYFS_FAIL);
     EXPECT_EQ(offset, 448u);
-}
-
-TEST(DirEntryCodec, TimeStampsAndChecksum) {
-    platform::LocalTime t{2024, 3, 5, 14, 7, 9};
-    EXPECT_EQ(fat_time(t), 0x70E4);
-    EXPECT_EQ(fat_date(t), 0x5865);
-    // The published long-file-name checksum of "FOO     BAR".
-    const std::uint8_t name[11] = {'F', 'O', 'O', ' ', ' ', ' ', ' ', ' ', 'B', 'A', 'R'};
-    std::uint8_t sum = 0;
-    for (std::uint8_t b : name) {
-        sum = static_cast<std::uint8_t>(((sum & 1) ? 0x80 : 0) + (sum >> 1) + b);
-    }
-    EXPECT_EQ(short_name_checksum(name), sum);
 }
 
 TEST_F(FolderTest, LayoutAndReserves) {

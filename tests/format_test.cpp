@@ -60,39 +60,22 @@ TEST_F(FormatTest, BootSectorsAndFsInfoOfTheCardFileSystem) {
     ASSERT_EQ(format(test::default_folder_table()), LYFS_OK);
     const auto boot = rel(0);
     EXPECT_EQ(boot, rel(6)) << "backup boot sector";
-    EXPECT_EQ(boot[0], 0xEB);
-    EXPECT_EQ(boot[1], 0x00);
-    EXPECT_EQ(boot[2], 0x90);
     EXPECT_EQ(std::string(boot.begin() + 3, boot.begin() + 11), "RAVEN-FS");
-    EXPECT_EQ(le16(boot, 0x0B), 512);
-    EXPECT_EQ(boot[0x0D], 0x00) << "low 8 bits of 256";
-    EXPECT_EQ(le16(boot, 0x0E), 32);
-    EXPECT_EQ(boot[0x10], 1);
-    EXPECT_EQ(le16(boot, 0x11), 0);
-    EXPECT_EQ(boot[0x15], 0xF8);
-    EXPECT_EQ(le16(boot, 0x18), 63);
-    EXPECT_EQ(le16(boot, 0x1A), 255);
-    EXPECT_EQ(le32(boot, 0x1C), 0u) << "hidden sectors are 0, not the partition's start";
-    EXPECT_EQ(le32(boot, 0x20), kN);
-    EXPECT_EQ(le32(boot, 0x24), kF);
-    EXPECT_EQ(le32(boot, 0x2C), 2u);
-    EXPECT_EQ(le16(boot, 0x30), 1);
-    EXPECT_EQ(le16(boot, 0x32), 6);
-    EXPECT_EQ(boot[0x42], 0x29);
-    EXPECT_EQ(le32(boot, 0x43), (5u << 16) | 6u) << "r1 drawn first";
     EXPECT_EQ(std::string(boot.begin() + 0x47, boot.begin() + 0x52), "RVFS VOLUME");
     EXPECT_EQ(std::string(boot.begin() + 0x52, boot.begin() + 0x5A), "RVFS    ");
-    EXPECT_EQ(boot[510], 0x55);
-    EXPECT_EQ(boot[511], 0xAA);
-
+    // 0x0D holds the low 8 bits of 256; the hidden sectors at 0x1C are 0, not
+    // the partition's start; the serial at 0x43 takes r1 drawn first.
+    test::expect_fields(
+        boot, {0,    1, 0xEB, 1,    1, 0x00, 2,    1, 0x90, 0x0B, 2, 512,  0x0D, 1, 0,
+               0x0E, 2, 32,   0x10, 1, 1,    0x11, 2, 0,    0x15, 1, 0xF8, 0x18, 2, 63,
+               0x1A, 2, 255,  0x1C, 4, 0,    0x20, 4, kN,   0x24, 4, kF,   0x2C, 4, 2,
+               0x30, 2, 1,    0x32, 2, 6,    0x42, 1, 0x29, 510,  1, 0x55, 511,  1, 0xAA});
+    EXPECT_EQ(le32(boot, 0x43), (5u << 16) | 6u) << "r1 drawn first";
     const auto info = rel(1);
     const auto backup = rel(7);
     for (const auto* s : {&info, &backup}) {
-        EXPECT_EQ(le32(*s, 0), 0x41615252u);
-        EXPECT_EQ(le32(*s, 0x1E4), 0x61417272u);
-        EXPECT_EQ(le32(*s, 0x1E8), kM);
-        EXPECT_EQ(le32(*s, 0x1EC), 2u);
-        EXPECT_EQ(le32(*s, 0x1FC), 0xAA550000u);
+        test::expect_fields(*s, {0, 4, 0x41615252u, 0x1E4, 4, 0x61417272u, 0x1E8, 4, kM, 0x1EC, 4,
+                                 2, 0x1FC, 4, 0xAA550000u});
     }
     // The folder record lives in sector 1 only.
     EXPECT_EQ(le32(info, 4), 4u);
@@ -140,14 +123,12 @@ TEST_F(FormatTest, FatRootDirectoryAndFileEntryAreas) {
         const std::size_t e = 32 * k;
         EXPECT_EQ(std::string(root.begin() + e, root.begin() + e + 11),
                   std::string(names[k]) + "   ");
-        EXPECT_EQ(root[e + 11], 0x10) << "the host's type byte";
-        EXPECT_EQ(le16(root, e + 14), 0x70E4) << "14:07:09";
-        EXPECT_EQ(le16(root, e + 16), 0x5865) << "2024-03-05";
-        EXPECT_EQ(le16(root, e + 18), 0x5865);
-        EXPECT_EQ(le16(root, e + 22), 0x70E4);
-        EXPECT_EQ(le16(root, e + 24), 0x5865);
-        EXPECT_EQ((le16(root, e + 20) << 16) | le16(root, e + 26), starts[k]);
-        EXPECT_EQ(le32(root, e + 28), 0u);
+        // The host's type byte, times 14:07:09 and dates 2024-03-05, the start.
+        test::expect_fields(
+            root, {11, 1, 0x10,   14, 2, 0x70E4, 16, 2, 0x5865,          18, 2, 0x5865,
+                   22, 2, 0x70E4, 24, 2, 0x5865, 20, 2, starts[k] >> 16, 26, 2, starts[k] & 0xFFFF,
+                   28, 4, 0},
+            e);
     }
     EXPECT_EQ(root[128], 0) << "the list ends after the last folder";
     EXPECT_EQ(platform.counters.flushes, 3u) << "two table edits and the format";
@@ -263,6 +244,8 @@ TEST_F(FormatTest, RefusesBadRequestsWithoutWritingAnything) {
     for (const Case& c : cases) {
         EXPECT_EQ(format(c.table), c.status) << c.what;
     }
+    EXPECT_TRUE(
+        log.contains("[ERROR]CL_LyFS_Format, folder name longer than 8 characters, index:1\n"));
     EXPECT_EQ(CL_LyFS_Format("mem:c", "", 2, 0, nullptr), LYFS_ERR_BAD_ARGUMENT);
 
     ASSERT_EQ(CL_LyFS_Delete_Partition("mem:c", LYFS_PART_LYFS), LYFS_OK);
@@ -274,26 +257,13 @@ TEST_F(FormatTest, RefusesBadRequestsWithoutWritingAnything) {
 
 TEST_F(FormatTest, EverySectorTransferFailingInTurn) {
     auto table = test::default_folder_table(40);
-    const auto before = platform.counters;
-    ASSERT_EQ(format(table), LYFS_OK);
-    const std::uint64_t writes = platform.counters.writes - before.writes;
-    const std::uint64_t reads = platform.counters.reads - before.reads;
-    ASSERT_GT(writes, 10u);
-    for (IoOp op : {IoOp::kWrite, IoOp::kRead}) {
-        const std::uint64_t count = op == IoOp::kWrite ? writes : reads;
-        for (std::uint64_t nth = 1; nth <= count; ++nth) {
-            for (bool for_good : {false, true}) {
-                platform.arm({op, nth, for_good});
-                const int32_t status = format(table);
-                EXPECT_EQ(status, op == IoOp::kWrite ? LYFS_ERR_WRITE : LYFS_ERR_READ)
-                    << nth << (for_good ? " for good" : " once");
-                EXPECT_TRUE(platform.fault_fired());
-            }
-        }
-    }
-    platform.disarm();
-    std::printf("failing-card faults tested (format): %llu\n",
-                static_cast<unsigned long long>(2 * (writes + reads)));
+    const std::size_t faults = fail_each_transfer(
+        [] {}, [&] { return format(table); },
+        [](int32_t status, IoOp op) {
+            EXPECT_EQ(status, op == IoOp::kWrite ? LYFS_ERR_WRITE : LYFS_ERR_READ);
+        });
+    EXPECT_GT(faults, 20u);
+    std::printf("failing-card faults tested (format): %zu\n", faults);
     // With the fault gone the card formats and mounts.
     ASSERT_EQ(format(table), LYFS_OK);
     EXPECT_EQ(fat(2), 0x0FFFFFFFu);

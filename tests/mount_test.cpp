@@ -17,8 +17,6 @@
 namespace lyfs {
 namespace {
 
-using test::IoOp;
-
 using MountTest = test::MountedCardTest;
 using test::name_of;
 
@@ -132,8 +130,7 @@ TEST_F(MountTest, NotCommittedFilesAreListedAndChargedNothing) {
     EXPECT_EQ(event->free_space, static_cast<std::uint64_t>(event->n_fc_clusters - 5) * cluster)
         << "free space comes from the FAT";
     EXPECT_EQ(event->fc_cursor, 4u) << "behind the newest file";
-    const auto report = test::check_memory_card(platform.card("c"));
-    EXPECT_TRUE(report.clean()) << test::problems_of(report);
+    expect_clean_card();
 }
 
 TEST_F(MountTest, FolderRecordAndRootDirectoryLimits) {
@@ -198,41 +195,7 @@ TEST_F(MountTest, AFileThatNoLongerFitsIsDeletedAndTheMountGoesOn) {
     EXPECT_EQ(files->fat(photo.content_start + 1), 0u) << "its clusters are free";
     EXPECT_EQ(files->fat(photo.content_start + 2), 0u);
     EXPECT_EQ(ring("PHOTO"), (Ring{0, 2, 3}));
-    const auto report = test::check_memory_card(platform.card("c"));
-    EXPECT_TRUE(report.clean()) << test::problems_of(report);
-}
-
-TEST_F(MountTest, EverySectorReadOfTheMountFailingInTurn) {
-    place_in_slots({0, 1, 2});
-    files->place_run("DATA", 0, name_of(0), 5000, 0, 1);
-    const auto before = platform.counters.reads;
-    ASSERT_EQ(mount(), LYFS_OK);
-    const std::uint64_t reads = platform.counters.reads - before;
-    ASSERT_EQ(CL_LyFS_Device_Close(&desc), LYFS_OK);
-    mounted = false;
-    for (std::uint64_t nth = 1; nth <= reads; ++nth) {
-        platform.arm({IoOp::kRead, nth});
-        const int32_t status = mount();
-        EXPECT_NE(status, LYFS_OK) << nth;
-        EXPECT_TRUE(status == LYFS_ERR_READ || status == LYFS_ERR_OPEN_DEVICE) << nth;
-        EXPECT_EQ(library_state()->disk_list, nullptr) << nth;
-        EXPECT_EQ(platform.open_devices(), 0u) << nth;
-        mounted = false;
-    }
-    platform.disarm();
-    for (std::uint64_t nth = 1; nth <= 40; ++nth) {
-        platform::fail_allocation_at(nth);
-        const int32_t status = mount();
-        platform::fail_allocation_at(0);
-        if (status == LYFS_OK) {
-            ASSERT_EQ(CL_LyFS_Device_Close(&desc), LYFS_OK);
-        } else {
-            EXPECT_EQ(library_state()->disk_list, nullptr) << nth;
-        }
-        mounted = false;
-    }
-    ASSERT_EQ(mount(), LYFS_OK);
-    EXPECT_EQ(listed_slots("EVENT"), (std::vector<std::uint32_t>{0, 1, 2}));
+    expect_clean_card();
 }
 
 TEST_F(MountTest, OpenTwiceAndClose) {

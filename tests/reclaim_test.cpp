@@ -148,8 +148,7 @@ TEST_F(ReclaimTest, AContiguousFileIsFreedInFatSectorBatches) {
     ASSERT_EQ(told.size(), 1u);
     EXPECT_EQ(told[0].fd, fd);
     EXPECT_EQ(resolve<stFILE>(fd, HandleKind::kFile), nullptr) << "the fd is stale now";
-    const auto report = test::check_memory_card(platform.card("c"));
-    EXPECT_TRUE(report.clean()) << test::problems_of(report);
+    expect_clean_card();
 }
 
 TEST_F(ReclaimTest, TheLongestPathReachesTheHostWhole) {
@@ -178,12 +177,9 @@ TEST_F(ReclaimTest, FailuresStopTheReclaimWithTheirStatus) {
     EXPECT_TRUE(log.contains("[ERROR]delete_file, delete_file_fat_entries failed\n"));
     EXPECT_EQ(names_in("DATA").size(), 3u) << "the entry stays when its FAT was not freed";
     platform.disarm();
-    ASSERT_EQ(CL_LyFS_Device_Close(&desc), LYFS_OK);
-    mounted = false;
-    ASSERT_EQ(mount(), LYFS_OK);
+    remount();
     EXPECT_EQ(names_in("DATA").size(), 3u);
-    const auto report = test::check_memory_card(platform.card("c"));
-    EXPECT_TRUE(report.clean()) << test::problems_of(report);
+    expect_clean_card();
 }
 
 }  // namespace

@@ -34,23 +34,6 @@ protected:
         MountedCardTest::SetUp();
         ASSERT_EQ(mount(), LYFS_OK);
     }
-    std::uint32_t open(const std::string& path, const char* mode) {
-        return CL_LyFS_File_Open(&desc, path.c_str(), mode, 0, 0, 0);
-    }
-    void write_pieces(std::uint32_t fd, const std::vector<std::uint8_t>& bytes, std::size_t piece) {
-        for (std::size_t at = 0; at < bytes.size(); at += piece) {
-            const auto n = static_cast<std::uint32_t>(std::min(piece, bytes.size() - at));
-            ASSERT_EQ(CL_LyFS_File_Write(&desc, bytes.data() + at, n, fd), static_cast<int32_t>(n));
-        }
-    }
-    std::vector<std::uint8_t> read_pieces(std::uint32_t fd, std::size_t size, std::size_t piece) {
-        std::vector<std::uint8_t> bytes(size);
-        for (std::size_t at = 0; at < size; at += piece) {
-            const auto n = static_cast<std::uint32_t>(std::min(piece, size - at));
-            EXPECT_EQ(CL_LyFS_File_Read(&desc, bytes.data() + at, n, fd), static_cast<int32_t>(n));
-        }
-        return bytes;
-    }
     // Device byte offset of a cluster's first byte.
     std::uint64_t cluster_offset(std::uint32_t cluster) {
         return std::uint64_t{device_sector(part(), cluster_first_sector(part(), cluster))} * 512;
@@ -131,8 +114,7 @@ TEST_P(AppendingTest, RequestsStartAndEndOnPagesAndNothingIsReadBack) {
     }
     const std::uint32_t rest = 512 - kSize % 512;
     EXPECT_EQ(card_bytes(cluster_offset(start) + kSize, rest), std::vector<std::uint8_t>(rest));
-    const auto report = test::check_memory_card(platform.card("c"));
-    EXPECT_TRUE(report.clean()) << test::problems_of(report);
+    expect_clean_card();
 }
 
 INSTANTIATE_TEST_SUITE_P(PagesAndPieces, AppendingTest,
@@ -199,10 +181,8 @@ TEST_F(WritePathTest, HeldBytesReachTheCardWhenNothingContinuesThem) {
 
 TEST_F(WritePathTest, ReadingInOddPiecesTakesOneRequestPerPiece) {
     const auto bytes = pattern(2'000'000, 2);
-    std::uint32_t fd = open("/DATA/read_in_pieces_file.ts", "w");
-    write_pieces(fd, bytes, 131072);
-    ASSERT_EQ(CL_LyFS_File_Close(&desc, fd), LYFS_OK);
-    fd = open("/DATA/read_in_pieces_file.ts", "r");
+    write_file("/DATA/read_in_pieces_file.ts", bytes, 131072);
+    const std::uint32_t fd = open("/DATA/read_in_pieces_file.ts", "r");
     const std::size_t from = platform.log.size();
     EXPECT_EQ(read_pieces(fd, bytes.size(), 100'000), bytes);
     // The clusters follow each other on the card, so a piece that crosses
@@ -231,14 +211,9 @@ TEST_F(WritePathTest, FilesWhoseClustersInterleaveReadAndWriteRight) {
     }
     ASSERT_EQ(CL_LyFS_File_Close(&desc, fa), LYFS_OK);
     ASSERT_EQ(CL_LyFS_File_Close(&desc, fb), LYFS_OK);
-    for (const auto& [path, bytes] :
-         {std::pair{"/DATA/interleaved_one.ts", a}, std::pair{"/DATA/interleaved_two.ts", b}}) {
-        const std::uint32_t fd = open(path, "r");
-        EXPECT_EQ(read_pieces(fd, bytes.size(), 100'000), bytes) << path;
-        ASSERT_EQ(CL_LyFS_File_Close(&desc, fd), LYFS_OK);
-    }
-    const auto report = test::check_memory_card(platform.card("c"));
-    EXPECT_TRUE(report.clean()) << test::problems_of(report);
+    EXPECT_EQ(read_all("/DATA/interleaved_one.ts"), a);
+    EXPECT_EQ(read_all("/DATA/interleaved_two.ts"), b);
+    expect_clean_card();
 }
 
 TEST_F(WritePathTest, OverwritingInsideTheFileKeepsTheBytesAroundThePatch) {
@@ -249,16 +224,20 @@ TEST_F(WritePathTest, OverwritingInsideTheFileKeepsTheBytesAroundThePatch) {
     ASSERT_EQ(CL_LyFS_File_Seek(&desc, fd, LYFS_SEEK_SET, 1000), 1000u);
     const auto patch = pattern(700, 6);
     const std::size_t from = platform.log.size();
+    const std::uint64_t free_before = folder("DATA")->free_space;
     ASSERT_EQ(CL_LyFS_File_Write(&desc, patch.data(), 700, fd), 700);
     EXPECT_EQ(data_reads_since(from, newest_start("DATA"), 3), 2u) << "its head and tail sector";
+    EXPECT_EQ(folder("DATA")->free_space, free_before) << "in place: nothing charged";
     std::copy(patch.begin(), patch.end(), bytes.begin() + 1000);
+    // A position beyond the chain would fork it on the card: refused.
+    ASSERT_EQ(CL_LyFS_File_Seek(&desc, fd, LYFS_SEEK_END, 400'000), 700'000u);
+    EXPECT_EQ(CL_LyFS_File_Write(&desc, patch.data(), 500, fd), -1);
     // Reading back through the same node sees the patch, not an old copy.
     ASSERT_EQ(CL_LyFS_File_Seek(&desc, fd, LYFS_SEEK_SET, 0), 0u);
     EXPECT_EQ(read_pieces(fd, bytes.size(), 1000), bytes);
     ASSERT_EQ(CL_LyFS_File_Close(&desc, fd), LYFS_OK);
-    const std::uint32_t rfd = open("/DATA/patched_in_place.ts", "r");
-    EXPECT_EQ(read_pieces(rfd, bytes.size(), 4096), bytes);
-    ASSERT_EQ(CL_LyFS_File_Close(&desc, rfd), LYFS_OK);
+    EXPECT_EQ(read_all("/DATA/patched_in_place.ts"), bytes);
+    expect_clean_card();
 }
 
 TEST_F(WritePathTest, AFailedWriteKeepsWhatWasHeldBackForTheNextAttempt) {
@@ -274,9 +253,7 @@ TEST_F(WritePathTest, AFailedWriteKeepsWhatWasHeldBackForTheNextAttempt) {
     ASSERT_EQ(CL_LyFS_File_Write(&desc, bytes.data() + 100'000, 150'000, fd), 150'000);
     EXPECT_EQ(data_reads_since(from, newest_start("DATA"), 2), 0u);
     ASSERT_EQ(CL_LyFS_File_Close(&desc, fd), LYFS_OK);
-    const std::uint32_t rfd = open("/DATA/failing_piece_file.ts", "r");
-    EXPECT_EQ(read_pieces(rfd, bytes.size(), 100'000), bytes);
-    ASSERT_EQ(CL_LyFS_File_Close(&desc, rfd), LYFS_OK);
+    EXPECT_EQ(read_all("/DATA/failing_piece_file.ts"), bytes);
 }
 
 // A host's session with one file, each of its steps as the host sees it.
@@ -357,9 +334,7 @@ protected:
 // intact.
 TEST_P(SessionTest, EveryTransferFailingInTurn) {
     const auto committed = pattern(50'000, 20);
-    const std::uint32_t cfd = open("/DATA/committed_before.ts", "w");
-    write_pieces(cfd, committed, 50'000);
-    ASSERT_EQ(CL_LyFS_File_Close(&desc, cfd), LYFS_OK);
+    write_file("/DATA/committed_before.ts", committed, 50'000);
     int round = 0;
     const auto session = [&](bool expect_clean) {
         const std::string path = "/DATA/session_" + std::to_string(round++) + ".ts";
@@ -370,9 +345,7 @@ TEST_P(SessionTest, EveryTransferFailingInTurn) {
             ASSERT_EQ(CL_LyFS_Device_Close(&desc), LYFS_OK);
         }
         ASSERT_EQ(mount(), LYFS_OK);
-        const std::uint32_t rfd = open("/DATA/committed_before.ts", "r");
-        EXPECT_EQ(read_pieces(rfd, committed.size(), 50'000), committed);
-        ASSERT_EQ(CL_LyFS_File_Close(&desc, rfd), LYFS_OK);
+        EXPECT_EQ(read_all("/DATA/committed_before.ts"), committed);
         if (!out.closed || out.size == 0) {
             return;  // nothing committed
         }
@@ -418,9 +391,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(WritePathTest, AnOpenWithoutMemoryForItsNodeLeavesNothingOpen) {
     const auto bytes = pattern(1000, 23);
-    std::uint32_t fd = open("/DATA/memory_short_file.ts", "w");
-    write_pieces(fd, bytes, 1000);
-    ASSERT_EQ(CL_LyFS_File_Close(&desc, fd), LYFS_OK);
+    write_file("/DATA/memory_short_file.ts", bytes, 1000);
     // The node, its page copy, its chain array.
     for (std::uint64_t nth = 1; nth <= 3; ++nth) {
         platform::fail_allocation_at(nth);
@@ -429,9 +400,7 @@ TEST_F(WritePathTest, AnOpenWithoutMemoryForItsNodeLeavesNothingOpen) {
         EXPECT_EQ(part()->open_file_list, nullptr) << nth;
     }
     EXPECT_TRUE(log.contains("[ERROR]register_open_file_list, malloc for page copy failed\n"));
-    fd = open("/DATA/memory_short_file.ts", "r");
-    EXPECT_EQ(read_pieces(fd, bytes.size(), 1000), bytes);
-    ASSERT_EQ(CL_LyFS_File_Close(&desc, fd), LYFS_OK);
+    EXPECT_EQ(read_all("/DATA/memory_short_file.ts"), bytes);
 }
 
 TEST_F(WritePathTest, AMountReadsEachFileEntrySectorOnce) {

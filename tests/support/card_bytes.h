@@ -2,7 +2,10 @@
 // so that tests check the library against the layout rather than itself.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
+#include <initializer_list>
 #include <vector>
 
 namespace lyfs::test {
@@ -20,6 +23,17 @@ inline std::uint32_t le32(const std::vector<std::uint8_t>& s, std::size_t at) {
 
 inline std::uint16_t le16(const std::vector<std::uint8_t>& s, std::size_t at) {
     return static_cast<std::uint16_t>(s[at] | (s[at + 1] << 8));
+}
+
+// Checks little-endian fields, given as triples: byte offset (from `base`),
+// width (1, 2 or 4), value.
+inline void expect_fields(const std::vector<std::uint8_t>& s,
+                          std::initializer_list<std::uint32_t> triples, std::size_t base = 0) {
+    for (auto f = triples.begin(); f + 2 < triples.end(); f += 3) {
+        const std::size_t at = base + f[0];
+        const std::uint32_t v = f[1] == 1 ? s[at] : f[1] == 2 ? le16(s, at) : le32(s, at);
+        EXPECT_EQ(v, f[2]) << "at 0x" << std::hex << at;
+    }
 }
 
 // A partition-table sector: signature, the sectors-per-cluster word at 0x19E.

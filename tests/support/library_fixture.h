@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "core/handles.h"
 #include "lyfs/lyfs.h"
 #include "platform/memory.h"
@@ -25,6 +27,35 @@ protected:
         EXPECT_EQ(CL_LyFS_Stop(), LYFS_OK);
         EXPECT_EQ(live_handle_count(), handles_before_) << "handles left behind";
         EXPECT_EQ(platform.open_devices(), 0u) << "devices left open";
+    }
+
+    // Runs `operation` once to count its transfers, then again with each of
+    // them failing in turn, once and for good; `prepare` runs before every
+    // run and `after` checks every faulty one. Returns the faults tested.
+    std::size_t fail_each_transfer(const std::function<void()>& prepare,
+                                   const std::function<int32_t()>& operation,
+                                   const std::function<void(int32_t, IoOp)>& after) {
+        prepare();
+        const auto before = platform.counters;
+        EXPECT_EQ(operation(), LYFS_OK) << "the operation works without faults";
+        const std::uint64_t counts[] = {platform.counters.reads - before.reads,
+                                        platform.counters.writes - before.writes};
+        std::size_t faults = 0;
+        for (IoOp op : {IoOp::kRead, IoOp::kWrite}) {
+            for (std::uint64_t nth = 1; nth <= counts[op == IoOp::kWrite]; ++nth) {
+                for (bool for_good : {false, true}) {
+                    prepare();
+                    platform.arm({op, nth, for_good});
+                    const int32_t status = operation();
+                    EXPECT_TRUE(platform.fault_fired()) << nth;
+                    platform.disarm();
+                    SCOPED_TRACE(::testing::Message() << nth << (for_good ? " for good" : ""));
+                    after(status, op);
+                    ++faults;
+                }
+            }
+        }
+        return faults;
     }
 
     TestPlatform platform;

@@ -3,6 +3,7 @@
 // fill with CardFiles and mount through the export.
 #pragma once
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -12,9 +13,11 @@
 #include "device/partition.h"
 #include "entry/file_object.h"
 #include "folder/folder.h"
+#include "support/card_check.h"
 #include "support/card_files.h"
 #include "support/card_maker.h"
 #include "support/library_fixture.h"
+#include "support/pattern.h"
 
 namespace lyfs::test {
 
@@ -46,6 +49,54 @@ protected:
         const int32_t status = CL_LyFS_Device_Open("mem:c", "card", 0, &desc);
         mounted = status == LYFS_OK;
         return status;
+    }
+    void remount() {
+        ASSERT_EQ(CL_LyFS_Device_Close(&desc), LYFS_OK);
+        mounted = false;
+        ASSERT_EQ(mount(), LYFS_OK);
+    }
+    std::uint32_t open(const std::string& path, const char* mode) {
+        return CL_LyFS_File_Open(&desc, path.c_str(), mode, 0, 0, 0);
+    }
+    void write_pieces(std::uint32_t fd, const std::vector<std::uint8_t>& bytes, std::size_t piece) {
+        for (std::size_t at = 0; at < bytes.size(); at += piece) {
+            const auto n = static_cast<std::uint32_t>(std::min(piece, bytes.size() - at));
+            ASSERT_EQ(CL_LyFS_File_Write(&desc, bytes.data() + at, n, fd), static_cast<int32_t>(n));
+        }
+    }
+    // Creates `path`, writes `bytes` in pieces of `piece` bytes and closes.
+    void write_file(const std::string& path, const std::vector<std::uint8_t>& bytes,
+                    std::size_t piece) {
+        const std::uint32_t fd = open(path, "w");
+        ASSERT_NE(fd, LYFS_INVALID_FD) << path;
+        write_pieces(fd, bytes, piece);
+        ASSERT_EQ(CL_LyFS_File_Close(&desc, fd), LYFS_OK);
+    }
+    std::vector<std::uint8_t> read_pieces(std::uint32_t fd, std::size_t size, std::size_t piece) {
+        std::vector<std::uint8_t> bytes(size);
+        for (std::size_t at = 0; at < size; at += piece) {
+            const auto n = static_cast<std::uint32_t>(std::min(piece, size - at));
+            EXPECT_EQ(CL_LyFS_File_Read(&desc, bytes.data() + at, n, fd), static_cast<int32_t>(n));
+        }
+        return bytes;
+    }
+    // The whole file, as long as its record says.
+    std::vector<std::uint8_t> read_all(const std::string& path, std::uint32_t* size = nullptr) {
+        const std::uint32_t fd = open(path, "r");
+        EXPECT_NE(fd, LYFS_INVALID_FD) << path;
+        FileInfo info{};
+        EXPECT_EQ(CL_LyFS_Get_FileInfo(&desc, fd, &info), LYFS_OK);
+        if (size != nullptr) {
+            *size = info.file_size;
+        }
+        auto bytes = read_pieces(fd, info.file_size, 77'777);
+        EXPECT_EQ(CL_LyFS_File_Close(&desc, fd), LYFS_OK);
+        return bytes;
+    }
+    check::Report expect_clean_card() {
+        auto report = check_memory_card(platform.card("c"));
+        EXPECT_TRUE(report.clean()) << problems_of(report);
+        return report;
     }
     stPARTITION* part() { return resolve<stPARTITION>(desc.part_handle, HandleKind::kPartition); }
     stFOLDER* folder(const char* name) { return get_folder_object(part(), name); }
