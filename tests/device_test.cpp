@@ -261,34 +261,29 @@ TEST_F(DeviceTest, WriteWindowGathersConsecutiveSectors) {
 }
 
 TEST_F(DeviceTest, MountComputesTheGeometry) {
-    partitioned_card("c", 15'000'000 + 2080, 2048);
-    stDISK* disk = setup("mem:c");
-    stPARTITION* part = nullptr;
-    ASSERT_EQ(setup_partition_info(disk, "card0", &part), LYFS_OK);
-    EXPECT_STREQ(part->name, "card0");
-    EXPECT_EQ(part->is_lyfs, 1u);
-    EXPECT_EQ(part->part_start, 2080u);
-    EXPECT_EQ(part->part_total_sectors, 15'000'000u);
-    EXPECT_EQ(part->fat_first_sector, 32u);
-    EXPECT_EQ(part->fat_sectors, 458u);
-    EXPECT_EQ(part->data_start, 490u);
-    EXPECT_EQ(part->total_clusters, 58'591u);
-    EXPECT_EQ(part->bytes_per_clus, 131'072u);
-    EXPECT_EQ(part->fat_cache_sector, kNoSector);
-    EXPECT_EQ(get_partition_object_type(disk), part);
-    EXPECT_EQ(cluster_first_sector(part, 2), 490u);
-    EXPECT_EQ(cluster_first_sector(part, 3), 746u);
-    EXPECT_EQ(device_sector(part, 32), 2112u);
-}
-
-TEST_F(DeviceTest, MountOfALargeClusterCard) {
-    partitioned_card("c", 15'000'000 + 2080, 2048, 1025);
-    stDISK* disk = setup("mem:c");
-    stPARTITION* part = nullptr;
-    ASSERT_EQ(setup_partition_info(disk, "", &part), LYFS_OK);
-    EXPECT_EQ(part->bytes_per_clus, 524'800u);
-    EXPECT_EQ(part->fat_sectors, 115u);
-    EXPECT_EQ(part->total_clusters, 14'634u);
+    struct Case {
+        std::uint32_t spc, fat_sectors, data_start, clusters;
+    };
+    for (const Case c : {Case{256, 458, 490, 58'591}, Case{1025, 115, 147, 14'634}}) {
+        const std::string name = "c" + std::to_string(c.spc);
+        partitioned_card(name, 15'000'000 + 2080, 2048, c.spc);
+        stDISK* disk = setup("mem:" + name);
+        stPARTITION* part = nullptr;
+        ASSERT_EQ(setup_partition_info(disk, name.c_str(), &part), LYFS_OK);
+        EXPECT_STREQ(part->name, name.c_str());
+        EXPECT_EQ(part->is_lyfs, 1u);
+        EXPECT_EQ(part->part_start, 2080u);
+        EXPECT_EQ(part->part_total_sectors, 15'000'000u);
+        EXPECT_EQ(part->fat_first_sector, 32u);
+        EXPECT_EQ(part->fat_sectors, c.fat_sectors);
+        EXPECT_EQ(part->data_start, c.data_start);
+        EXPECT_EQ(part->total_clusters, c.clusters);
+        EXPECT_EQ(part->bytes_per_clus, c.spc * 512);
+        EXPECT_EQ(part->fat_cache_sector, kNoSector);
+        EXPECT_EQ(get_partition_object_type(disk), part);
+        EXPECT_EQ(cluster_first_sector(part, 3), c.data_start + c.spc);
+        EXPECT_EQ(device_sector(part, 32), 2112u);
+    }
 }
 
 TEST_F(DeviceTest, FailedMountLeavesThePartitionListAsItWas) {

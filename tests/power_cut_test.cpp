@@ -65,9 +65,6 @@ protected:
         });
     }
 
-    std::uint32_t open(const std::string& path, const char* mode) {
-        return CL_LyFS_File_Open(&desc, path.c_str(), mode, 0, 0, 0);
-    }
     // Writes `bytes` in pieces; closes unless told not to.
     void record(const std::string& path, const std::vector<std::uint8_t>& bytes, std::size_t piece,
                 bool close = true) {

@@ -36,43 +36,12 @@ class StressTest : public test::MountedCardTest {
 protected:
     std::uint64_t card_mib() const override { return 512; }
 
-    bool write_recording(const std::string& folder, const std::string& name) {
-        const std::string path = "/" + folder + "/" + name;
-        const std::uint32_t fd = CL_LyFS_File_Open(&desc, path.c_str(), "w", 0, 0, 0);
-        if (fd == LYFS_INVALID_FD) {
-            return false;
-        }
-        const auto bytes = content_of(name, kRecordingBytes);
-        bool ok = true;
-        for (std::size_t at = 0; at < bytes.size() && ok; at += 100'000) {
-            const auto n =
-                static_cast<std::uint32_t>(std::min<std::size_t>(100'000, bytes.size() - at));
-            ok = CL_LyFS_File_Write(&desc, bytes.data() + at, n, fd) == static_cast<int32_t>(n);
-        }
-        return CL_LyFS_File_Close(&desc, fd) == LYFS_OK && ok;
+    void write_recording(const std::string& folder, const std::string& name) {
+        write_file("/" + folder + "/" + name, content_of(name, kRecordingBytes), 100'000);
     }
-
-    // Reads a file and checks it; a file reclaimed meanwhile is simply gone.
-    bool read_back(const std::string& folder, const std::string& name) {
-        const std::string path = "/" + folder + "/" + name;
-        const std::uint32_t fd = open(path, "r");
-        if (fd == LYFS_INVALID_FD) {
-            return true;
-        }
-        std::vector<std::uint8_t> back(kRecordingBytes);
-        std::size_t got = 0;
-        while (got < back.size()) {
-            const int32_t n = CL_LyFS_File_Read(&desc, back.data() + got,
-                                                static_cast<std::uint32_t>(back.size() - got), fd);
-            if (n <= 0) {
-                break;
-            }
-            got += static_cast<std::size_t>(n);
-        }
-        CL_LyFS_File_Close(&desc, fd);
-        return got == back.size() && back == content_of(name, kRecordingBytes);
+    void read_back(const std::string& folder, const std::string& name) {
+        EXPECT_EQ(read_all("/" + folder + "/" + name), content_of(name, kRecordingBytes)) << name;
     }
-
     std::vector<std::string> list(const char* folder) {
         std::vector<std::uint8_t> buffer(LYFS_FILE_LIST_BYTES(16));
         auto* page = reinterpret_cast<lyfs_file_list*>(buffer.data());
@@ -98,7 +67,7 @@ TEST_F(StressTest, WritersReadersListersAndAnotherCard) {
     ASSERT_EQ(mount(), LYFS_OK);
     // PHOTO holds recordings the readers check throughout.
     for (int i = 0; i < 4; ++i) {
-        ASSERT_TRUE(write_recording("PHOTO", "still_" + std::to_string(i) + "_recording.mp4"));
+        write_recording("PHOTO", "still_" + std::to_string(i) + "_recording.mp4");
     }
 
     constexpr int kWritesPerWriter = 24;  // past EVENT's capacity: it reclaims
@@ -109,18 +78,14 @@ TEST_F(StressTest, WritersReadersListersAndAnotherCard) {
         for (int i = 0; i < kWritesPerWriter; ++i) {
             char name[40];
             std::snprintf(name, sizeof name, "%s_%04d_recording.mp4", folder.c_str(), i);
-            if (!write_recording(folder, name)) {
-                ++failures;
-            }
+            write_recording(folder, name);
             ++operations;
         }
     };
     auto reader = [&] {
         while (!writers_done) {
             for (int i = 0; i < 4; ++i) {
-                if (!read_back("PHOTO", "still_" + std::to_string(i) + "_recording.mp4")) {
-                    ++failures;
-                }
+                read_back("PHOTO", "still_" + std::to_string(i) + "_recording.mp4");
                 ++operations;
             }
         }
@@ -171,7 +136,7 @@ TEST_F(StressTest, WritersReadersListersAndAnotherCard) {
         const auto names = list(folder);
         EXPECT_FALSE(names.empty()) << folder;
         for (const auto& name : names) {
-            EXPECT_TRUE(read_back(folder, name)) << folder << "/" << name;
+            read_back(folder, name);
         }
     }
     expect_clean_card();
