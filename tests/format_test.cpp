@@ -246,6 +246,12 @@ TEST_F(FormatTest, RefusesBadRequestsWithoutWritingAnything) {
     }
     EXPECT_TRUE(
         log.contains("[ERROR]CL_LyFS_Format, folder name longer than 8 characters, index:1\n"));
+    log.clear();
+    table.count = 2;
+    table.folders[0].share_percent = 101;  // counted as over 100, not as the whole card
+    EXPECT_EQ(format(table), LYFS_ERR_BAD_ARGUMENT);
+    EXPECT_TRUE(log.contains("[ERROR]CL_LyFS_Format, folder shares above 100 percent\n"));
+    table = test::default_folder_table();
     EXPECT_EQ(CL_LyFS_Format("mem:c", "", 2, 0, nullptr), LYFS_ERR_BAD_ARGUMENT);
 
     ASSERT_EQ(CL_LyFS_Delete_Partition("mem:c", LYFS_PART_LYFS), LYFS_OK);

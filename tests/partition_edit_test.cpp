@@ -34,14 +34,16 @@ protected:
 };
 
 TEST_F(PartitionEditTest, CreatesSlotZeroThenSlotOneBehindIt) {
+    card().set_sector(0, std::vector<std::uint8_t>(512, 0xAA));  // no table: bytes to clear
     std::uint32_t slot = 99;
     std::uint32_t count = 0;
     ASSERT_EQ(create(LYFS_PART_FAT32, 1024, &slot, &count), LYFS_OK);
     EXPECT_EQ(slot, 0u);
     EXPECT_EQ(count, 2'097'152u);
     // Slot 0 at 0x1BE: type, first sector, count; the cluster word; the signature.
-    test::expect_fields(card().sector(0), {0x1C2, 1, 0x0C, 0x1C6, 4, 32, 0x1CA, 4, 2'097'152, 0x19E,
-                                           4, 256, 510, 1, 0x55, 511, 1, 0xAA});
+    test::expect_fields(card().sector(0),
+                        {0x1C2, 1, 0x0C, 0x1C6, 4, 32,   0x1CA, 4, 2'097'152, 0x19E, 4, 256,
+                         510,   1, 0x55, 511,   1, 0xAA, 0,     1, 0,         0x1F2, 1, 0});
     EXPECT_EQ(platform.counters.refreshes, 1u);
     EXPECT_EQ(platform.counters.flushes, 1u);
 
@@ -86,6 +88,8 @@ TEST_F(PartitionEditTest, RefusesWhatWouldOverwriteTheTable) {
     ASSERT_EQ(create(LYFS_PART_FAT32, 100'000), LYFS_OK);
     const auto writes = platform.counters.writes;
     EXPECT_EQ(create(LYFS_PART_LYFS, 100), LYFS_ERR_BAD_SLOT);
+    EXPECT_TRUE(log.contains(
+        "[ERROR]create_partition_entry, no room behind slot 0, first_sector:16777216\n"));
     EXPECT_EQ(platform.counters.writes, writes);
     EXPECT_EQ(card().sector(0)[0x1AE + 4], 0);
 }

@@ -64,7 +64,8 @@ TEST_F(ReclaimTest, NothingIsDeletedWhileTheReserveAndEntriesHold) {
     ASSERT_EQ(told.size(), 1u);
     EXPECT_EQ(told[0].path, "/DATA/" + name_of(1));
     EXPECT_EQ(told[0].length, told[0].path.size());
-    EXPECT_TRUE(log.contains("[RVFS]GarCol, Folder:DATA, File:" + name_of(1)));
+    EXPECT_TRUE(log.contains("[RVFS]GarCol, Folder:DATA, File:" + name_of(1) +
+                             ", free_space:10485760, hdr:0, tail:1, free:1022\n"));
 }
 
 TEST_F(ReclaimTest, ShortOfEntriesTheOldestGroupGoes) {

@@ -79,11 +79,13 @@ TEST(Records, SlotOneLivesBeforeSlotZero) {
 
 TEST(Records, BootSectorParametersAndSuperfloppy) {
     auto s = test::boot_sector(0xF8, 0, 123456, 32);
+    test::put_le32(s, 0x1C, 0x01020304);
     const BpbRecord bpb = decode_bpb(s.data());
     EXPECT_EQ(bpb.bytes_per_sector, 512);
     EXPECT_EQ(bpb.reserved_sectors, 32);
     EXPECT_EQ(bpb.media, 0xF8);
     EXPECT_EQ(bpb.total_sectors_32, 123456u);
+    EXPECT_EQ(bpb.hidden_sectors, 0x01020304u);
     EXPECT_TRUE(is_superfloppy_boot_sector(s.data()));
     s[2] = 0x00;
     EXPECT_FALSE(is_superfloppy_boot_sector(s.data()));
