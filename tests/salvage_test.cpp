@@ -110,35 +110,31 @@ TEST_F(SalvageTest, EveryTransferOfTheErasingFailingInTurnLeavesAMountableCard) 
     place_files();
     damage(0);
     const auto start = platform.card("c").clone();
-    for (const IoOp op : {IoOp::kRead, IoOp::kWrite}) {
-        for (std::uint64_t nth = 1;; ++nth) {
+    fail_each_transfer(
+        [&] {
+            if (mounted) {
+                ASSERT_EQ(CL_LyFS_Device_Close(&desc), LYFS_OK);
+            }
             platform.put_card("c", start->clone());
             ASSERT_EQ(mount(), LYFS_OK);
             folder("DATA")->fe_cache_sector = kNoSector;
             part()->fat_cache_sector = kNoSector;
             folder("DATA")->free_space = kDataReserve;
-            platform.arm({op, nth});
-            const int32_t status = verify_fold_space_ex(part(), folder("DATA"));
-            const bool fired = platform.fault_fired();
-            platform.disarm();
-            EXPECT_EQ(status == LYFS_OK, !fired) << nth;
+        },
+        [&] { return verify_fold_space_ex(part(), folder("DATA")); },
+        [&](int32_t status, IoOp) {
+            EXPECT_NE(status, LYFS_OK);
             ASSERT_EQ(CL_LyFS_Device_Close(&desc), LYFS_OK);
             mounted = false;
             const auto report = test::check_memory_card(platform.card("c"));
             for (const auto& problem : report.problems) {
                 EXPECT_TRUE(problem.kind == ProblemKind::BadAttribute ||
                             problem.kind == ProblemKind::LostCluster)
-                    << nth << ": " << problem.what;
+                    << problem.what;
             }
-            ASSERT_EQ(mount(), LYFS_OK) << nth;
-            EXPECT_EQ(listed_slots("DATA"), (std::vector<std::uint32_t>{1, 2, 3, 4})) << nth;
-            ASSERT_EQ(CL_LyFS_Device_Close(&desc), LYFS_OK);
-            mounted = false;
-            if (!fired) {
-                break;
-            }
-        }
-    }
+            ASSERT_EQ(mount(), LYFS_OK);
+            EXPECT_EQ(listed_slots("DATA"), (std::vector<std::uint32_t>{1, 2, 3, 4}));
+        });
 }
 
 }  // namespace

@@ -336,45 +336,36 @@ TEST_P(SessionTest, EveryTransferFailingInTurn) {
     const auto committed = pattern(50'000, 20);
     write_file("/DATA/committed_before.ts", committed, 50'000);
     int round = 0;
-    const auto session = [&](bool expect_clean) {
-        const std::string path = "/DATA/session_" + std::to_string(round++) + ".ts";
-        const Outcome out = run(path);
-        platform.disarm();
-        EXPECT_TRUE(out.clean || !expect_clean);
+    std::string path;
+    Outcome out;
+    const auto remount_if_needed = [&] {
         if (mounted) {
             ASSERT_EQ(CL_LyFS_Device_Close(&desc), LYFS_OK);
         }
         ASSERT_EQ(mount(), LYFS_OK);
-        EXPECT_EQ(read_all("/DATA/committed_before.ts"), committed);
-        if (!out.closed || out.size == 0) {
-            return;  // nothing committed
-        }
-        const std::uint32_t fd = open(path, "r");
-        FileInfo info{};
-        ASSERT_EQ(CL_LyFS_Get_FileInfo(&desc, fd, &info), LYFS_OK);
-        const std::uint32_t size = info.file_size;  // the record is packed
-        EXPECT_EQ(size, out.size) << path;
-        const auto back = read_pieces(fd, size, 100'000);
-        for (std::size_t i = 0; i < back.size(); ++i) {
-            if (back[i] != out.tried[i] && (i >= out.told.size() || back[i] != out.told[i])) {
-                ADD_FAILURE() << path << " differs at " << i;
-                break;
-            }
-        }
-        ASSERT_EQ(CL_LyFS_File_Close(&desc, fd), LYFS_OK);
     };
-    const auto before = platform.counters;
-    session(true);
-    const std::uint64_t counts[] = {platform.counters.reads - before.reads,
-                                    platform.counters.writes - before.writes};
-    for (IoOp op : {IoOp::kRead, IoOp::kWrite}) {
-        for (std::uint64_t nth = 1; nth <= counts[op == IoOp::kWrite]; ++nth) {
-            for (bool for_good : {false, true}) {
-                platform.arm({op, nth, for_good});
-                session(false);
+    const auto prepare = [&] {
+        remount_if_needed();
+        path = "/DATA/session_" + std::to_string(round++) + ".ts";
+    };
+    fail_each_transfer(
+        prepare, [&] { return (out = run(path)).clean ? LYFS_OK : LYFS_FAIL; },
+        [&](int32_t, IoOp) {
+            remount_if_needed();
+            EXPECT_EQ(read_all("/DATA/committed_before.ts"), committed);
+            if (!out.closed || out.size == 0) {
+                return;  // nothing committed
             }
-        }
-    }
+            std::uint32_t size = 0;
+            const auto back = read_all(path, &size);
+            EXPECT_EQ(size, out.size) << path;
+            for (std::size_t i = 0; i < back.size(); ++i) {
+                if (back[i] != out.tried[i] && (i >= out.told.size() || back[i] != out.told[i])) {
+                    ADD_FAILURE() << path << " differs at " << i;
+                    break;
+                }
+            }
+        });
 }
 
 INSTANTIATE_TEST_SUITE_P(
