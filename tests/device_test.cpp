@@ -154,20 +154,17 @@ TEST_F(DeviceTest, FailedSetUpLeavesNothingBehind) {
 TEST_F(DeviceTest, BlankAndSuperfloppyDevices) {
     platform.add_card("blank", kMiB);
     stDISK* disk = setup("mem:blank");
-    EXPECT_EQ(disk->part_count, 0);
-    EXPECT_EQ(disk->n_scts_per_clus, 256u);
-    EXPECT_EQ(disk->geom_total_sectors, 2048u);
-    EXPECT_EQ(disk->total_sectors, 2048u);
+    EXPECT_EQ(test::Values({disk->part_count, disk->n_scts_per_clus, disk->geom_total_sectors,
+                            disk->total_sectors}),
+              test::Values({0, 256, 2048, 2048}));
 
     auto& floppy = platform.add_card("floppy", kMiB);
     floppy.set_sector(0, test::boot_sector(0xF0, 2000, 0));
     log.clear();
     disk = setup("mem:floppy");
-    EXPECT_EQ(disk->no_mbr, 1u);
-    EXPECT_EQ(disk->part_count, 1);
-    EXPECT_EQ(disk->part_entry[0].type, 0x0B);
-    EXPECT_EQ(disk->part_entry[0].first_sector, 0u);
-    EXPECT_EQ(disk->part_entry[0].sector_count, 2000u);
+    EXPECT_EQ(test::Values({disk->no_mbr, disk->part_count, disk->part_entry[0].type,
+                            disk->part_entry[0].first_sector, disk->part_entry[0].sector_count}),
+              test::Values({1, 1, 0x0B, 0, 2000}));
     EXPECT_TRUE(log.contains("[ERROR]initialize_partition_entry, invalid media:0xf0\n"));
     // Nothing on a device is changed by looking at it.
     EXPECT_EQ(platform.counters.writes, 0u);
@@ -271,15 +268,12 @@ TEST_F(DeviceTest, MountComputesTheGeometry) {
         stPARTITION* part = nullptr;
         ASSERT_EQ(setup_partition_info(disk, name.c_str(), &part), LYFS_OK);
         EXPECT_STREQ(part->name, name.c_str());
-        EXPECT_EQ(part->is_lyfs, 1u);
-        EXPECT_EQ(part->part_start, 2080u);
-        EXPECT_EQ(part->part_total_sectors, 15'000'000u);
-        EXPECT_EQ(part->fat_first_sector, 32u);
-        EXPECT_EQ(part->fat_sectors, c.fat_sectors);
-        EXPECT_EQ(part->data_start, c.data_start);
-        EXPECT_EQ(part->total_clusters, c.clusters);
-        EXPECT_EQ(part->bytes_per_clus, c.spc * 512);
-        EXPECT_EQ(part->fat_cache_sector, kNoSector);
+        EXPECT_EQ(
+            test::Values({part->is_lyfs, part->part_start, part->part_total_sectors,
+                          part->fat_first_sector, part->fat_sectors, part->data_start,
+                          part->total_clusters, part->bytes_per_clus, part->fat_cache_sector}),
+            test::Values({1, 2080, 15'000'000, 32, c.fat_sectors, c.data_start, c.clusters,
+                          c.spc * 512, kNoSector}));
         EXPECT_EQ(get_partition_object_type(disk), part);
         EXPECT_EQ(cluster_first_sector(part, 3), c.data_start + c.spc);
         EXPECT_EQ(device_sector(part, 32), 2112u);
@@ -338,10 +332,9 @@ TEST_F(DeviceInfoTest, MasterInfoReportsClusterSizeAndDeviceSize) {
     lyfs_device_info info;
     std::memset(&info, 0xFF, sizeof info);
     ASSERT_EQ(CL_LyFS_Get_Master_Device_Info("mem:c", &info), LYFS_OK);
-    EXPECT_EQ(+info.n_scts_per_clus, 1025u);
-    EXPECT_EQ(+info.reserved[0], 0u);
-    EXPECT_EQ(+info.reserved[1], 0u);
-    EXPECT_EQ(+info.total_sectors, 64u * 2048);
+    EXPECT_EQ(test::Values(
+                  {info.n_scts_per_clus, info.reserved[0], info.reserved[1], info.total_sectors}),
+              test::Values({1025, 0, 0, 64 * 2048}));
     // The disk stays held and is reused.
     const auto opens = platform.counters.opens;
     ASSERT_EQ(CL_LyFS_Get_Master_Device_Info("mem:c", &info), LYFS_OK);

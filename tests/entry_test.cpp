@@ -157,7 +157,7 @@ protected:
                                            index, r.data())
                       : nullptr;
     }
-    void ring(std::uint32_t header, std::uint32_t tail) {
+    void set_ring(std::uint32_t header, std::uint32_t tail) {
         data->fe_hdr_index = header;
         data->fe_tail_index = tail;
         data->fe_valid_entries = get_file_entry_count(header, tail, data->fe_totals);
@@ -172,20 +172,17 @@ TEST_F(RingTest, ReservingTheSlotBehindTheTail) {
     std::uint32_t index = 99;
     ASSERT_EQ(find_free_file_entry(part, data, &index), LYFS_OK);
     EXPECT_EQ(index, 0u);
-    EXPECT_EQ(data->fe_hdr_index, 0u);
-    EXPECT_EQ(data->fe_tail_index, 0u);
-    EXPECT_EQ(data->fe_valid_entries, 1u);
+    EXPECT_EQ(ring("DATA"), (Ring{0, 0, 1}));
 
-    ring(1000, 1023);
+    set_ring(1000, 1023);
     ASSERT_EQ(find_free_file_entry(part, data, &index), LYFS_OK);
     EXPECT_EQ(index, 0u) << "wraps";
-    EXPECT_EQ(data->fe_valid_entries, 25u);
+    EXPECT_EQ(ring("DATA"), (Ring{1000, 0, 25}));
     release_reserved_file_entry(data, 0, 1023);
-    EXPECT_EQ(data->fe_tail_index, 1023u) << "a failed creation gives its slot back";
-    EXPECT_EQ(data->fe_valid_entries, 24u);
+    EXPECT_EQ(ring("DATA"), (Ring{1000, 1023, 24})) << "a failed creation gives its slot back";
 
     place(5, "full_ring_head.ts", false);
-    ring(5, 4);
+    set_ring(5, 4);
     EXPECT_EQ(find_free_file_entry(part, data, &index), LYFS_ERR_RING_FULL);
     EXPECT_TRUE(
         log.contains("[ERROR]find_free_file_entry, entry is valid, doesn't find free file "
@@ -201,11 +198,9 @@ TEST_F(RingTest, ReservingTheSlotBehindTheTail) {
 
 TEST_F(RingTest, DeletingFromTheHeader) {
     stFILE* only = place(0, "only_file_0001.ts");
-    ring(0, 0);
+    set_ring(0, 0);
     ASSERT_EQ(delete_file_entry(part, data, only), LYFS_OK);
-    EXPECT_EQ(data->fe_hdr_index, kNoSector);
-    EXPECT_EQ(data->fe_tail_index, kNoSector);
-    EXPECT_EQ(data->fe_valid_entries, 0u);
+    EXPECT_EQ(ring("DATA"), (Ring{kNoSector, kNoSector, 0}));
     EXPECT_EQ(data->file_list_head, nullptr);
     EXPECT_TRUE(log.contains("[RVFS]DEL File, Folder:DATA, File:only_file_0001.ts"));
 
@@ -213,10 +208,9 @@ TEST_F(RingTest, DeletingFromTheHeader) {
     for (std::uint32_t i = 0; i <= 3; ++i) {
         place(i, "wrapping_000" + std::to_string(i) + ".ts");
     }
-    ring(1023, 3);
+    set_ring(1023, 3);
     ASSERT_EQ(delete_file_entry(part, data, oldest), LYFS_OK);
-    EXPECT_EQ(data->fe_hdr_index, 0u);
-    EXPECT_EQ(data->fe_valid_entries, 4u);
+    EXPECT_EQ(ring("DATA"), (Ring{0, 3, 4}));
 
     // Not the header: the slot is erased, nothing else moves.
     stFILE* second = data->file_list_head->next;
@@ -224,8 +218,7 @@ TEST_F(RingTest, DeletingFromTheHeader) {
     EXPECT_TRUE(
         log.contains("[ERROR]delete_file_entry, entry_index:1 is not header, "
                      "fe_hdr_index:0\n"));
-    EXPECT_EQ(data->fe_hdr_index, 0u);
-    EXPECT_EQ(data->fe_valid_entries, 4u);
+    EXPECT_EQ(ring("DATA"), (Ring{0, 3, 4}));
     EXPECT_TRUE(check_file_object(data, second) != nullptr);
     const auto slot =
         card().sector(part->part_start + part->data_start + data->start_sector_offset);
@@ -234,17 +227,15 @@ TEST_F(RingTest, DeletingFromTheHeader) {
 
     // Deleting the header steps over the hole at slot 1 to the next file.
     ASSERT_EQ(delete_file_entry(part, data, data->file_list_head), LYFS_OK);
-    EXPECT_EQ(data->fe_hdr_index, 2u);
-    EXPECT_EQ(data->fe_valid_entries, 2u);
+    EXPECT_EQ(ring("DATA"), (Ring{2, 3, 2}));
     EXPECT_EQ(data->file_list_head->file_entry_index, 2u);
 }
 
 TEST_F(RingTest, HolesUpToTheTailEmptyTheRingOrStopAtTheTail) {
     stFILE* first = place(10, "holes_first_10.ts");
-    ring(10, 14);  // slots 11 to 13 are holes, 14 is reserved and not written
+    set_ring(10, 14);  // slots 11 to 13 are holes, 14 is reserved and not written
     ASSERT_EQ(delete_file_entry(part, data, first), LYFS_OK);
-    EXPECT_EQ(data->fe_hdr_index, 14u) << "a reserved tail always counts";
-    EXPECT_EQ(data->fe_valid_entries, 1u);
+    EXPECT_EQ(ring("DATA"), (Ring{14, 14, 1})) << "a reserved tail always counts";
 }
 
 TEST_F(RingTest, FindingAFileThatIsNotListed) {
@@ -255,7 +246,7 @@ TEST_F(RingTest, FindingAFileThatIsNotListed) {
 
     place(3, "first_recording.ts", false);
     place(5, "second_recording.ts", false);
-    ring(3, 5);
+    set_ring(3, 5);
     stFILE* file = generate_file_object(part, data, "second_recording.ts");
     ASSERT_NE(file, nullptr);
     EXPECT_EQ(file->file_entry_index, 5u);

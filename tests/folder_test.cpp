@@ -74,11 +74,10 @@ TEST_F(FolderTest, LayoutAndReserves) {
     folder.total_clusters = 100;
     folder.max_file_num = 1000;
     set_folder_layout(&folder, 256);
-    EXPECT_EQ(folder.n_fe_clusters, 1u);
-    EXPECT_EQ(folder.fe_totals, 1024u);
-    EXPECT_EQ(folder.n_fc_start_cluster, 4u);
+    EXPECT_EQ(test::Values({folder.n_fe_clusters, folder.fe_totals, folder.n_fc_start_cluster,
+                            folder.start_sector_offset}),
+              test::Values({1, 1024, 4, 256}));
     EXPECT_EQ(folder.total_space, 99ull * 256 * 512);
-    EXPECT_EQ(folder.start_sector_offset, 256u);
     folder.max_file_num = 1025;
     set_folder_layout(&folder, 256);
     EXPECT_EQ(folder.n_fe_clusters, 2u);

@@ -25,17 +25,12 @@ TEST_F(MountTest, EmptyCardMountsAndFillsTheDeviceRecord) {
     EXPECT_TRUE(
         log.contains("[INFO]CL_LyFS_Device_Open, setup_root_folders_info, no file exist\n"));
     EXPECT_NE(+desc.part_handle, 0u);
-    EXPECT_EQ(+desc.part_count, 2);
-    EXPECT_EQ(+desc.slots[1].type, 0x52);
-    EXPECT_EQ(+desc.slots[1].first_sector, 2080u);
-    EXPECT_EQ(+desc.slots[0].type, 0) << "only slot 1 is written";
-    EXPECT_EQ(+desc.sectors_per_cluster, 0) << "the low byte of 256 in the boot sector";
-    EXPECT_EQ(+desc.fat_device_sector, 32u);
-    EXPECT_EQ(+desc.fat_first_sector, 32u);
-    EXPECT_EQ(+desc.first_cluster, 2u);
-    EXPECT_EQ(+desc.part_total_sectors, (256u << 11) - 2080);
-    EXPECT_EQ(+desc.backup_boot_sct, 6u);
-    EXPECT_EQ(+desc.reserved_sectors, 32);
+    // Only slot 1 is written; the cluster size is the boot sector's low byte of 256.
+    EXPECT_EQ(test::Values({desc.part_count, desc.slots[1].type, desc.slots[1].first_sector,
+                            desc.slots[0].type, desc.sectors_per_cluster, desc.fat_device_sector,
+                            desc.fat_first_sector, desc.first_cluster, desc.part_total_sectors,
+                            desc.backup_boot_sct, desc.reserved_sectors}),
+              test::Values({2, 0x52, 2080, 0, 0, 32, 32, 2, (256 << 11) - 2080, 6, 32}));
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(&desc);
     EXPECT_EQ(bytes[25], 0x52) << "slot 1's type at byte 25";
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <vector>
 
 #include "core/handles.h"
 #include "lyfs/lyfs.h"
@@ -13,6 +14,9 @@
 #include "support/test_platform.h"
 
 namespace lyfs::test {
+
+// Several fields compared at once, in a failure message side by side.
+using Values = std::vector<std::int64_t>;
 
 class LibraryTest : public ::testing::Test {
 protected:
