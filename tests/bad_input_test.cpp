@@ -49,12 +49,14 @@ TEST_F(BadInputTest, RandomAndStaleHandlesAreNotFound) {
     std::vector<std::uint8_t> buffer(4096);
     FileInfo info{};
     for (std::uint32_t fd : fds) {
-        EXPECT_EQ(CL_LyFS_File_Read(&desc, buffer.data(), 100, fd), -1);
-        EXPECT_EQ(CL_LyFS_File_Write(&desc, buffer.data(), 100, fd), -1);
-        EXPECT_EQ(CL_LyFS_File_Seek(&desc, fd, LYFS_SEEK_SET, 1), 0u);
-        EXPECT_EQ(CL_LyFS_File_Tell(&desc, fd), -1);
-        EXPECT_EQ(CL_LyFS_File_Close(&desc, fd), -1);
-        EXPECT_EQ(CL_LyFS_Get_FileInfo(&desc, fd, &info), -1);
+        // Read, write, seek, tell, close, info.
+        EXPECT_EQ(test::Values({CL_LyFS_File_Read(&desc, buffer.data(), 100, fd),
+                                CL_LyFS_File_Write(&desc, buffer.data(), 100, fd),
+                                CL_LyFS_File_Seek(&desc, fd, LYFS_SEEK_SET, 1),
+                                CL_LyFS_File_Tell(&desc, fd), CL_LyFS_File_Close(&desc, fd),
+                                CL_LyFS_Get_FileInfo(&desc, fd, &info)}),
+                  test::Values({-1, -1, 0, -1, -1, -1}))
+            << fd;
         if (fd != stale_fd) {  // a closed file still exists: its fd opens it again
             EXPECT_EQ(CL_LyFS_File_Open(&desc, nullptr, "r", 0, 0, fd), LYFS_INVALID_FD);
         }
@@ -66,13 +68,13 @@ TEST_F(BadInputTest, RandomAndStaleHandlesAreNotFound) {
     auto* list = reinterpret_cast<lyfs_file_list*>(page.data());
     list->count = 4;
     for (dev_desc& r : records) {
-        EXPECT_EQ(CL_LyFS_File_Open(&r, "/DATA/existing_file.ts", "r", 0, 0, 0), LYFS_INVALID_FD);
-        EXPECT_EQ(CL_LyFS_Get_Dir_Info(&r, "DATA", nullptr, nullptr, nullptr),
-                  LYFS_ERR_NO_PARTITION);
-        EXPECT_EQ(CL_LyFS_Get_Dir_List(&r, &dirs), -1);
-        EXPECT_EQ(CL_LyFS_Get_FileList(&r, "DATA", &start, list, 0), -1);
-        EXPECT_EQ(CL_LyFS_Get_Device_Info(&r, nullptr), LYFS_ERR_NO_PARTITION);
-        EXPECT_EQ(CL_LyFS_Device_Close(&r), LYFS_ERR_CLOSE_NO_PARTITION);
+        EXPECT_EQ(test::Values({CL_LyFS_File_Open(&r, "/DATA/existing_file.ts", "r", 0, 0, 0),
+                                CL_LyFS_Get_Dir_Info(&r, "DATA", nullptr, nullptr, nullptr),
+                                CL_LyFS_Get_Dir_List(&r, &dirs),
+                                CL_LyFS_Get_FileList(&r, "DATA", &start, list, 0),
+                                CL_LyFS_Get_Device_Info(&r, nullptr), CL_LyFS_Device_Close(&r)}),
+                  test::Values({LYFS_INVALID_FD, LYFS_ERR_NO_PARTITION, -1, -1,
+                                LYFS_ERR_NO_PARTITION, LYFS_ERR_CLOSE_NO_PARTITION}));
     }
     EXPECT_TRUE(log.contains("[ERROR]CL_LyFS_File_Open, doesn't find part object\n"));
     EXPECT_EQ(CL_LyFS_Device_Close(nullptr), LYFS_ERR_CLOSE_NO_PARTITION);

@@ -55,34 +55,28 @@ TEST_F(ChainTest, SizedForTheLargestFile) {
 TEST_F(ChainTest, CompleteChains) {
     set_chain_on_card({a});
     ASSERT_EQ(walk(a), LYFS_OK);
-    EXPECT_EQ(chain.n_clus, 1u);
-    EXPECT_EQ(chain.end_clus, a);
-    EXPECT_EQ(chain.cur_clus, a);
-    EXPECT_EQ(repaired, 0u);
+    EXPECT_EQ(test::Values({chain.n_clus, chain.end_clus, chain.cur_clus, repaired}),
+              test::Values({1, a, a, 0}));
 
     // Wrapping round the area is a normal chain.
     const std::uint32_t last = a + data->n_fc_clusters - 1;
     set_chain_on_card({last, a + 1, a + 5});
     ASSERT_EQ(walk(last), LYFS_OK);
     EXPECT_EQ(clusters(), (std::vector<std::uint32_t>{last, a + 1, a + 5}));
-    EXPECT_EQ(chain.end_clus, a + 5);
-    EXPECT_EQ(chain.n_chain_entries, chain.n_clus);
-    EXPECT_EQ(repaired, 0u);
+    EXPECT_EQ(test::Values({chain.end_clus, chain.n_chain_entries, repaired}),
+              test::Values({a + 5, 3, 0}));
 }
 
 TEST_F(ChainTest, ChainsWithoutTheirMarkAreEndedOnTheCard) {
     // Created and never closed: the start cluster's entry is still free.
     ASSERT_EQ(walk(a), LYFS_OK);
-    EXPECT_EQ(chain.n_clus, 1u);
-    EXPECT_EQ(repaired, 1u);
-    EXPECT_EQ(fat_on_card(a), 0x0FFFFFF8u);
+    EXPECT_EQ(test::Values({chain.n_clus, repaired, fat_on_card(a)}),
+              test::Values({1, 1, 0x0FFFFFF8}));
 
     set_chain_on_card({a + 10, a + 11, a + 12}, 0x0FFFFFF7);
     ASSERT_EQ(walk(a + 10), LYFS_OK);
-    EXPECT_EQ(chain.n_clus, 3u);
-    EXPECT_EQ(chain.end_clus, a + 12);
-    EXPECT_EQ(repaired, 1u);
-    EXPECT_EQ(fat_on_card(a + 12), 0x0FFFFFF8u);
+    EXPECT_EQ(test::Values({chain.n_clus, chain.end_clus, repaired, fat_on_card(a + 12)}),
+              test::Values({3, a + 12, 1, 0x0FFFFFF8}));
     EXPECT_TRUE(
         log.contains("[INFO]construct_file_cluster_chain, meet invalid cluster before "
                      "EOC, clus_no:0x"));
@@ -121,10 +115,8 @@ TEST_F(ChainTest, OverlongChainsAreCutAtTheArraysEnd) {
     }
     set_chain_on_card(long_chain);
     ASSERT_EQ(walk(a + 100), LYFS_OK);
-    EXPECT_EQ(chain.n_clus, 2048u);
-    EXPECT_EQ(chain.end_clus, 0u);
-    EXPECT_EQ(repaired, 1u);
-    EXPECT_EQ(fat_on_card(a + 100 + 2047), 0x0FFFFFF8u);
+    EXPECT_EQ(test::Values({chain.n_clus, chain.end_clus, repaired, fat_on_card(a + 2147)}),
+              test::Values({2048, 0, 1, 0x0FFFFFF8}));
     EXPECT_EQ(fat_on_card(a + 100 + 2048), a + 100 + 2049) << "cut off, not freed";
     EXPECT_TRUE(log.contains("[ERROR]construct_file_cluster_chain, file size is over limit\n"));
 }
