@@ -202,17 +202,6 @@ TEST_F(DeviceTest, SectorsPerClusterComeFromTheTable) {
     }
 }
 
-TEST_F(DeviceTest, SlotOneIsReadAt430NotAt462) {
-    auto& card = platform.add_card("c", kMiB);
-    auto table = test::table_sector();
-    test::put_slot(table, 0x1BE, 0x0C, 32, 1000);
-    test::put_slot(table, 0x1CE, 0x0C, 1032, 1016);
-    card.set_sector(0, table);
-    stDISK* disk = setup("mem:c");
-    EXPECT_EQ(disk->part_entry[1].type, 0);
-    EXPECT_EQ(disk->part_count, 1);
-}
-
 TEST_F(DeviceTest, ReadWindowServesAClusterFromOneRequest) {
     partitioned_card("c", 4 * 2048 * 64, 2048 * 64, 1025);
     stDISK* disk = setup("mem:c");

@@ -9,7 +9,6 @@
 #include "core/state.h"
 #include "device/partition.h"
 #include "entry/file_object.h"
-#include "entry/folder_scan.h"
 #include "folder/folder.h"
 #include "support/card_check.h"
 #include "support/mounted_card.h"
@@ -84,19 +83,6 @@ TEST_F(MountTest, TheScanFindsEachRing) {
         EXPECT_EQ(CL_LyFS_Device_Close(&desc), LYFS_OK);
         mounted = false;
     }
-}
-
-TEST_F(MountTest, RingSearchStepByStep) {
-    stFOLDER folder{};
-    folder.fe_totals = 8;
-    RingSearch search;
-    const bool used[8] = {true, true, false, false, true, false, true, true};
-    for (std::uint32_t i = 0; i < 8; ++i) {
-        update_file_entry_ring(&folder, &search, i, used[i]);
-    }
-    EXPECT_EQ(folder.fe_hdr_index, 4u) << "the older run, after the first gap";
-    EXPECT_EQ(folder.fe_tail_index, 1u);
-    EXPECT_EQ(folder.fe_valid_entries, 6u);
 }
 
 TEST_F(MountTest, NotCommittedFilesAreListedAndChargedNothing) {

@@ -98,8 +98,8 @@ protected:
     }
 
     // Runs `scenario` with the journal on, then checks every cut point.
-    std::size_t cut_everywhere(const std::function<void()>& scenario,
-                               const std::set<ProblemKind>& tolerated) {
+    void cut_everywhere(const char* what, const std::function<void()>& scenario,
+                        const std::set<ProblemKind>& tolerated) {
         auto start = platform.card("c").clone();
         platform.journal.clear();
         platform.journal_writes = true;
@@ -117,14 +117,14 @@ protected:
                 if (HasFailure()) {
                     ADD_FAILURE() << "at cut " << cut << " (+" << torn << " bytes) of "
                                   << journal.size();
-                    return cuts;
+                    return;
                 }
                 if (sectors < 2) {
                     break;
                 }
             }
         }
-        return cuts;
+        std::printf("power cuts tested (%s): %zu\n", what, cuts);
     }
 
 private:
@@ -213,19 +213,18 @@ protected:
 TEST_F(PowerCutTest, RecordingsWrittenInOddPiecesAndClosed) {
     record("/DATA/before_the_scenario.ts", pattern(300'000, 1), 65'536);
     history.files["/DATA/before_the_scenario.ts"].committed_at = 0;
-    const std::size_t cuts = cut_everywhere(
-        [&] {
-            record("/DATA/20240101_120000_F.MP4", pattern(700'001, 2), 100'000);
-            record("/PHOTO/20240101_120100_F.JPG", pattern(333'333, 3), 99'999);
-        },
-        {});
-    std::printf("power cuts tested (odd pieces, closed): %zu\n", cuts);
+    cut_everywhere("odd pieces, closed",
+                   [&] {
+                       record("/DATA/20240101_120000_F.MP4", pattern(700'001, 2), 100'000);
+                       record("/PHOTO/20240101_120100_F.JPG", pattern(333'333, 3), 99'999);
+                   },
+                   {});
 }
 
 TEST_F(PowerCutTest, ARecordingLeftOpen) {
-    const std::size_t cuts = cut_everywhere(
+    cut_everywhere(
+        "left open",
         [&] { record("/DATA/20240101_130000_F.MP4", pattern(650'000, 4), 100'000, false); }, {});
-    std::printf("power cuts tested (left open): %zu\n", cuts);
 }
 
 TEST_F(PowerCutTest, ARecordingDiscarded) {
@@ -239,13 +238,12 @@ TEST_F(PowerCutTest, ARecordingDiscarded) {
     committed_before("/DATA/OLD_2023_RECORDING.MP4",
                      std::vector<std::uint8_t>(clusters * files->cluster_bytes(), 0));
     ASSERT_EQ(mount(), LYFS_OK);
-    const std::size_t cuts = cut_everywhere(
-        [&] {
-            record("/DATA/20240101_140000_F.MP4", pattern(650'000, 7), 100'000, false);
-            discard("/DATA/20240101_140000_F.MP4");
-        },
-        {});
-    std::printf("power cuts tested (discarded): %zu\n", cuts);
+    cut_everywhere("discarded",
+                   [&] {
+                       record("/DATA/20240101_140000_F.MP4", pattern(650'000, 7), 100'000, false);
+                       discard("/DATA/20240101_140000_F.MP4");
+                   },
+                   {});
 }
 
 TEST_F(PowerCutTest, CreationAndReclaimingInAFullFolder) {
@@ -260,12 +258,12 @@ TEST_F(PowerCutTest, CreationAndReclaimingInAFullFolder) {
         committed_before("/DATA/" + name, std::vector<std::uint8_t>(100 * cluster, 0));
     }
     ASSERT_EQ(mount(), LYFS_OK);
-    const std::size_t cuts = cut_everywhere(
+    cut_everywhere(
+        "create and reclaim",
         [&] { record("/DATA/NEW_2024_RECORDING_01.MP4", pattern(6'000'000, 5), 1'000'000); },
         {ProblemKind::ShortChain, ProblemKind::InvalidLink});
     EXPECT_NE(history.files["/DATA/OLD_2023_0_RECORDING.MP4"].deleted_by, SIZE_MAX)
         << "the scenario reclaimed";
-    std::printf("power cuts tested (create and reclaim): %zu\n", cuts);
 }
 
 TEST_F(PowerCutTest, Formatting) {
@@ -275,10 +273,10 @@ TEST_F(PowerCutTest, Formatting) {
     history.files.clear();  // the format takes them: nothing committed survives it
     const auto table = test::default_folder_table(1000);
     ASSERT_EQ(CL_LyFS_Get_Master_Device_Info("mem:c", nullptr), LYFS_OK);
-    const std::size_t cuts = cut_everywhere(
+    cut_everywhere(
+        "format",
         [&] { ASSERT_EQ(CL_LyFS_Format("mem:c", "", LYFS_PART_LYFS, 0, &table), LYFS_OK); },
         {ProblemKind::FolderRecord, ProblemKind::RegionTiling});
-    std::printf("power cuts tested (format): %zu\n", cuts);
 }
 
 }  // namespace
