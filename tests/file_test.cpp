@@ -89,13 +89,15 @@ TEST_F(FileTest, FilesNeverClosedAreRecoveredAsWholeClusters) {
 TEST_F(FileTest, SeekTellAndReadsAtTheChainsEnd) {
     write_file("/DATA/hundred_bytes.ts", pattern(100, 4), 100);
     const std::uint32_t fd = open("/DATA/hundred_bytes.ts", "r");
-    EXPECT_EQ(CL_LyFS_File_Seek(&desc, fd, LYFS_SEEK_END, -10), 90u);
-    EXPECT_EQ(CL_LyFS_File_Tell(&desc, fd), 90);
-    EXPECT_EQ(CL_LyFS_File_Seek(&desc, fd, LYFS_SEEK_END, -200), 0u);
-    EXPECT_EQ(CL_LyFS_File_Seek(&desc, fd, LYFS_SEEK_SET, 50), 50u);
-    EXPECT_EQ(CL_LyFS_File_Seek(&desc, fd, LYFS_SEEK_SET, 100), 0u) << "to exactly the size";
-    EXPECT_EQ(CL_LyFS_File_Tell(&desc, fd), 50) << "refused: unchanged";
-    EXPECT_EQ(CL_LyFS_File_Seek(&desc, fd, LYFS_SEEK_CUR, 20), 70u);
+    // In turn: from the end, before the start, a seek to exactly the size
+    // refused and the position unchanged, then on from where it stands.
+    EXPECT_EQ(test::Values(
+                  {CL_LyFS_File_Seek(&desc, fd, LYFS_SEEK_END, -10), CL_LyFS_File_Tell(&desc, fd),
+                   CL_LyFS_File_Seek(&desc, fd, LYFS_SEEK_END, -200),
+                   CL_LyFS_File_Seek(&desc, fd, LYFS_SEEK_SET, 50),
+                   CL_LyFS_File_Seek(&desc, fd, LYFS_SEEK_SET, 100), CL_LyFS_File_Tell(&desc, fd),
+                   CL_LyFS_File_Seek(&desc, fd, LYFS_SEEK_CUR, 20)}),
+              test::Values({90, 90, 0, 50, 0, 50, 70}));
 
     // Reads follow the chain, not the size: to the cluster's end, then the
     // end mark, then nothing.
@@ -224,14 +226,15 @@ TEST_F(FileTest, OpeningRules) {
     const std::string longest(39, 'L');
     write_file("/DATA/" + longest, pattern(5, 9), 5);
     EXPECT_EQ(read_all("/DATA/" + longest).size(), 5u);
-    EXPECT_EQ(open("/DATA/" + std::string(40, 'L'), "w"), LYFS_INVALID_FD);
-    EXPECT_EQ(open("/DATA/short.ts", "w"), LYFS_INVALID_FD) << "8 characters";
-    EXPECT_EQ(open("/NAME_ONLY_FILE.ts", "w"), LYFS_INVALID_FD);
-    EXPECT_EQ(open("/" + std::string(128, 'p'), "r"), LYFS_INVALID_FD);
+    // 40 characters, 8, no folder, a path over the limit, the fd form for
+    // writing, a folder or a file that is not there.
+    EXPECT_EQ(test::Values({open("/DATA/" + std::string(40, 'L'), "w"), open("/DATA/short.ts", "w"),
+                            open("/NAME_ONLY_FILE.ts", "w"), open("/" + std::string(128, 'p'), "r"),
+                            CL_LyFS_File_Open(&desc, nullptr, "w", 0, 0, a),
+                            open("/NOPE/some_file_name.ts", "r"),
+                            open("/DATA/not_there_at_all.ts", "r")}),
+              test::Values(7, LYFS_INVALID_FD));
     EXPECT_TRUE(log.contains("[ERROR]CL_LyFS_File_Open, file_path is over limit\n"));
-    EXPECT_EQ(CL_LyFS_File_Open(&desc, nullptr, "w", 0, 0, a), LYFS_INVALID_FD);
-    EXPECT_EQ(open("/NOPE/some_file_name.ts", "r"), LYFS_INVALID_FD);
-    EXPECT_EQ(open("/DATA/not_there_at_all.ts", "r"), LYFS_INVALID_FD);
     // "rb" reads, but takes neither the short cut nor the fd form.
     const std::uint32_t c = open("/DATA/same_name_file.ts", "rb");
     EXPECT_NE(c, LYFS_INVALID_FD);
