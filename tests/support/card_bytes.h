@@ -1,5 +1,5 @@
-// Builds on-card bytes by hand, independently of the library's own encoders,
-// so that tests check the library against the layout rather than itself.
+// Builds and reads on-card bytes by hand, independently of the library's own
+// codecs, so that tests check the library against the layout rather than itself.
 #pragma once
 
 #include <gtest/gtest.h>
