@@ -37,10 +37,6 @@ protected:
                   static_cast<int32_t>(bytes));
         return fd;
     }
-    void unmount() {
-        ASSERT_EQ(CL_LyFS_Device_Close(&desc), LYFS_OK);
-        mounted = false;
-    }
     // The card mounts as before the create, and checks clean.
     void expect_as_before() {
         expect_clean_card();
@@ -114,9 +110,7 @@ TEST_F(DiscardTest, EveryTransferFailingInTurnLeavesTheFileToDiscardAgain) {
     std::uint32_t fd = 0;
     const std::size_t faults = fail_each_transfer(
         [&] {
-            if (mounted) {
-                unmount();
-            }
+            unmount();
             fd = write_new(bytes);
             folder("DATA")->fe_cache_sector = kNoSector;  // its sector is read too
             part()->fat_cache_sector = kNoSector;
@@ -134,9 +128,7 @@ TEST_F(DiscardTest, EveryTransferFailingInTurnLeavesTheFileToDiscardAgain) {
         });
     EXPECT_GE(faults, 6u);
     std::printf("discard faults injected: %zu\n", faults);
-    if (mounted) {
-        unmount();
-    }
+    unmount();
     fd = write_new(bytes);
     platform.fail_flush = true;
     EXPECT_EQ(lyfs_file_discard(&desc, fd), LYFS_ERR_WRITE);

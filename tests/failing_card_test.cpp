@@ -16,15 +16,7 @@ namespace {
 
 using test::IoOp;
 
-class FailingCardTest : public test::MountedCardTest {
-protected:
-    void unmount() {
-        if (mounted) {
-            ASSERT_EQ(CL_LyFS_Device_Close(&desc), LYFS_OK);
-            mounted = false;
-        }
-    }
-};
+using FailingCardTest = test::MountedCardTest;
 
 TEST_F(FailingCardTest, Mounting) {
     files->place_run("DATA", 0, "committed_recording.ts", 3 * 131072, 0, 3);

@@ -80,8 +80,7 @@ TEST_F(MountTest, TheScanFindsEachRing) {
         ASSERT_EQ(mount(), LYFS_OK);
         EXPECT_EQ(ring("EVENT"), c.ring) << c.slots.size() << " files from " << c.slots[0];
         EXPECT_EQ(listed_slots("EVENT"), c.listed);
-        EXPECT_EQ(CL_LyFS_Device_Close(&desc), LYFS_OK);
-        mounted = false;
+        unmount();
     }
 }
 
@@ -188,8 +187,7 @@ TEST_F(MountTest, OpenTwiceAndClose) {
     EXPECT_EQ(platform.counters.reads, reads) << "no second set-up";
 
     const auto flushes = platform.counters.flushes;
-    ASSERT_EQ(CL_LyFS_Device_Close(&desc), LYFS_OK);
-    mounted = false;
+    unmount();
     EXPECT_EQ(platform.counters.flushes, flushes + 1);
     EXPECT_EQ(CL_LyFS_Device_Close(&second), LYFS_ERR_CLOSE_NO_PARTITION) << "a stale record";
     EXPECT_TRUE(log.contains("[ERROR]CL_LyFS_Device_Close, invalid p_part\n"));

@@ -230,8 +230,7 @@ TEST_F(PowerCutTest, ARecordingLeftOpen) {
 TEST_F(PowerCutTest, ARecordingDiscarded) {
     // An older recording ends two clusters before a FAT sector's end, so the
     // discarded one's chain spans two FAT sectors.
-    ASSERT_EQ(CL_LyFS_Device_Close(&desc), LYFS_OK);
-    mounted = false;
+    unmount();
     const std::uint32_t clusters = 128 - 2 - files->folder("DATA").content_start;
     files->place_run("DATA", 0, "OLD_2023_RECORDING.MP4", clusters * files->cluster_bytes(), 0,
                      clusters);
@@ -249,8 +248,7 @@ TEST_F(PowerCutTest, ARecordingDiscarded) {
 TEST_F(PowerCutTest, CreationAndReclaimingInAFullFolder) {
     // DATA holds about 815 clusters and keeps 80 free: seven old recordings
     // of 100 clusters leave it just above its reserve.
-    ASSERT_EQ(CL_LyFS_Device_Close(&desc), LYFS_OK);
-    mounted = false;
+    unmount();
     const std::uint32_t cluster = files->cluster_bytes();
     for (std::uint32_t i = 0; i < 7; ++i) {
         const std::string name = "OLD_2023_" + std::to_string(i) + "_RECORDING.MP4";
@@ -268,8 +266,7 @@ TEST_F(PowerCutTest, CreationAndReclaimingInAFullFolder) {
 
 TEST_F(PowerCutTest, Formatting) {
     record("/DATA/on_the_old_volume.ts", pattern(200'000, 6), 100'000);
-    ASSERT_EQ(CL_LyFS_Device_Close(&desc), LYFS_OK);
-    mounted = false;
+    unmount();
     history.files.clear();  // the format takes them: nothing committed survives it
     const auto table = test::default_folder_table(1000);
     ASSERT_EQ(CL_LyFS_Get_Master_Device_Info("mem:c", nullptr), LYFS_OK);

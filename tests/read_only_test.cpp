@@ -123,8 +123,7 @@ TEST_F(ReadOnlyTest, ReadsWhatARepairingMountReadsAndWritesNothing) {
         EXPECT_EQ(CL_LyFS_File_Write(&desc, "x", 1, fd), -1);
         EXPECT_EQ(CL_LyFS_File_Close(&desc, fd), LYFS_OK);
         EXPECT_EQ(listing(&desc, "EVENT"), before);
-        EXPECT_EQ(CL_LyFS_Device_Close(&desc), LYFS_OK);
-        mounted = false;
+        unmount();
         EXPECT_EQ(platform.counters.writes + platform.counters.refused_writes, 0u);
         EXPECT_EQ(platform.counters.flushes, 0u);
         EXPECT_TRUE(platform.card("c").same_bytes(*original));

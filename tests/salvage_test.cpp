@@ -112,9 +112,7 @@ TEST_F(SalvageTest, EveryTransferOfTheErasingFailingInTurnLeavesAMountableCard) 
     const auto start = platform.card("c").clone();
     fail_each_transfer(
         [&] {
-            if (mounted) {
-                ASSERT_EQ(CL_LyFS_Device_Close(&desc), LYFS_OK);
-            }
+            unmount();
             platform.put_card("c", start->clone());
             ASSERT_EQ(mount(), LYFS_OK);
             folder("DATA")->fe_cache_sector = kNoSector;
@@ -124,8 +122,7 @@ TEST_F(SalvageTest, EveryTransferOfTheErasingFailingInTurnLeavesAMountableCard) 
         [&] { return verify_fold_space_ex(part(), folder("DATA")); },
         [&](int32_t status, IoOp) {
             EXPECT_NE(status, LYFS_OK);
-            ASSERT_EQ(CL_LyFS_Device_Close(&desc), LYFS_OK);
-            mounted = false;
+            unmount();
             const auto report = test::check_memory_card(platform.card("c"));
             for (const auto& problem : report.problems) {
                 EXPECT_TRUE(problem.kind == ProblemKind::BadAttribute ||

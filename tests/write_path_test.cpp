@@ -147,12 +147,7 @@ TEST_F(WritePathTest, HeldBytesReachTheCardWhenNothingContinuesThem) {
          true},
         {"close", [&](std::uint32_t fd) { EXPECT_EQ(CL_LyFS_File_Close(&desc, fd), LYFS_OK); },
          true},
-        {"closing the device",
-         [&](std::uint32_t) {
-             EXPECT_EQ(CL_LyFS_Device_Close(&desc), LYFS_OK);
-             mounted = false;
-         },
-         true},
+        {"closing the device", [&](std::uint32_t) { unmount(); }, true},
         {"stopping the library",
          [&](std::uint32_t) {
              EXPECT_EQ(CL_LyFS_Stop(), LYFS_OK);
@@ -338,20 +333,14 @@ TEST_P(SessionTest, EveryTransferFailingInTurn) {
     int round = 0;
     std::string path;
     Outcome out;
-    const auto remount_if_needed = [&] {
-        if (mounted) {
-            ASSERT_EQ(CL_LyFS_Device_Close(&desc), LYFS_OK);
-        }
-        ASSERT_EQ(mount(), LYFS_OK);
-    };
     const auto prepare = [&] {
-        remount_if_needed();
+        remount();
         path = "/DATA/session_" + std::to_string(round++) + ".ts";
     };
     fail_each_transfer(
         prepare, [&] { return (out = run(path)).clean ? LYFS_OK : LYFS_FAIL; },
         [&](int32_t, IoOp) {
-            remount_if_needed();
+            remount();
             EXPECT_EQ(read_all("/DATA/committed_before.ts"), committed);
             if (!out.closed || out.size == 0) {
                 return;  // nothing committed
@@ -398,8 +387,7 @@ TEST_F(WritePathTest, AMountReadsEachFileEntrySectorOnce) {
     for (std::uint32_t slot = 0; slot < 600; ++slot) {
         files->place_run("EVENT", slot, test::name_of(slot), 1000, slot, 1);
     }
-    ASSERT_EQ(CL_LyFS_Device_Close(&desc), LYFS_OK);
-    mounted = false;
+    unmount();
     const std::size_t from = platform.log.size();
     ASSERT_EQ(mount(), LYFS_OK);
     EXPECT_EQ(listed_slots("EVENT").size(), 600u);

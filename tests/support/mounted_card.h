@@ -50,9 +50,14 @@ protected:
         mounted = status == LYFS_OK;
         return status;
     }
+    void unmount() {
+        if (mounted) {
+            ASSERT_EQ(CL_LyFS_Device_Close(&desc), LYFS_OK);
+            mounted = false;
+        }
+    }
     void remount() {
-        ASSERT_EQ(CL_LyFS_Device_Close(&desc), LYFS_OK);
-        mounted = false;
+        unmount();
         ASSERT_EQ(mount(), LYFS_OK);
     }
     std::uint32_t open(const std::string& path, const char* mode) {
