@@ -38,13 +38,11 @@ TEST_F(BadInputTest, RandomAndStaleHandlesAreNotFound) {
     ASSERT_EQ(CL_LyFS_Device_Open("mem:c", "again", 0, &other), LYFS_OK);
     std::mt19937 random(7);
     std::vector<std::uint32_t> fds = {stale_fd, 0, 0xFFFFFFFF, desc.part_handle};
-    std::vector<dev_desc> records(5);
+    std::vector<dev_desc> records(52);
     records[1].part_handle = 0xDEADBEEF;
-    for (int i = 0; i < 50; ++i) {
+    for (std::size_t i = 2; i < records.size(); ++i) {
         fds.push_back(random());
-        dev_desc r{};
-        r.part_handle = random();
-        records.push_back(r);
+        records[i].part_handle = random();
     }
     std::vector<std::uint8_t> buffer(4096);
     FileInfo info{};
@@ -83,18 +81,13 @@ TEST_F(BadInputTest, RandomAndStaleHandlesAreNotFound) {
 }
 
 TEST_F(BadInputTest, PathsAndNamesThatNameNoFile) {
-    const std::vector<std::string> paths = {"",
-                                            "/",
-                                            "//",
-                                            "/DATA",
-                                            "/DATA/",
-                                            "/NOFOLDER/some_file_name.ts",
-                                            "/DATA/short.ts" /* 8 characters */,
-                                            "/DATA/" + std::string(40, 'x'),
-                                            "/" + std::string(200, 'a') + "/name_of_file.ts",
-                                            "/DATA/existing_file.ts/more",
-                                            "/data/existing_file.ts"};
-    for (const std::string& path : paths) {
+    // The name "short.ts" has 8 characters.
+    for (const std::string& path :
+         {std::string(), std::string("/"), std::string("//"), std::string("/DATA"),
+          std::string("/DATA/"), std::string("/NOFOLDER/some_file_name.ts"),
+          std::string("/DATA/short.ts"), "/DATA/" + std::string(40, 'x'),
+          "/" + std::string(200, 'a') + "/name_of_file.ts",
+          std::string("/DATA/existing_file.ts/more"), std::string("/data/existing_file.ts")}) {
         for (const char* mode : {"r", "w", "rb", ""}) {
             EXPECT_EQ(CL_LyFS_File_Open(&desc, path.c_str(), mode, 0, 0, 0), LYFS_INVALID_FD)
                 << path << " " << mode;
