@@ -61,11 +61,12 @@ TEST_F(DeviceTest, SectorBeyondFourGiBLandsAtItsByte) {
     EXPECT_EQ(platform.card("c").sector(8'388'608), data);
 }
 
-TEST_F(DeviceTest, NotReadyIsRetriedThreeTimesWithPauses) {
+// Not ready is retried three times with pauses; other errors, short
+// transfers and positioning failures fail at once.
+TEST_F(DeviceTest, TransferFailures) {
     platform.add_card("c", kMiB);
     stDISK* disk = setup("mem:c");
-    std::vector<std::uint8_t> buf(512);
-
+    std::vector<std::uint8_t> buf(4096);
     platform.arm({IoOp::kRead, 1, true, Fault::Kind::kError, platform::kErrorNotReady});
     EXPECT_EQ(read_sectors(disk->h_disk, buf.data(), 5, 1), LYFS_ERR_READ);
     EXPECT_EQ(platform.pauses, (std::vector<std::uint32_t>{100, 100, 100}));
@@ -77,13 +78,6 @@ TEST_F(DeviceTest, NotReadyIsRetriedThreeTimesWithPauses) {
     platform.arm({IoOp::kRead, 1, false, Fault::Kind::kError, platform::kErrorIoDevice});
     EXPECT_EQ(read_sectors(disk->h_disk, buf.data(), 5, 1), LYFS_ERR_READ);
     EXPECT_TRUE(platform.pauses.empty()) << "other errors fail at once";
-}
-
-TEST_F(DeviceTest, ShortTransfersAndPositioningFailures) {
-    platform.add_card("c", kMiB);
-    stDISK* disk = setup("mem:c");
-    std::vector<std::uint8_t> buf(4096);
-
     platform.arm({IoOp::kRead, 1, false, Fault::Kind::kShort});
     EXPECT_EQ(read_sectors(disk->h_disk, buf.data(), 8, 8), LYFS_ERR_READ);
     EXPECT_TRUE(log.contains(
@@ -147,7 +141,9 @@ TEST_F(DeviceTest, BlankAndSuperfloppyDevices) {
     EXPECT_EQ(platform.counters.writes, 0u);
 }
 
-TEST_F(DeviceTest, ExtentTestDecidesWhetherBootSectorsAreRead) {
+// The extent test decides whether boot sectors are read; sectors per
+// cluster come from the table.
+TEST_F(DeviceTest, TheTableAsRead) {
     for (std::uint32_t sectors : {15'001'000u, 15'002'148u}) {
         const std::string name = "c" + std::to_string(sectors);
         auto& card = platform.add_card(name, static_cast<std::uint64_t>(sectors) * 512);
@@ -166,9 +162,6 @@ TEST_F(DeviceTest, ExtentTestDecidesWhetherBootSectorsAreRead) {
         EXPECT_EQ(disk->part_bpb[0].reserved_sectors, holds ? 77 : 0);
         EXPECT_EQ(disk->part_bpb[1].total_sectors_32, holds ? 14'000'000u : 0u);
     }
-}
-
-TEST_F(DeviceTest, SectorsPerClusterComeFromTheTable) {
     for (std::uint32_t word : {1025u, 64u, 0u}) {
         const std::string name = "spc" + std::to_string(word);
         auto& card = platform.add_card(name, kMiB);
