@@ -4,6 +4,7 @@
 // card reads back as written.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <functional>
@@ -25,20 +26,18 @@ protected:
     static std::vector<std::uint8_t> content_of(const std::string& path) {
         return test::pattern(3'000'000, static_cast<std::uint32_t>(std::hash<std::string>{}(path)));
     }
+    // Every file of the folder (it holds fewer than 1024).
     std::vector<std::string> list(const char* folder) {
-        std::vector<std::uint8_t> buffer(LYFS_FILE_LIST_BYTES(16));
+        std::vector<std::uint8_t> buffer(LYFS_FILE_LIST_BYTES(1024));
         auto* page = reinterpret_cast<lyfs_file_list*>(buffer.data());
-        std::vector<std::string> names;
+        page->count = 1024;
         std::uint32_t start = 1;
-        for (int32_t n = 1; n > 0;) {
-            page->count = 16;
-            n = CL_LyFS_Get_FileList(&desc, folder, &start, page, 0);
-            for (int32_t i = 0; i < n; ++i) {
-                names.push_back(std::string("/") + folder + "/" +
-                                LYFS_FILE_LIST_RECORD(page, i)->name);
-            }
+        std::vector<std::string> paths(
+            std::max(0, CL_LyFS_Get_FileList(&desc, folder, &start, page, 0)));
+        for (std::size_t i = 0; i < paths.size(); ++i) {
+            paths[i] = std::string("/") + folder + "/" + LYFS_FILE_LIST_RECORD(page, i)->name;
         }
-        return names;
+        return paths;
     }
 };
 
