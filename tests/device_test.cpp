@@ -240,6 +240,8 @@ TEST_F(DeviceTest, MountComputesTheGeometry) {
     }
 }
 
+// A mount that fails, for want of memory or because the slot is not ours or
+// does not fit, leaves the partition list as it was and the card unwritten.
 TEST_F(DeviceTest, FailedMountLeavesThePartitionListAsItWas) {
     partitioned_card("c", 64 * 2048, 2048);
     stDISK* disk = setup("mem:c");
@@ -254,28 +256,22 @@ TEST_F(DeviceTest, FailedMountLeavesThePartitionListAsItWas) {
         platform::fail_allocation_at(0);
         EXPECT_EQ(disk->part_list, nullptr) << nth;
     }
-    ASSERT_EQ(setup_partition_info(disk, "p", &part), LYFS_OK);
-}
-
-TEST_F(DeviceTest, MountRefusesSlotsThatAreNotOursOrDoNotFit) {
-    auto& card = platform.add_card("c", 64 * kMiB);
-    auto table = test::table_sector();
-    test::put_slot(table, 0x1BE, 0x0C, 32, 2048);
-    test::put_slot(table, 0x1AE, 0x0C, 2080, 64 * 2048 - 2080);  // FAT32, not ours
-    card.set_sector(0, table);
-    stDISK* disk = setup("mem:c");
-    stPARTITION* part = nullptr;
+    // Slots that are not ours (FAT32) or do not fit: running past the
+    // device's end, no room for a single cluster, empty.
+    const auto ours = disk->part_entry[1];
+    disk->part_entry[1].type = 0x0C;
     EXPECT_EQ(setup_partition_info(disk, "p", &part), LYFS_ERR_MOUNT);
-
     disk->part_entry[1].type = 0x52;
-    disk->part_entry[1].sector_count = 64 * 2048;  // runs past the device's end
+    disk->part_entry[1].sector_count = 64 * 2048;
     EXPECT_EQ(setup_partition_info(disk, "p", &part), LYFS_ERR_MOUNT);
-    disk->part_entry[1].sector_count = 40;  // no room for a single cluster
+    disk->part_entry[1].sector_count = 40;
     EXPECT_EQ(setup_partition_info(disk, "p", &part), LYFS_ERR_MOUNT);
     disk->part_entry[1] = {};
     EXPECT_EQ(setup_partition_info(disk, "p", &part), LYFS_ERR_MOUNT);
     EXPECT_EQ(disk->part_list, nullptr);
     EXPECT_EQ(platform.counters.writes, 0u);
+    disk->part_entry[1] = ours;
+    ASSERT_EQ(setup_partition_info(disk, "p", &part), LYFS_OK);
 }
 
 // One card with our partition, mounted, seen through the exports.
