@@ -9,6 +9,7 @@
 #include "core/log.h"
 #include "lyfs/lyfs.h"
 #include "platform/memory.h"
+#include "support/library_fixture.h"
 #include "support/log_capture.h"
 #include "support/test_platform.h"
 
@@ -17,45 +18,31 @@ namespace {
 
 using test::LogCapture;
 
-TEST(Lifecycle, StartAndStopAreHarmlessTwice) {
+TEST(Lifecycle, StartAndStopAreHarmlessTwiceAndAFailedStartLeavesItStopped) {
     LogCapture log;
-    EXPECT_EQ(CL_LyFS_Start(), LYFS_OK);
-    EXPECT_EQ(CL_LyFS_Start(), LYFS_OK);
+    EXPECT_EQ(test::Values({CL_LyFS_Start(), CL_LyFS_Start(), CL_LyFS_Stop(), CL_LyFS_Stop()}),
+              test::Values(4, LYFS_OK));
     EXPECT_EQ(log.count("[INFO], CL_LyFS_Start, already started\n"), 1u);
-    EXPECT_EQ(CL_LyFS_Stop(), LYFS_OK);
-    EXPECT_EQ(CL_LyFS_Stop(), LYFS_OK);
     EXPECT_EQ(log.count("[INFO], CL_LyFS_Stop, already stopped\n"), 1u);
-}
-
-TEST(Lifecycle, StartOutOfMemoryLeavesTheLibraryStopped) {
-    LogCapture log;
-    platform::fail_allocation_at(1);  // the state record
-    EXPECT_EQ(CL_LyFS_Start(), LYFS_ERR_NO_MEMORY);
-    EXPECT_TRUE(log.contains("[ERROR], CL_LyFS_Start malloc for stRvFS failed\n"));
-    platform::fail_allocation_at(2);  // its lock
-    EXPECT_EQ(CL_LyFS_Start(), LYFS_ERR_NO_MEMORY);
-    EXPECT_TRUE(log.contains("[ERROR]CL_LyFS_Start, CreateMutex failed\n"));
+    // The state record, then its lock.
+    for (std::uint64_t nth : {1, 2}) {
+        platform::fail_allocation_at(nth);
+        EXPECT_EQ(CL_LyFS_Start(), LYFS_ERR_NO_MEMORY);
+    }
     platform::fail_allocation_at(0);
+    EXPECT_TRUE(log.contains("[ERROR]CL_LyFS_Start, CreateMutex failed\n"));
     EXPECT_EQ(CL_LyFS_Stop(), LYFS_OK);
-    EXPECT_TRUE(log.contains("already stopped"));
+    EXPECT_EQ(log.count("[INFO], CL_LyFS_Stop, already stopped\n"), 2u);
 }
 
-TEST(Log, LongLinesAreCutTo511CharactersAndStillSent) {
-    LogCapture log;
-    const std::string long_text(600, 'x');
-    log_info("%s", long_text.c_str());
-    log_error("[ERROR]empty:%s\n", "");
-    auto lines = log.lines();
-    ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(lines[0], std::string(511, 'x'));
-    EXPECT_EQ(lines[1], "[ERROR]empty:\n");
-}
-
-TEST(Log, TracesAreDiscardedUnlessVerbose) {
+TEST(Log, LongLinesAreCutAndTracesDiscardedUnlessVerbose) {
     {
-        LogCapture quiet;
+        LogCapture log;
+        log_info("%s", std::string(600, 'x').c_str());
+        log_error("[ERROR]empty:%s\n", "");
         log_debug("+trace, value:%d\n", 1);
-        EXPECT_TRUE(quiet.lines().empty());
+        EXPECT_EQ(log.lines(),
+                  (std::vector<std::string>{std::string(511, 'x'), "[ERROR]empty:\n"}));
     }
     LogCapture verbose(true);
     log_debug("+trace, value:%d\n", 2);
@@ -64,60 +51,46 @@ TEST(Log, TracesAreDiscardedUnlessVerbose) {
 
 struct Node {
     int id;
-    Node* prev;
-    Node* next;
+    Node* prev = nullptr;
+    Node* next = nullptr;
 };
 
-// Walks forwards and backwards and checks the two agree.
-std::vector<int> ids_checked(Node* head) {
-    std::vector<int> ids;
-    Node* last = nullptr;
-    for (Node* n = head; n != nullptr; n = n->next) {
-        EXPECT_EQ(n->prev, last);
-        ids.push_back(n->id);
-        last = n;
-    }
-    return ids;
-}
-
 TEST(List, RemovalKeepsBothDirectionsInAgreement) {
-    Node n[4] = {
-        {0, nullptr, nullptr}, {1, nullptr, nullptr}, {2, nullptr, nullptr}, {3, nullptr, nullptr}};
+    Node n[4] = {{0}, {1}, {2}, {3}};
     Node* head = nullptr;
     for (auto& node : n) {
         list_append(head, &node);
     }
-    EXPECT_EQ(ids_checked(head), (std::vector<int>{0, 1, 2, 3}));
-    list_remove(head, &n[2]);  // middle
-    EXPECT_EQ(ids_checked(head), (std::vector<int>{0, 1, 3}));
-    list_remove(head, &n[0]);  // head
-    EXPECT_EQ(ids_checked(head), (std::vector<int>{1, 3}));
-    list_remove(head, &n[3]);  // tail
-    EXPECT_EQ(ids_checked(head), (std::vector<int>{1}));
-    list_remove(head, &n[2]);  // not in the list: nothing changes
-    EXPECT_EQ(ids_checked(head), (std::vector<int>{1}));
-    list_remove(head, &n[1]);  // the only one
-    EXPECT_EQ(head, nullptr);
+    // Middle, head, tail, one not in the list, the only one; then a new head.
+    const std::vector<std::vector<int>> after = {{0, 1, 3}, {1, 3}, {1}, {1}, {}};
+    for (std::size_t i = 0; i < after.size(); ++i) {
+        list_remove(head, &n[std::vector<int>{2, 0, 3, 2, 1}[i]]);
+        std::vector<int> ids;
+        for (Node* x = head; x != nullptr; x = x->next) {
+            EXPECT_EQ(x->prev, x == head ? nullptr : &n[ids.back()]);
+            ids.push_back(x->id);
+        }
+        EXPECT_EQ(ids, after[i]) << i;
+    }
     list_append(head, &n[2]);
-    EXPECT_EQ(ids_checked(head), (std::vector<int>{2}));
+    EXPECT_EQ(test::Values({head == &n[2], n[2].prev == nullptr, n[2].next == nullptr}),
+              test::Values(3, true));
 }
 
 TEST(Handles, AreNeverZeroNeverReusedAndResolvedByKind) {
     int a = 0;
-    int b = 0;
     const std::uint32_t ha = register_handle(HandleKind::kFile, &a);
-    const std::uint32_t hb = register_handle(HandleKind::kFolder, &b);
-    EXPECT_NE(ha, 0u);
-    EXPECT_GT(hb, ha);
+    const std::uint32_t hb = register_handle(HandleKind::kFolder, &a);
+    EXPECT_TRUE(ha != 0 && hb > ha);
     EXPECT_EQ(resolve<int>(ha, HandleKind::kFile), &a);
-    EXPECT_EQ(resolve<int>(ha, HandleKind::kFolder), nullptr) << "wrong kind";
-    EXPECT_EQ(resolve<int>(0, HandleKind::kFile), nullptr);
-    EXPECT_EQ(resolve<int>(0xFFFFFFFFu, HandleKind::kFile), nullptr);
-    release_handle(ha);
-    EXPECT_EQ(resolve<int>(ha, HandleKind::kFile), nullptr) << "stale";
+    // The wrong kind, zero, a number never given, a released one.
+    release_handle(hb);
+    for (std::uint32_t h : {ha, 0u, 0xFFFFFFFFu, hb}) {
+        EXPECT_EQ(resolve<int>(h, HandleKind::kFolder), nullptr);
+    }
     const std::uint32_t hc = register_handle(HandleKind::kFile, &a);
     EXPECT_GT(hc, hb) << "a released number is not given out again";
-    release_handle(hb);
+    release_handle(ha);
     release_handle(hc);
 }
 

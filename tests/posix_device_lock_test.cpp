@@ -89,37 +89,26 @@ protected:
     ScratchFile image{8 << 20};
 };
 
-TEST_F(DeviceLock, AMountKeepsEveryOtherWriterAwayAndQueriesStillWork) {
+TEST_F(DeviceLock, WritersExcludeEveryoneReadersShareAndReleasingLetsGo) {
     dev_desc held{};
     const Step mount = [&held](const char* path) {
         return CL_LyFS_Device_Open(path, "card", 0, &held);
     };
-    EXPECT_EQ(in_second_process(image, mount, mount_and_close), LYFS_ERR_SHARING_VIOLATION);
-    EXPECT_EQ(in_second_process(image, mount, partition), LYFS_ERR_SHARING_VIOLATION);
-    EXPECT_EQ(in_second_process(
-                  image, mount,
-                  [](const char* path) { return CL_LyFS_Delete_Partition(path, LYFS_PART_ALL); }),
-              LYFS_ERR_SHARING_VIOLATION);
-    EXPECT_EQ(in_second_process(image, mount, format), LYFS_ERR_SHARING_VIOLATION);
-    // Reading sector 0 takes no lock.
-    EXPECT_EQ(in_second_process(image, mount, CL_LyFS_Check_LyFS_partition), LYFS_IS_LYFS);
-}
-
-TEST_F(DeviceLock, ReadOnlyMountsShareTheCardButNoWriterJoinsThem) {
-    dev_desc held{};
     const Step look = [&held](const char* path) {
         return lyfs_device_open_read_only(path, "card", &held);
     };
-    const Step look_too = [](const char* path) {
-        dev_desc desc{};
-        return lyfs_device_open_read_only(path, "card", &desc);
+    const Step unpartition = [](const char* path) {
+        return CL_LyFS_Delete_Partition(path, LYFS_PART_ALL);
     };
-    EXPECT_EQ(in_second_process(image, look, look_too), LYFS_OK);
+    // Reading sector 0 takes no lock.
+    for (const Step& step : {Step(mount_and_close), Step(partition), unpartition, Step(format)}) {
+        EXPECT_EQ(in_second_process(image, mount, step), LYFS_ERR_SHARING_VIOLATION);
+    }
+    EXPECT_EQ(in_second_process(image, mount, CL_LyFS_Check_LyFS_partition), LYFS_IS_LYFS);
+    EXPECT_EQ(in_second_process(image, look, look), LYFS_OK);
     EXPECT_EQ(in_second_process(image, look, mount_and_close), LYFS_ERR_SHARING_VIOLATION);
     EXPECT_EQ(in_second_process(image, look, format), LYFS_ERR_SHARING_VIOLATION);
-}
-
-TEST_F(DeviceLock, ClosingPartitioningAndFormattingLetGo) {
+    // Closing, formatting and partitioning let go.
     EXPECT_EQ(in_second_process(image, mount_and_close, mount_and_close, true), LYFS_OK);
     EXPECT_EQ(in_second_process(image, format, mount_and_close, true), LYFS_OK);
     EXPECT_EQ(in_second_process(image, partition, format, true), LYFS_OK);

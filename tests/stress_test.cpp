@@ -4,8 +4,10 @@
 // card reads back as written.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -16,47 +18,26 @@
 namespace lyfs {
 namespace {
 
-// A recording's bytes follow from its name, so any reader can check them.
-std::vector<std::uint8_t> content_of(const std::string& name, std::size_t size) {
-    std::uint32_t x = 2166136261u;
-    for (char c : name) {
-        x = (x ^ static_cast<std::uint8_t>(c)) * 16777619u;
-    }
-    std::vector<std::uint8_t> bytes(size);
-    for (auto& b : bytes) {
-        x = x * 1664525u + 1013904223u;
-        b = static_cast<std::uint8_t>(x >> 24);
-    }
-    return bytes;
-}
-
-constexpr std::size_t kRecordingBytes = 3'000'000;
-
 class StressTest : public test::MountedCardTest {
 protected:
     std::uint64_t card_mib() const override { return 512; }
 
-    void write_recording(const std::string& folder, const std::string& name) {
-        write_file("/" + folder + "/" + name, content_of(name, kRecordingBytes), 100'000);
+    // A recording's bytes follow from its name, so any reader can check them.
+    static std::vector<std::uint8_t> content_of(const std::string& path) {
+        return test::pattern(3'000'000, static_cast<std::uint32_t>(std::hash<std::string>{}(path)));
     }
-    void read_back(const std::string& folder, const std::string& name) {
-        EXPECT_EQ(read_all("/" + folder + "/" + name), content_of(name, kRecordingBytes)) << name;
-    }
+    // Every file of the folder (it holds fewer than 1024).
     std::vector<std::string> list(const char* folder) {
-        std::vector<std::uint8_t> buffer(LYFS_FILE_LIST_BYTES(16));
+        std::vector<std::uint8_t> buffer(LYFS_FILE_LIST_BYTES(1024));
         auto* page = reinterpret_cast<lyfs_file_list*>(buffer.data());
-        std::vector<std::string> names;
+        page->count = 1024;
         std::uint32_t start = 1;
-        for (;;) {
-            page->count = 16;
-            const int32_t n = CL_LyFS_Get_FileList(&desc, folder, &start, page, 0);
-            for (int32_t i = 0; i < n; ++i) {
-                names.emplace_back(LYFS_FILE_LIST_RECORD(page, i)->name);
-            }
-            if (n <= 0) {
-                return names;
-            }
+        std::vector<std::string> paths(
+            std::max(0, CL_LyFS_Get_FileList(&desc, folder, &start, page, 0)));
+        for (std::size_t i = 0; i < paths.size(); ++i) {
+            paths[i] = std::string("/") + folder + "/" + LYFS_FILE_LIST_RECORD(page, i)->name;
         }
+        return paths;
     }
 };
 
@@ -66,60 +47,53 @@ TEST_F(StressTest, WritersReadersListersAndAnotherCard) {
     ASSERT_EQ(test::partition_and_format("mem:other", test::default_folder_table(100)), LYFS_OK);
     ASSERT_EQ(mount(), LYFS_OK);
     // PHOTO holds recordings the readers check throughout.
+    const auto still = [](int i) { return "/PHOTO/still_" + std::to_string(i) + "_recording.mp4"; };
     for (int i = 0; i < 4; ++i) {
-        write_recording("PHOTO", "still_" + std::to_string(i) + "_recording.mp4");
+        write_file(still(i), content_of(still(i)), 100'000);
     }
-
-    constexpr int kWritesPerWriter = 24;  // past EVENT's capacity: it reclaims
     std::atomic<bool> writers_done{false};
     std::atomic<int> failures{0};
     std::atomic<long> operations{0};
     auto writer = [&](const std::string& folder) {
-        for (int i = 0; i < kWritesPerWriter; ++i) {
-            char name[40];
-            std::snprintf(name, sizeof name, "%s_%04d_recording.mp4", folder.c_str(), i);
-            write_recording(folder, name);
+        for (int i = 0; i < 24; ++i) {  // past EVENT's capacity: it reclaims
+            const std::string path =
+                "/" + folder + "/" + folder + "_" + std::to_string(1000 + i) + "_recording.mp4";
+            write_file(path, content_of(path), 100'000);
             ++operations;
         }
     };
-    auto reader = [&] {
-        while (!writers_done) {
+    // Until the writers are done: read PHOTO back, list and measure the
+    // folders, mount and unmount the other card.
+    const std::function<void()> loops[] = {
+        [&] {
             for (int i = 0; i < 4; ++i) {
-                read_back("PHOTO", "still_" + std::to_string(i) + "_recording.mp4");
-                ++operations;
+                EXPECT_EQ(read_all(still(i)), content_of(still(i)));
             }
-        }
-    };
-    auto lister = [&] {
-        while (!writers_done) {
+        },
+        [&] {
             for (const char* folder : {"DATA", "EVENT", "PHOTO"}) {
                 list(folder);
                 DirInfo info{};
-                std::uint64_t total = 0;
-                std::uint64_t free = 0;
+                std::uint64_t total = 0, free = 0;
                 CL_LyFS_Get_Dir_Info(&desc, folder, &info, &total, &free);
-                ++operations;
             }
-        }
-    };
-    auto other_card = [&] {
-        while (!writers_done) {
+        },
+        [&] {
             dev_desc other{};
-            if (CL_LyFS_Device_Open("mem:other", "other", 0, &other) != LYFS_OK ||
-                CL_LyFS_Device_Close(&other) != LYFS_OK) {
-                ++failures;
+            failures += CL_LyFS_Device_Open("mem:other", "other", 0, &other) != LYFS_OK ||
+                        CL_LyFS_Device_Close(&other) != LYFS_OK;
+        }};
+    std::vector<std::thread> writers, others;
+    writers.emplace_back(writer, "DATA");
+    writers.emplace_back(writer, "EVENT");
+    for (const auto& loop : loops) {
+        others.emplace_back([&] {
+            for (; !writers_done; ++operations) {
+                loop();
             }
-            ++operations;
-        }
-    };
-    std::vector<std::thread> threads;
-    threads.emplace_back(writer, "DATA");
-    threads.emplace_back(writer, "EVENT");
-    std::vector<std::thread> others;
-    others.emplace_back(reader);
-    others.emplace_back(lister);
-    others.emplace_back(other_card);
-    for (auto& t : threads) {
+        });
+    }
+    for (auto& t : writers) {
         t.join();
     }
     writers_done = true;
@@ -127,16 +101,16 @@ TEST_F(StressTest, WritersReadersListersAndAnotherCard) {
         t.join();
     }
     EXPECT_EQ(failures.load(), 0);
-    std::printf("stress: 7 threads, %ld operations\n", operations.load());
+    std::printf("stress: 5 threads, %ld operations\n", operations.load());
 
     // Every recording still on the card reads back as written, also after
     // a remount, and the card checks clean.
     remount();
     for (const char* folder : {"DATA", "EVENT", "PHOTO"}) {
-        const auto names = list(folder);
-        EXPECT_FALSE(names.empty()) << folder;
-        for (const auto& name : names) {
-            read_back(folder, name);
+        const auto paths = list(folder);
+        EXPECT_FALSE(paths.empty()) << folder;
+        for (const auto& path : paths) {
+            EXPECT_EQ(read_all(path), content_of(path)) << path;
         }
     }
     expect_clean_card();

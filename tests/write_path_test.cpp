@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -38,23 +39,28 @@ protected:
     std::uint64_t cluster_offset(std::uint32_t cluster) {
         return std::uint64_t{device_sector(part(), cluster_first_sector(part(), cluster))} * 512;
     }
-    std::vector<IoRecord> transfers_since(std::size_t from, IoOp op) {
+    // Transfers since log entry `from` that touch device bytes [first, end).
+    std::vector<IoRecord> transfers_since(std::size_t from, IoOp op, std::uint64_t first = 0,
+                                          std::uint64_t end = ~0ull) {
         std::vector<IoRecord> found;
         std::copy_if(platform.log.begin() + static_cast<std::ptrdiff_t>(from), platform.log.end(),
-                     std::back_inserter(found), [&](const IoRecord& r) { return r.op == op; });
+                     std::back_inserter(found), [&](const IoRecord& r) {
+                         return r.op == op && r.offset + r.bytes > first && r.offset < end;
+                     });
         return found;
     }
     // Reads of the file's own clusters (which follow each other from `start`).
     std::size_t data_reads_since(std::size_t from, std::uint32_t start, std::uint32_t clusters) {
-        const std::uint64_t first = cluster_offset(start);
-        const std::uint64_t end = first + std::uint64_t{clusters} * 131072;
-        const auto reads = transfers_since(from, IoOp::kRead);
-        return static_cast<std::size_t>(std::count_if(
-            reads.begin(), reads.end(),
-            [&](const IoRecord& r) { return r.offset + r.bytes > first && r.offset < end; }));
+        return transfers_since(from, IoOp::kRead, cluster_offset(start),
+                               cluster_offset(start + clusters))
+            .size();
     }
     std::uint32_t newest_start(const char* folder_name) {
         return folder(folder_name)->file_list_tail->start_cluster;
+    }
+    static std::uint64_t bytes_of(const std::vector<IoRecord>& records) {
+        return std::accumulate(records.begin(), records.end(), 0ull,
+                               [](std::uint64_t n, const IoRecord& r) { return n + r.bytes; });
     }
     std::vector<std::uint8_t> card_bytes(std::uint64_t offset, std::uint32_t n) {
         std::vector<std::uint8_t> bytes(n);
@@ -88,12 +94,8 @@ TEST_P(AppendingTest, RequestsStartAndEndOnPagesAndNothingIsReadBack) {
     ASSERT_EQ(CL_LyFS_File_Close(&desc, fd), LYFS_OK);
     EXPECT_EQ(data_reads_since(from, start, 8), 0u);
 
-    std::vector<IoRecord> data;
-    for (const IoRecord& w : transfers_since(from, IoOp::kWrite)) {
-        if (w.offset >= cluster_offset(start) && w.offset < cluster_offset(start + 8)) {
-            data.push_back(w);
-        }
-    }
+    const auto data =
+        transfers_since(from, IoOp::kWrite, cluster_offset(start), cluster_offset(start + 8));
     ASSERT_FALSE(data.empty());
     for (std::size_t i = 0; i < data.size(); ++i) {
         EXPECT_TRUE(i == 0 || data[i].offset % page == 0) << i;
@@ -105,15 +107,9 @@ TEST_P(AppendingTest, RequestsStartAndEndOnPagesAndNothingIsReadBack) {
 
     // The card holds the bytes in the file's clusters, and zeros after its
     // end in the last sector written.
-    for (std::uint32_t c = 0; c < 8; ++c) {
-        const std::uint32_t n = std::min<std::uint32_t>(131072, kSize - c * 131072);
-        ASSERT_EQ(
-            card_bytes(cluster_offset(start + c), n),
-            std::vector<std::uint8_t>(bytes.begin() + c * 131072, bytes.begin() + c * 131072 + n))
-            << c;
-    }
-    const std::uint32_t rest = 512 - kSize % 512;
-    EXPECT_EQ(card_bytes(cluster_offset(start) + kSize, rest), std::vector<std::uint8_t>(rest));
+    auto expected = bytes;
+    expected.resize((kSize + 511) / 512 * 512);
+    EXPECT_EQ(card_bytes(cluster_offset(start), expected.size()), expected);
     expect_clean_card();
 }
 
@@ -122,51 +118,31 @@ INSTANTIATE_TEST_SUITE_P(PagesAndPieces, AppendingTest,
                                            Appending{4096, 1000}, Appending{16384, 99'999},
                                            Appending{65536, 131072}, Appending{512, 100'000}));
 
-// Held bytes wait only for a write that continues them.
+// Held bytes wait only for a write that continues them: in turn a seek
+// elsewhere, a seek to where the file stands (the one step they wait
+// through), a read, close, closing the device, stopping the library.
 TEST_F(WritePathTest, HeldBytesReachTheCardWhenNothingContinuesThem) {
     const auto bytes = pattern(100'000, 9);
-    struct Case {
-        const char* what;
-        std::function<void(std::uint32_t fd)> step;
-        bool writes_them;
-    };
-    const Case cases[] = {
-        {"a seek elsewhere",
-         [&](std::uint32_t fd) { EXPECT_EQ(CL_LyFS_File_Seek(&desc, fd, LYFS_SEEK_SET, 0), 0u); },
-         true},
-        {"a seek to where the file stands",
-         [&](std::uint32_t fd) {
-             EXPECT_EQ(CL_LyFS_File_Seek(&desc, fd, LYFS_SEEK_CUR, 0), 100'000u);
-         },
-         false},
-        {"a read",
-         [&](std::uint32_t fd) {
-             std::uint8_t byte = 0;
-             EXPECT_EQ(CL_LyFS_File_Read(&desc, &byte, 1, fd), 1);
-         },
-         true},
-        {"close", [&](std::uint32_t fd) { EXPECT_EQ(CL_LyFS_File_Close(&desc, fd), LYFS_OK); },
-         true},
-        {"closing the device", [&](std::uint32_t) { unmount(); }, true},
-        {"stopping the library",
-         [&](std::uint32_t) {
-             EXPECT_EQ(CL_LyFS_Stop(), LYFS_OK);
-             EXPECT_EQ(CL_LyFS_Start(), LYFS_OK);
-             mounted = false;
-         },
-         true},
-    };
-    int n = 0;
-    for (const Case& c : cases) {
-        const std::uint32_t fd = open("/DATA/held_back_" + std::to_string(n++) + ".ts", "w");
+    std::uint32_t fd = 0;
+    std::uint8_t byte = 0;
+    const std::function<std::int64_t()> steps[] = {
+        [&] { return CL_LyFS_File_Seek(&desc, fd, LYFS_SEEK_SET, 0); },
+        [&] { return CL_LyFS_File_Seek(&desc, fd, LYFS_SEEK_CUR, 0); },
+        [&] { return CL_LyFS_File_Read(&desc, &byte, 1, fd); },
+        [&] { return CL_LyFS_File_Close(&desc, fd); },
+        [&] { return CL_LyFS_Device_Close(&desc); },
+        [&] { return CL_LyFS_Stop() + CL_LyFS_Start(); }};
+    const std::int64_t answers[] = {0, 100'000, 1, LYFS_OK, LYFS_OK, LYFS_OK};
+    for (int step = 0; step < 6; ++step) {
+        fd = open("/DATA/held_back_" + std::to_string(step) + ".ts", "w");
         ASSERT_EQ(CL_LyFS_File_Write(&desc, bytes.data(), 100'000, fd), 100'000);
         const std::uint64_t at = cluster_offset(newest_start("DATA"));
         EXPECT_NE(card_bytes(at, 100'000), bytes) << "the bytes inside the last page wait";
         const auto flushes = platform.counters.flushes;
-        c.step(fd);
-        EXPECT_EQ(card_bytes(at, 100'000) == bytes, c.writes_them) << c.what;
-        if (!mounted) {
-            EXPECT_GE(platform.counters.flushes - flushes, 1u) << c.what << ": made durable";
+        EXPECT_EQ(steps[step](), answers[step]) << step;
+        EXPECT_EQ(card_bytes(at, 100'000) == bytes, step != 1) << step;
+        if (step >= 4) {
+            EXPECT_GE(platform.counters.flushes - flushes, 1u) << step << ": made durable";
             ASSERT_EQ(mount(), LYFS_OK);
         } else {
             CL_LyFS_File_Close(&desc, fd);
@@ -185,17 +161,13 @@ TEST_F(WritePathTest, ReadingInOddPiecesTakesOneRequestPerPiece) {
     // serves the next piece's head.
     const auto reads = transfers_since(from, IoOp::kRead);
     EXPECT_EQ(reads.size(), 20u);
-    std::uint64_t read_bytes = 0;
-    for (const IoRecord& r : reads) {
-        read_bytes += r.bytes;
-    }
-    EXPECT_EQ(read_bytes, (2'000'000u + 511) / 512 * 512) << "each sector once";
+    EXPECT_EQ(bytes_of(reads), (2'000'000u + 511) / 512 * 512) << "each sector once";
     ASSERT_EQ(CL_LyFS_File_Close(&desc, fd), LYFS_OK);
 }
 
-TEST_F(WritePathTest, FilesWhoseClustersInterleaveReadAndWriteRight) {
+TEST_F(WritePathTest, InterleavedFilesAndAPatchInPlaceReadAndWriteRight) {
     // Two recordings written at once take turns at the clusters.
-    const auto a = pattern(600'000, 3);
+    auto a = pattern(600'000, 3);
     const auto b = pattern(600'000, 4);
     const std::uint32_t fa = open("/DATA/interleaved_one.ts", "w");
     const std::uint32_t fb = open("/DATA/interleaved_two.ts", "w");
@@ -204,34 +176,26 @@ TEST_F(WritePathTest, FilesWhoseClustersInterleaveReadAndWriteRight) {
         ASSERT_EQ(CL_LyFS_File_Write(&desc, a.data() + at, n, fa), static_cast<int32_t>(n));
         ASSERT_EQ(CL_LyFS_File_Write(&desc, b.data() + at, n, fb), static_cast<int32_t>(n));
     }
+    // A patch inside sectors the node holds no copy of reads them first.
+    ASSERT_EQ(CL_LyFS_File_Seek(&desc, fa, LYFS_SEEK_SET, 1000), 1000u);
+    const auto patch = pattern(700, 6);
+    const std::size_t from = platform.log.size();
+    const std::uint64_t free_before = folder("DATA")->free_space;
+    ASSERT_EQ(CL_LyFS_File_Write(&desc, patch.data(), 700, fa), 700);
+    EXPECT_EQ(data_reads_since(from, folder("DATA")->file_list_head->start_cluster, 1), 2u)
+        << "its head and tail sector";
+    EXPECT_EQ(folder("DATA")->free_space, free_before) << "in place: nothing charged";
+    std::copy(patch.begin(), patch.end(), a.begin() + 1000);
+    // A position beyond the chain would fork it on the card: refused.
+    ASSERT_EQ(CL_LyFS_File_Seek(&desc, fa, LYFS_SEEK_END, 400'000), 1'000'000u);
+    EXPECT_EQ(CL_LyFS_File_Write(&desc, patch.data(), 500, fa), -1);
+    // Reading back through the same node sees the patch, not an old copy.
+    ASSERT_EQ(CL_LyFS_File_Seek(&desc, fa, LYFS_SEEK_SET, 0), 0u);
+    EXPECT_EQ(read_pieces(fa, a.size(), 1000), a);
     ASSERT_EQ(CL_LyFS_File_Close(&desc, fa), LYFS_OK);
     ASSERT_EQ(CL_LyFS_File_Close(&desc, fb), LYFS_OK);
     EXPECT_EQ(read_all("/DATA/interleaved_one.ts"), a);
     EXPECT_EQ(read_all("/DATA/interleaved_two.ts"), b);
-    expect_clean_card();
-}
-
-TEST_F(WritePathTest, OverwritingInsideTheFileKeepsTheBytesAroundThePatch) {
-    auto bytes = pattern(300'000, 5);
-    const std::uint32_t fd = open("/DATA/patched_in_place.ts", "w");
-    write_pieces(fd, bytes, 100'000);
-    // A patch inside sectors the node holds no copy of reads them first.
-    ASSERT_EQ(CL_LyFS_File_Seek(&desc, fd, LYFS_SEEK_SET, 1000), 1000u);
-    const auto patch = pattern(700, 6);
-    const std::size_t from = platform.log.size();
-    const std::uint64_t free_before = folder("DATA")->free_space;
-    ASSERT_EQ(CL_LyFS_File_Write(&desc, patch.data(), 700, fd), 700);
-    EXPECT_EQ(data_reads_since(from, newest_start("DATA"), 3), 2u) << "its head and tail sector";
-    EXPECT_EQ(folder("DATA")->free_space, free_before) << "in place: nothing charged";
-    std::copy(patch.begin(), patch.end(), bytes.begin() + 1000);
-    // A position beyond the chain would fork it on the card: refused.
-    ASSERT_EQ(CL_LyFS_File_Seek(&desc, fd, LYFS_SEEK_END, 400'000), 700'000u);
-    EXPECT_EQ(CL_LyFS_File_Write(&desc, patch.data(), 500, fd), -1);
-    // Reading back through the same node sees the patch, not an old copy.
-    ASSERT_EQ(CL_LyFS_File_Seek(&desc, fd, LYFS_SEEK_SET, 0), 0u);
-    EXPECT_EQ(read_pieces(fd, bytes.size(), 1000), bytes);
-    ASSERT_EQ(CL_LyFS_File_Close(&desc, fd), LYFS_OK);
-    EXPECT_EQ(read_all("/DATA/patched_in_place.ts"), bytes);
     expect_clean_card();
 }
 
@@ -272,51 +236,42 @@ protected:
     Outcome run(const std::string& path) {
         Outcome out;
         const std::uint32_t fd = open(path, "w");
-        if (fd == LYFS_INVALID_FD) {
-            out.clean = false;
-            return out;
-        }
-        std::uint32_t pos = 0;
+        out.clean = fd != LYFS_INVALID_FD;
         std::uint8_t scratch[64];
-        for (const Step& step : GetParam()) {
-            bool ok = true;
+        for (std::size_t i = 0; out.clean && i < GetParam().size(); ++i) {
+            const Step& step = GetParam()[i];
             switch (step.kind) {
                 case Step::kWrite: {
                     const std::uint8_t* src = bytes.data() + step.at;
+                    const auto pos = static_cast<std::uint32_t>(
+                        std::max<int32_t>(0, CL_LyFS_File_Tell(&desc, fd)));
                     out.tried.resize(std::max<std::size_t>(out.tried.size(), pos + step.n));
                     std::copy(src, src + step.n, out.tried.begin() + pos);
-                    ok = CL_LyFS_File_Write(&desc, src, step.n, fd) == static_cast<int32_t>(step.n);
+                    out.clean =
+                        CL_LyFS_File_Write(&desc, src, step.n, fd) == static_cast<int32_t>(step.n);
                     // A failed write keeps the pieces it wrote before failing.
-                    pos = static_cast<std::uint32_t>(CL_LyFS_File_Tell(&desc, fd));
-                    out.size = std::max(out.size, pos);
-                    if (ok) {
-                        out.told = out.tried;
-                    }
+                    out.size = std::max(out.size,
+                                        static_cast<std::uint32_t>(CL_LyFS_File_Tell(&desc, fd)));
+                    out.told = out.clean ? out.tried : out.told;
                     break;
                 }
                 case Step::kSeek:
-                    ok = CL_LyFS_File_Seek(&desc, fd, LYFS_SEEK_SET, step.at) == step.at;
-                    pos = ok ? step.at : pos;
+                    out.clean = CL_LyFS_File_Seek(&desc, fd, LYFS_SEEK_SET, step.at) == step.at;
                     break;
                 case Step::kRead:
-                    ok = CL_LyFS_File_Read(&desc, scratch, step.n, fd) ==
-                         static_cast<int32_t>(step.n);
+                    out.clean = CL_LyFS_File_Read(&desc, scratch, step.n, fd) ==
+                                static_cast<int32_t>(step.n);
                     break;
                 case Step::kClose:
-                    out.closed = CL_LyFS_File_Close(&desc, fd) == LYFS_OK;
-                    out.clean = out.closed;
+                    out.closed = out.clean = CL_LyFS_File_Close(&desc, fd) == LYFS_OK;
                     return out;
                 case Step::kDeviceClose:
                     out.clean = CL_LyFS_Device_Close(&desc) == LYFS_OK;
                     mounted = false;
                     return out;
             }
-            if (!ok) {
-                out.clean = false;
-                out.closed = CL_LyFS_File_Close(&desc, fd) == LYFS_OK;
-                return out;
-            }
         }
+        out.closed = fd != LYFS_INVALID_FD && CL_LyFS_File_Close(&desc, fd) == LYFS_OK;
         return out;
     }
     std::vector<std::uint8_t> bytes = pattern(400'000, 21);
@@ -396,13 +351,7 @@ TEST_F(WritePathTest, AMountReadsEachFileEntrySectorOnce) {
                                  (event.start_cluster - 2) * 256) *
                                 512;
     const std::uint64_t end = first + std::uint64_t{event.fe_clusters} * 131072;
-    std::uint64_t area_bytes = 0;
-    for (const IoRecord& r : transfers_since(from, IoOp::kRead)) {
-        if (r.offset >= first && r.offset < end) {
-            area_bytes += r.bytes;
-        }
-    }
-    EXPECT_EQ(area_bytes, end - first);
+    EXPECT_EQ(bytes_of(transfers_since(from, IoOp::kRead, first, end)), end - first);
 }
 
 // An entry area larger than the scan holds at once is read a stretch at a
