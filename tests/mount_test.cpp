@@ -94,11 +94,11 @@ TEST_F(MountTest, NotCommittedFilesAreListedAndChargedNothing) {
     // The newest file's open chain was ended on the card, and the count
     // rescanned.
     EXPECT_EQ(files->fat(files->folder("EVENT").content_start + 4), 0x0FFFFFF8u);
+    // Free space comes from the FAT; the cursor stands behind the newest file.
     stFOLDER* event = folder("EVENT");
-    EXPECT_EQ(event->n_used_clusters, 5u);
-    EXPECT_EQ(event->free_space, static_cast<std::uint64_t>(event->n_fc_clusters - 5) * cluster)
-        << "free space comes from the FAT";
-    EXPECT_EQ(event->fc_cursor, 4u) << "behind the newest file";
+    EXPECT_EQ(
+        (std::vector<std::uint64_t>{event->n_used_clusters, event->free_space, event->fc_cursor}),
+        (std::vector<std::uint64_t>{5, (event->n_fc_clusters - 5ull) * cluster, 4}));
     expect_clean_card();
 }
 
