@@ -15,11 +15,6 @@ inline std::uint32_t get_u32(const std::uint8_t* p) {
            (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
 }
 
-inline std::uint64_t get_u64(const std::uint8_t* p) {
-    return static_cast<std::uint64_t>(get_u32(p)) |
-           (static_cast<std::uint64_t>(get_u32(p + 4)) << 32);
-}
-
 inline void put_u16(std::uint8_t* p, std::uint16_t v) {
     p[0] = static_cast<std::uint8_t>(v);
     p[1] = static_cast<std::uint8_t>(v >> 8);
@@ -29,11 +24,6 @@ inline void put_u32(std::uint8_t* p, std::uint32_t v) {
     for (int i = 0; i < 4; ++i) {
         p[i] = static_cast<std::uint8_t>(v >> (8 * i));
     }
-}
-
-inline void put_u64(std::uint8_t* p, std::uint64_t v) {
-    put_u32(p, static_cast<std::uint32_t>(v));
-    put_u32(p + 4, static_cast<std::uint32_t>(v >> 32));
 }
 
 }  // namespace lyfs
