@@ -115,8 +115,10 @@ TEST_F(MountTest, FolderRecordAndRootDirectoryLimits) {
     EXPECT_EQ(part()->folder_list, nullptr) << "no folder";
     ASSERT_EQ(CL_LyFS_Device_Close(&desc), LYFS_OK);
 
-    // Four folders recorded, but the root directory ends after the first.
-    test::put_le32(fsinfo, 4, 4);
+    // Nine folders recorded, the most a card may have, but the root directory ends after the
+    // first (whose maximum file count then sits behind nine cluster counts).
+    test::put_le32(fsinfo, 8 + 4 * 9, test::le32(fsinfo, 8 + 4 * 4));
+    test::put_le32(fsinfo, 4, 9);
     files->set_rel(1, fsinfo);
     auto root = files->rel(files->data_start());
     root[32] = 0;
@@ -178,6 +180,9 @@ TEST_F(MountTest, OpenTwiceAndClose) {
     dev_desc none{};
     EXPECT_EQ(CL_LyFS_Device_Close(&none), LYFS_ERR_CLOSE_NO_PARTITION);
     EXPECT_EQ(CL_LyFS_Device_Open("mem:missing", "x", 0, &none), LYFS_ERR_OPEN_DEVICE);
+    // A partition name that leaves no room for its terminator.
+    EXPECT_EQ(CL_LyFS_Device_Open("mem:c", std::string(128, 'n').c_str(), 0, &none),
+              LYFS_ERR_MOUNT);
     EXPECT_EQ(library_state()->disk_list, nullptr);
 }
 
