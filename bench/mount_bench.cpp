@@ -3,9 +3,9 @@
 // mount reads and the memory a mounted card holds.
 #include <cstdio>
 
-#include "core/handles.h"
 #include "bench_support.h"
 #include "card_builder.h"
+#include "core/handles.h"
 #include "device/partition.h"
 #include "folder/folder.h"
 #include "support/test_platform.h"

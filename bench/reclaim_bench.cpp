@@ -8,9 +8,9 @@
 #include <cstdio>
 #include <set>
 
-#include "core/handles.h"
 #include "bench_support.h"
 #include "card_builder.h"
+#include "core/handles.h"
 #include "device/partition.h"
 #include "folder/folder.h"
 #include "support/test_platform.h"

@@ -6,7 +6,7 @@
 #include "lyfs/lyfs.h"
 #include "platform/memory.h"
 
-    using namespace lyfs;
+using namespace lyfs;
 
 extern "C" {
 
