@@ -15,6 +15,14 @@ namespace {
 constexpr std::uint32_t kFilesPerPage = 16;
 constexpr std::size_t kFileInfoBytes = sizeof(FileInfo);
 
+// A read, write or close of an open file that failed, in the words of what the library logged.
+[[noreturn]] void fail_transfer(const char* doing, const CardPath& path) {
+    const std::string said = library_failure();
+    throw Failure(
+        std::string(doing) + " " + path.text() + " failed: " + failure_words(LYFS_FAIL, said),
+        said);
+}
+
 [[noreturn]] void explain_mount_failure(const std::string& device, std::int32_t status) {
     require_not_in_use(device, status);
     if (const std::string trouble = volume_trouble(device); !trouble.empty()) {
@@ -217,9 +225,7 @@ std::uint32_t CardFile::read(void* buffer, std::uint32_t length) {
     forget_library_failures();
     const std::int32_t count = CL_LyFS_File_Read(card_.handle(), buffer, length, fd_);
     if (count < 0) {
-        throw Failure(
-            "reading " + path_.text() + " failed: " + failure_words(LYFS_FAIL, library_failure()),
-            library_failure());
+        fail_transfer("reading", path_);
     }
     return static_cast<std::uint32_t>(count);
 }
@@ -228,9 +234,7 @@ void CardFile::write(const void* buffer, std::uint32_t length) {
     forget_library_failures();
     const std::int32_t count = CL_LyFS_File_Write(card_.handle(), buffer, length, fd_);
     if (count < 0 || static_cast<std::uint32_t>(count) != length) {
-        throw Failure(
-            "writing " + path_.text() + " failed: " + failure_words(LYFS_FAIL, library_failure()),
-            library_failure());
+        fail_transfer("writing", path_);
     }
 }
 
@@ -239,9 +243,7 @@ void CardFile::close() {
     const std::int32_t status = CL_LyFS_File_Close(card_.handle(), fd_);
     fd_ = LYFS_INVALID_FD;
     if (status != LYFS_OK) {
-        throw Failure(
-            "closing " + path_.text() + " failed: " + failure_words(LYFS_FAIL, library_failure()),
-            library_failure());
+        fail_transfer("closing", path_);
     }
 }
 

@@ -8,12 +8,19 @@
 namespace lyfs::tool {
 namespace {
 
-check::Report check_volume_of(const std::string& device) {
+// What the checker finds in the card's volume, and how many sectors the device has; nothing
+// when the device cannot be read.
+struct VolumeLook {
+    check::Report report;
+    std::uint64_t sectors = 0;
+};
+
+VolumeLook look_at_volume(const std::string& device) {
     check::FileSectorReader reader(device);
     if (!reader.is_open()) {
         return {};
     }
-    return check::check_volume(reader);
+    return {check::check_volume(reader), reader.sector_count()};
 }
 
 std::string sectors_and_bytes(std::uint64_t sectors) {
@@ -23,15 +30,11 @@ std::string sectors_and_bytes(std::uint64_t sectors) {
 }  // namespace
 
 std::string volume_trouble(const std::string& device) {
-    check::FileSectorReader reader(device);
-    if (!reader.is_open()) {
-        return {};
-    }
-    const check::Report report = check::check_volume(reader);
-    if (report.partition_end > reader.sector_count()) {
+    const auto [report, sectors] = look_at_volume(device);
+    if (report.partition_end > sectors) {
         return device + " is shorter than its partition table says: the table needs " +
                sectors_and_bytes(report.partition_end) + ", " + device + " has " +
-               sectors_and_bytes(reader.sector_count()) +
+               sectors_and_bytes(sectors) +
                "; it was cut short or copied before its end (copy the whole card again)";
     }
     if (report.partition_end != 0 && !report.formatted) {
@@ -43,7 +46,7 @@ std::string volume_trouble(const std::string& device) {
 
 std::vector<LeftOutFolder> folders_left_out(const std::string& device,
                                             const std::vector<std::string>& usable) {
-    const check::Report report = check_volume_of(device);
+    const check::Report report = look_at_volume(device).report;
     std::vector<LeftOutFolder> left_out;
     for (const check::FolderSummary& folder : report.folders) {
         if (std::find(usable.begin(), usable.end(), folder.name) != usable.end()) {
