@@ -5,12 +5,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdint>
-#include <cstdio>
-#include <cstring>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -20,6 +19,7 @@ struct ToolRun {
     int exit_code = -1;
     std::string out;
     std::string err;
+    std::string command;
 };
 
 // A command, how it ends, and a text it prints.
@@ -47,14 +47,11 @@ inline ::testing::AssertionResult contains(const std::string& text, const std::s
 
 // Bytes that differ from file to file, for copies that must come back unchanged.
 inline std::vector<std::uint8_t> sample_bytes(std::size_t count, unsigned seed) {
-    // xorshift64, eight bytes a step: cheap enough for many MiB in a sanitizer build.
-    std::uint64_t state = 0x9E3779B97F4A7C15ull * (seed + 1);
     std::vector<std::uint8_t> bytes(count);
-    for (std::size_t k = 0; k < count; k += sizeof state) {
-        state ^= state << 13;
-        state ^= state >> 7;
-        state ^= state << 17;
-        std::memcpy(bytes.data() + k, &state, std::min(sizeof state, count - k));
+    std::uint64_t state = seed + 1;
+    for (std::uint8_t& byte : bytes) {
+        state = state * 6364136223846793005ull + 1442695040888963407ull;
+        byte = static_cast<std::uint8_t>(state >> 56);
     }
     return bytes;
 }
@@ -65,9 +62,11 @@ protected:
         std::string pattern = (std::filesystem::temp_directory_path() / "lyfs-cli-XXXXXX").string();
         ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
         scratch_ = pattern;
+        std::filesystem::current_path(scratch_);
     }
     void TearDown() override {
         std::error_code ignored;
+        std::filesystem::current_path("/", ignored);
         std::filesystem::remove_all(scratch_, ignored);
     }
 
@@ -83,8 +82,8 @@ protected:
     ToolRun expect_run(const std::vector<std::string>& args, int exit_code,
                        const std::string& said = "") {
         const ToolRun run = lyfs(args);
-        EXPECT_EQ(run.exit_code, exit_code) << args[0] << " " << args.back() << "\n" << run.err;
-        EXPECT_TRUE(contains(run.out + run.err, said)) << args[0] << " " << args.back();
+        EXPECT_EQ(run.exit_code, exit_code) << run.command << "\n" << run.err;
+        EXPECT_TRUE(contains(run.out + run.err, said)) << run.command;
         return run;
     }
     void expect_runs(const std::vector<Case>& cases) {
@@ -93,27 +92,22 @@ protected:
         }
     }
     // Runs a shell command line in the scratch folder.
-    ToolRun shell(const std::string& command_line) {
-        const std::string command = "cd " + shell_quoted(scratch_.string()) + " && { " +
-                                    command_line + "; } </dev/null 2>stderr.txt";
-        ToolRun run;
-        FILE* pipe = ::popen(command.c_str(), "r");
-        char buffer[4096];
-        for (std::size_t n = 0; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
-            run.out.append(buffer, n);
-        }
-        const int status = ::pclose(pipe);
-        run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        const auto err = read_file("stderr.txt");
-        run.err.assign(err.begin(), err.end());
-        return run;
+    ToolRun shell(const std::string& command) {
+        const int status =
+            std::system(("{ " + command + "; } </dev/null >stdout.txt 2>stderr.txt").c_str());
+        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, text_of("stdout.txt"),
+                text_of("stderr.txt"), command};
     }
 
-    std::string path(const std::string& name) const { return (scratch_ / name).string(); }
+    // What an image holds and which of its blocks are written (a hole filled with zeros is a
+    // write as much as any other): equal before and after a command when it changed no byte.
+    std::string fingerprint(const std::string& image) {
+        return shell("stat -c %b " + image + " && md5sum <" + image).out;
+    }
     // A sparse file of the given size: a blank card.
     void blank_image(const std::string& name, std::uint64_t bytes) {
-        std::ofstream{scratch_ / name};
-        std::filesystem::resize_file(scratch_ / name, bytes);
+        std::ofstream{name};
+        std::filesystem::resize_file(name, bytes);
     }
     // A card image made by lyfs mkimage.
     void formatted_image(const std::string& name, const std::string& size = "256M",
@@ -131,18 +125,17 @@ protected:
         expect_run({"put", card, "local.bin", card_path}, 0);
     }
     void write_file(const std::string& name, const std::vector<std::uint8_t>& bytes) {
-        std::ofstream(scratch_ / name, std::ios::binary)
+        std::ofstream(name, std::ios::binary)
             .write(reinterpret_cast<const char*>(bytes.data()),
                    static_cast<std::streamsize>(bytes.size()));
     }
     std::vector<std::uint8_t> read_file(const std::string& name) const {
-        std::error_code error;
-        const auto size = std::filesystem::file_size(scratch_ / name, error);
-        std::vector<std::uint8_t> bytes(error ? 0 : size);
-        std::ifstream(scratch_ / name, std::ios::binary)
-            .read(reinterpret_cast<char*>(bytes.data()),
-                  static_cast<std::streamsize>(bytes.size()));
-        return bytes;
+        std::ifstream in(name, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), {}};
+    }
+    std::string text_of(const std::string& name) const {
+        const auto bytes = read_file(name);
+        return {bytes.begin(), bytes.end()};
     }
 
 private:
