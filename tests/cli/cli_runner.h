@@ -11,6 +11,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace lyfs::cli_test {
@@ -23,11 +24,7 @@ struct ToolRun {
 };
 
 // A command, how it ends, and a text it prints.
-struct Case {
-    std::vector<std::string> args;
-    int exit_code;
-    std::string said;
-};
+using Case = std::tuple<std::vector<std::string>, int, std::string>;
 
 inline std::string shell_quoted(const std::string& text) {
     std::string quoted = "'";
@@ -87,8 +84,8 @@ protected:
         return run;
     }
     void expect_runs(const std::vector<Case>& cases) {
-        for (const Case& c : cases) {
-            expect_run(c.args, c.exit_code, c.said);
+        for (const auto& [args, exit_code, said] : cases) {
+            expect_run(args, exit_code, said);
         }
     }
     // Runs a shell command line in the scratch folder.

@@ -35,7 +35,6 @@ TEST_F(DataSafety, GetChangesItsDestinationOnlyWithAWholeCopy) {
     const ToolRun run = lyfs({"get", "card.img", "/DATA/AAAAA_clip.mp4", "-"});
     EXPECT_EQ(run.out.size(), 300'000u);
     EXPECT_TRUE(contains(run.err, "/DATA/AAAAA_clip.mp4 -> "));
-    EXPECT_EQ(shell("find . -name '*.lyfs-*'").out, "") << "nothing of a copy stays behind";
 }
 
 TEST_F(DataSafety, APutThatCannotFitOrFinishLeavesNoTrace) {

@@ -19,8 +19,7 @@ bool in_order(const std::string& text, const std::vector<std::string>& names) {
 }
 
 std::string clip_name(int minute) {
-    return "20250101_08" + std::string(minute < 10 ? "0" : "") + std::to_string(minute) +
-           "00_F.mp4";
+    return "20250101_08" + std::to_string(100 + minute).substr(1) + "00_F.mp4";
 }
 
 class FileCommands : public CliTest {};
@@ -29,20 +28,19 @@ TEST_F(FileCommands, PutGetLsAndInfoAgreeOnMoreFilesThanOnePage) {
     formatted_image("card.img");
     // One byte, exactly one cluster, several pieces of the copy ending inside a sector, and
     // more files than ls fetches in one call (16).
-    const std::vector<std::size_t> sizes = {1, 128 * 1024, 3 * kMiB + 17};
+    std::vector<std::size_t> sizes = {1, 128 * 1024, 3 * kMiB + 17};
+    sizes.resize(20, 1000);
     std::vector<std::string> names;
-    for (unsigned k = 0; k < 20; ++k) {
-        names.push_back(k < sizes.size() ? "recording_" + std::to_string(k) + ".mp4"
-                                         : clip_name(static_cast<int>(k)));
-        put("card.img", "/DATA/" + names.back(), k < sizes.size() ? sizes[k] : 100 + k, k);
+    for (int k = 0; k < 20; ++k) {
+        names.push_back(clip_name(k));
+        put("card.img", "/DATA/" + names.back(), sizes[k], k);
     }
     expect_run({"get", "card.img", "/DATA", "out"}, 0, "copied 20 files");
-    for (unsigned k = 0; k < 20; ++k) {
-        EXPECT_EQ(read_file("out/" + names[k]),
-                  sample_bytes(k < sizes.size() ? sizes[k] : 100 + k, k));
+    for (int k = 0; k < 20; ++k) {
+        EXPECT_EQ(read_file("out/" + names[k]), sample_bytes(sizes[k], k));
     }
-    const ToolRun ls =
-        expect_run({"ls", "card.img", "/DATA"}, 0, "    3145745     3.0 MiB  recording_2.mp4");
+    const ToolRun ls = expect_run({"ls", "card.img", "/DATA"}, 0,
+                                  "    3145745     3.0 MiB  20250101_080200_F.mp4");
     EXPECT_TRUE(contains(ls.out, "20 files, "));
     EXPECT_TRUE(in_order(ls.out, names)) << ls.out;
     EXPECT_TRUE(in_order(lyfs({"ls", "card.img", "/DATA", "--newest-first"}).out,

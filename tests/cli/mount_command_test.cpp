@@ -14,11 +14,11 @@ constexpr std::size_t kMiB = 1024 * 1024;
 class MountCommand : public CliTest {
 protected:
     void SetUp() override {
+        CliTest::SetUp();
         if (::access("/dev/fuse", R_OK | W_OK) != 0 || ::geteuid() != 0 ||
             std::system("command -v fusermount3 >/dev/null 2>&1") != 0) {
             GTEST_SKIP() << "lyfs mount needs /dev/fuse, root and fusermount3 (package fuse3)";
         }
-        CliTest::SetUp();
     }
     void TearDown() override {
         shell("fusermount3 -uz mnt; fusermount3 -uz ro");
@@ -82,9 +82,9 @@ TEST_F(MountCommand, RecordingsReadWriteAndAreReclaimedLikeAnyFilesAndReadOnlyNe
                     "0.02; done; cat mnt.status'")
                   .out,
               "0\n");
-    const std::string log = text_of("mnt.log");
-    EXPECT_TRUE(contains(log, "refused "));
-    EXPECT_TRUE(contains(log, "gap_clip.mp4, and the card cannot hold an empty file"));
+    EXPECT_TRUE(contains(text_of("mnt.log"), "refused "));
+    EXPECT_TRUE(
+        contains(text_of("mnt.log"), "gap_clip.mp4, and the card cannot hold an empty file"));
     expect_run({"check", "card.img"}, 0, "clean, 3 files");
     expect_run({"get", "card.img", "/DATA/20250614_080300_F.mp4", "back.mp4"}, 0);
     EXPECT_EQ(read_file("back.mp4"), read_file("clip.mp4"));
