@@ -85,8 +85,8 @@ fuzz-deps:
 fuzz: deps fuzz-deps
 	cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 		-DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DLYFS_FUZZ=ON $(CMAKE_ARGS)
-	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target lyfs_fuzz_mount lyfs_fuzz_entry
-	set -e; for target in mount entry; do \
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target lyfs_fuzz_mount
+	set -e; for target in mount; do \
 		rm -rf $(FUZZ_BUILD)/corpus/$$target; \
 		mkdir -p $(FUZZ_BUILD)/corpus/$$target $(FUZZ_BUILD)/crashes/$$target; \
 		cp tests/fuzz/corpus/$$target/* $(FUZZ_BUILD)/corpus/$$target/; \

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <map>
 #include <string>
 #include <vector>
@@ -13,6 +14,14 @@
 #include "support/memory_device.h"
 
 namespace lyfs::fuzz {
+
+// Stops the run, so that the fuzzer keeps the input, when a check fails.
+inline void require(bool ok, const char* what) {
+    if (!ok) {
+        std::fprintf(stderr, "fuzz check failed: %s\n", what);
+        __builtin_trap();
+    }
+}
 
 // A sector whose bytes an input may replace, and what it holds.
 struct PatchableSector {

@@ -1,12 +1,10 @@
-// Writes the seed corpora from the base card: for the mount target, one
-// input per kind of patchable sector that restates the sectors' bytes
-// unchanged (and an empty input, the card as it is, and one with a record no
-// reader can decode at the head of a ring); for the entry target,
-// each file record of the card followed by its name.
-//   lyfs_fuzz_seeds CORPUS_DIR   (writes CORPUS_DIR/mount and CORPUS_DIR/entry)
+// Writes the mount target's seed corpus from the base card: one input per
+// kind of patchable sector that restates the sectors' bytes unchanged, an
+// empty input (the card as it is), one that names the new files, and one
+// with a record no reader can decode at the head of a ring.
+//   lyfs_fuzz_seeds CORPUS_DIR
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -14,18 +12,18 @@
 #include <vector>
 
 #include "base_card.h"
-#include "entry/file_entry.h"
-#include "mount_input.h"
 
 namespace {
 
-namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
 
-void write_seed(const fs::path& file, const Bytes& bytes) {
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
+// The input record of `selector` and `value` that carries `bytes` (at most 255).
+void append_record(std::uint8_t selector, std::uint16_t value, const Bytes& bytes, Bytes* seed) {
+    const std::uint8_t head[] = {selector, static_cast<std::uint8_t>(value),
+                                 static_cast<std::uint8_t>(value >> 8),
+                                 static_cast<std::uint8_t>(bytes.size())};
+    seed->insert(seed->end(), std::begin(head), std::end(head));
+    seed->insert(seed->end(), bytes.begin(), bytes.end());
 }
 
 // Records that restate the sector's non-zero bytes in pieces, each cut to
@@ -41,26 +39,8 @@ void restate(std::uint8_t index, const Bytes& sector, Bytes* seed) {
         at = std::find_if(std::make_reverse_iterator(window_end), std::make_reverse_iterator(first),
                           non_zero)
                  .base();
-        const Bytes record = lyfs::fuzz::encode_patch(
-            index, static_cast<std::uint16_t>(first - sector.begin()), Bytes(first, at));
-        seed->insert(seed->end(), record.begin(), record.end());
-    }
-}
-
-void entry_seeds(const Bytes& sector, const fs::path& dir) {
-    for (std::size_t slot = 0; slot < 4; ++slot) {
-        const Bytes record(sector.begin() + 128 * slot, sector.begin() + 128 * (slot + 1));
-        char name[lyfs::kFileNameBytes];
-        std::uint8_t attribute = 0;
-        std::uint32_t cluster = 0;
-        std::uint32_t size = 0;
-        if (!lyfs::file_entry_in_use(record.data()) ||
-            lyfs::extract_file_entry(record.data(), name, &attribute, &cluster, &size) != 0) {
-            continue;
-        }
-        Bytes seed = record;
-        seed.insert(seed.end(), name, name + std::strlen(name));
-        write_seed(dir / name, seed);
+        append_record(index, static_cast<std::uint16_t>(first - sector.begin()), Bytes(first, at),
+                      seed);
     }
 }
 
@@ -72,29 +52,27 @@ int main(int argc, char** argv) {
         return 2;
     }
     const lyfs::fuzz::BaseCard& base = lyfs::fuzz::BaseCard::get();
-    const fs::path mount_dir = fs::path(argv[1]) / "mount";
-    const fs::path entry_dir = fs::path(argv[1]) / "entry";
-    fs::create_directories(mount_dir);
-    fs::create_directories(entry_dir);
+    const std::filesystem::path dir = std::filesystem::path(argv[1]) / "mount";
+    std::filesystem::create_directories(dir);
 
     std::map<std::string, Bytes> seeds{{"unchanged", {}}};
     const auto& sectors = base.patchable();
     for (std::size_t i = 0; i < sectors.size(); ++i) {
-        const Bytes bytes = base.sector(sectors[i].lba);
-        restate(static_cast<std::uint8_t>(i), bytes, &seeds[sectors[i].what]);
-        if (sectors[i].what == "entries") {
-            entry_seeds(bytes, entry_dir);
-        }
+        restate(static_cast<std::uint8_t>(i), base.sector(sectors[i].lba), &seeds[sectors[i].what]);
     }
+    const std::string name = "clip_0001_new.mp4";
+    append_record(0xF4, 0, Bytes(name.begin(), name.end()), &seeds["new_file_name"]);
     // One flipped bit in the attribute of the first record of DATA, the head of
     // its ring: the mount goes on without that record, and a write into DATA
     // reclaims up to it.
     const auto first_entries = std::find_if(sectors.begin(), sectors.end(),
                                             [](const auto& s) { return s.what == "entries"; });
-    seeds["unreadable_record"] = lyfs::fuzz::encode_patch(
-        static_cast<std::uint8_t>(first_entries - sectors.begin()), 96 + 11, {0x20 ^ 0x80});
+    append_record(static_cast<std::uint8_t>(first_entries - sectors.begin()), 96 + 11,
+                  {0x20 ^ 0x80}, &seeds["unreadable_record"]);
     for (const auto& [what, seed] : seeds) {
-        write_seed(mount_dir / what, seed);
+        std::ofstream(dir / what, std::ios::binary)
+            .write(reinterpret_cast<const char*>(seed.data()),
+                   static_cast<std::streamsize>(seed.size()));
     }
     return 0;
 }

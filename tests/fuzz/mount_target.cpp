@@ -1,10 +1,11 @@
 // Mounts the base card with sectors changed by the input, lists and reads
 // every file, writes a new file into each folder, and unmounts. Whatever the
 // card holds, the library must not crash, hang, leak, leave handles or
-// devices behind, or write anywhere the write guard forbids.
+// devices behind, or write anywhere the write guard forbids; on the intact
+// card, the new files must be found again by the next mount, whatever their
+// names.
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -16,6 +17,7 @@
 #include "lyfs/lyfs.h"
 #include "mount_input.h"
 #include "platform/memory.h"
+#include "support/pattern.h"
 #include "write_guard.h"
 
 namespace lyfs::fuzz {
@@ -30,22 +32,14 @@ constexpr std::uint32_t kLargeWrite = 140000;            // more than one cluste
 constexpr std::uint32_t kSmallWrite = 3000;
 constexpr const char* kBaseNames[] = {"REC_0001_DATA.MP4", "EVT_0002_000.MP4", "PIC_0001_000.JPG"};
 
-[[noreturn]] void fail(const char* what, unsigned long long value) {
-    std::fprintf(stderr, "fuzz mount: %s (%llu)\n", what, value);
-    __builtin_trap();
-}
-
 void check_deleted_path(std::uint32_t, std::uint32_t length, char* path) {
-    if (path == nullptr || path[0] != '/' || std::strlen(path) != length) {
-        fail("delete callback got a broken path, length", length);
-    }
+    require(path != nullptr && path[0] == '/' && std::strlen(path) == length,
+            "delete callback got a broken path");
 }
 
 // A text field of a host record must end inside the record.
 std::string text_of(const char* field, std::size_t bytes) {
-    if (std::memchr(field, 0, bytes) == nullptr) {
-        fail("unterminated text in a host record, bytes", bytes);
-    }
+    require(std::memchr(field, 0, bytes) != nullptr, "unterminated text in a host record");
     return field;
 }
 
@@ -60,11 +54,9 @@ void read_through(dev_desc* desc, const std::string& path, std::vector<std::uint
     }
     for (std::uint32_t total = 0; total < kMaxReadBytes;) {
         const int32_t n = CL_LyFS_File_Read(desc, buffer.data(), kReadChunk, fd);
+        require(n <= static_cast<int32_t>(kReadChunk), "read returned more than asked");
         if (n <= 0) {
             break;
-        }
-        if (static_cast<std::uint32_t>(n) > kReadChunk) {
-            fail("read returned more than asked", static_cast<unsigned long long>(n));
         }
         total += static_cast<std::uint32_t>(n);
     }
@@ -76,13 +68,13 @@ void read_through(dev_desc* desc, const std::string& path, std::vector<std::uint
     CL_LyFS_File_Read(desc, buffer.data(), 1000, fd);
     for (const char* again_path : {path.c_str(), static_cast<const char*>(nullptr)}) {
         const std::uint32_t again = CL_LyFS_File_Open(desc, again_path, "r", 0, 0, fd);
-        if (again != fd && again != LYFS_INVALID_FD) {
-            fail("opening an open file again gave another fd", again);
-        }
+        require(again == fd || again == LYFS_INVALID_FD,
+                "opening an open file again gave another fd");
     }
     CL_LyFS_File_Close(desc, fd);
 }
 
+// Pages through the folder's list in both orders; the paths of the files listed.
 std::vector<std::string> list_files(dev_desc* desc, const std::string& folder) {
     std::vector<std::string> paths;
     std::vector<std::uint8_t> raw(LYFS_FILE_LIST_BYTES(kPageRecords));
@@ -92,77 +84,69 @@ std::vector<std::string> list_files(dev_desc* desc, const std::string& folder) {
         for (std::uint32_t page = 0; page < kMaxPages; ++page) {
             list->count = kPageRecords;
             const int32_t n = CL_LyFS_Get_FileList(desc, folder.c_str(), &start, list, sort);
-            if (n <= 0) {
-                break;
-            }
-            if (static_cast<std::uint32_t>(n) > kPageRecords) {
-                fail("file list wrote more records than asked", static_cast<unsigned long long>(n));
-            }
+            require(n <= static_cast<int32_t>(kPageRecords),
+                    "file list wrote more records than asked");
             for (int32_t i = 0; i < n && sort == 0; ++i) {
                 const FileInfo& info = *LYFS_FILE_LIST_RECORD(list, i);
                 paths.push_back("/" + folder + "/" + text_of(info.name, sizeof info.name));
+            }
+            if (n <= 0) {
+                break;
             }
         }
     }
     return paths;
 }
 
-// Writes a file and reads it back: what was committed must come back, even
-// on a card that was corrupt before.
-void write_new_file(dev_desc* desc, const std::string& folder, std::uint32_t size,
+// Writes a file in two parts and reads it back: what was committed must come
+// back, even on a card that was corrupt before. True when it was committed.
+bool write_new_file(dev_desc* desc, const std::string& path, std::uint32_t size,
                     std::vector<std::uint8_t>& buffer) {
-    const std::string path = "/" + folder + "/FUZZ_NEW_0001.MP4";
-    static std::vector<std::uint8_t> pattern(kLargeWrite);
-    for (std::uint32_t i = 0; pattern[1] == 0 && i < kLargeWrite; ++i) {
-        pattern[i] = static_cast<std::uint8_t>(i * 7 + 3);
-    }
-    const std::uint8_t* data = pattern.data();
+    static const std::vector<std::uint8_t> pattern = test::pattern(kLargeWrite, 7);
     const std::uint32_t fd = CL_LyFS_File_Open(desc, path.c_str(), "w", 0, 0, 0);
     if (fd == LYFS_INVALID_FD) {
-        return;
+        return false;
     }
     const std::uint32_t half = size / 2;
-    bool written = CL_LyFS_File_Write(desc, data, half, fd) == static_cast<int32_t>(half);
-    written = written && CL_LyFS_File_Write(desc, data + half, size - half, fd) ==
-                             static_cast<int32_t>(size - half);
+    const bool written =
+        CL_LyFS_File_Write(desc, pattern.data(), half, fd) == static_cast<int32_t>(half) &&
+        CL_LyFS_File_Write(desc, &pattern[half], size - half, fd) ==
+            static_cast<int32_t>(size - half);
     const bool committed = CL_LyFS_File_Close(desc, fd) == LYFS_OK && written;
     const std::uint32_t rd = CL_LyFS_File_Open(desc, path.c_str(), "r", 0, 0, 0);
     if (rd != LYFS_INVALID_FD) {
-        const int32_t n = CL_LyFS_File_Read(desc, buffer.data(), size, rd);
-        if (committed && n == static_cast<int32_t>(size) &&
-            std::memcmp(buffer.data(), data, size) != 0) {
-            fail("a committed file reads back other bytes, size", size);
-        }
+        const bool whole =
+            CL_LyFS_File_Read(desc, buffer.data(), size, rd) == static_cast<int32_t>(size);
+        require(!committed || !whole || std::memcmp(buffer.data(), pattern.data(), size) == 0,
+                "a committed file reads back other bytes");
         CL_LyFS_File_Close(desc, rd);
     }
+    return committed;
 }
 
-std::vector<ClusterRun> folder_regions(const dev_desc& desc) {
-    std::vector<ClusterRun> regions;
+std::vector<Range> folder_regions(const dev_desc& desc) {
+    std::vector<Range> regions;
     const auto* part = resolve<stPARTITION>(desc.part_handle, HandleKind::kPartition);
     for (const stFOLDER* f = part != nullptr ? part->folder_list : nullptr; f != nullptr;
          f = f->next) {
-        regions.push_back({f->start_cluster, f->total_clusters});
+        regions.push_back({f->start_cluster, std::uint64_t{f->start_cluster} + f->total_clusters});
     }
     return regions;
 }
 
-void exercise_mount(dev_desc* desc) {
+// The paths of the new files committed.
+std::vector<std::string> exercise_mount(dev_desc* desc, const std::string& new_name) {
     lyfs_dir_list dirs{};
     if (CL_LyFS_Get_Dir_List(desc, &dirs) != LYFS_OK) {
-        return;
+        return {};
     }
-    if (dirs.count > 9) {
-        fail("directory list of more than nine folders", dirs.count);
-    }
-    std::vector<std::string> folders;
-    for (std::uint32_t i = 0; i < dirs.count; ++i) {
-        folders.push_back(text_of(dirs.dirs[i].fold_name, sizeof dirs.dirs[i].fold_name));
-    }
+    require(dirs.count <= 9, "directory list of more than nine folders");
     // Sized as asked, so that a read past the request meets a redzone.
     static std::vector<std::uint8_t> chunk(kReadChunk);
     static std::vector<std::uint8_t> whole(kLargeWrite);
-    for (const std::string& folder : folders) {
+    std::vector<std::string> committed;
+    for (std::uint32_t k = 0; k < dirs.count; ++k) {
+        const std::string folder = text_of(dirs.dirs[k].fold_name, sizeof dirs.dirs[k].fold_name);
         DirInfo info{};
         std::uint64_t total = 0, free = 0;
         CL_LyFS_Get_Dir_Info(desc, folder.c_str(), &info, &total, &free);
@@ -171,18 +155,29 @@ void exercise_mount(dev_desc* desc) {
         std::vector<std::string> paths = list_files(desc, folder);
         // Names the list may lack are looked up in the folder's records.
         for (const char* name : kBaseNames) {
-            const std::string path = "/" + folder + "/" + name;
-            if (std::find(paths.begin(), paths.end(), path) == paths.end()) {
-                paths.push_back(path);
-            }
+            paths.push_back("/" + folder + "/" + name);
         }
         for (const std::string& path : paths) {
             read_through(desc, path, chunk);
         }
+        const std::string path = "/" + folder + "/" + new_name;
+        if (write_new_file(desc, path, k == 0 ? kLargeWrite : kSmallWrite, whole)) {
+            committed.push_back(path);
+        }
     }
-    for (std::size_t i = 0; i < folders.size(); ++i) {
-        write_new_file(desc, folders[i], i == 0 ? kLargeWrite : kSmallWrite, whole);
+    return committed;
+}
+
+void find_again(const std::vector<std::string>& paths) {
+    dev_desc desc{};
+    require(CL_LyFS_Device_Open(kPath, "fuzz", 0, &desc) == LYFS_OK,
+            "the intact card no longer mounts");
+    for (const std::string& path : paths) {
+        const std::uint32_t fd = CL_LyFS_File_Open(&desc, path.c_str(), "r", 0, 0, 0);
+        require(fd != LYFS_INVALID_FD, "a committed file is gone at the next mount");
+        CL_LyFS_File_Close(&desc, fd);
     }
+    CL_LyFS_Device_Close(&desc);
 }
 
 void run(const MountInput& input) {
@@ -211,22 +206,19 @@ void run(const MountInput& input) {
         dev_desc desc{};
         if (CL_LyFS_Device_Open(kPath, "fuzz", 0, &desc) == LYFS_OK) {
             guard.restrict_to_folders(folder_regions(desc));
-            exercise_mount(&desc);
+            const std::vector<std::string> committed = exercise_mount(&desc, input.name);
             CL_LyFS_Device_Close(&desc);
+            if (input.intact()) {
+                find_again(committed);
+            }
         }
     }
     CL_LyFS_Stop();
     platform::fail_allocation_at(0);
 
-    if (const auto stray = guard.first_stray_write(platform.log)) {
-        fail("write outside the FAT and the folders, sector", *stray);
-    }
-    if (live_handle_count() != handles_before) {
-        fail("handles left behind", live_handle_count() - handles_before);
-    }
-    if (platform.open_devices() != 0) {
-        fail("devices left open", platform.open_devices());
-    }
+    require(!guard.first_stray_write(platform.log), "write outside the FAT and the folders");
+    require(live_handle_count() == handles_before, "handles left behind");
+    require(platform.open_devices() == 0, "devices left open");
 }
 
 }  // namespace

@@ -22,9 +22,9 @@ inline std::uint32_t le32_at(const std::uint8_t* p) {
     return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
 }
 
-struct ClusterRun {
-    std::uint64_t first;  // cluster number
-    std::uint64_t count;
+struct Range {
+    std::uint64_t first;
+    std::uint64_t end;  // one past the last
 };
 
 class WriteGuard {
@@ -54,13 +54,13 @@ public:
     }
     std::uint64_t fat_first() const { return fat_.first; }
 
-    // Confines data writes to these folder regions (each within the clusters).
-    void restrict_to_folders(const std::vector<ClusterRun>& regions) {
+    // Confines data writes to these folder regions, given in clusters.
+    void restrict_to_folders(const std::vector<Range>& regions) {
         const Range clusters = data_.empty() ? Range{0, 0} : data_.front();
         data_.clear();
-        for (const ClusterRun& run : regions) {
+        for (const Range& run : regions) {
             const std::uint64_t first = std::max(cluster_sector(run.first), clusters.first);
-            const std::uint64_t end = std::min(cluster_sector(run.first + run.count), clusters.end);
+            const std::uint64_t end = std::min(cluster_sector(run.end), clusters.end);
             if (run.first >= 2 && first < end) {
                 data_.push_back({first, end});
             }
@@ -89,10 +89,6 @@ public:
     }
 
 private:
-    struct Range {
-        std::uint64_t first;
-        std::uint64_t end;  // one past the last
-    };
     std::uint64_t s_ = 256;
     std::uint64_t data_start_ = 0;
     Range fat_{0, 0};
