@@ -81,14 +81,7 @@ public:
         write_root_and_fat();
     }
 
-    // Two folders of 15 clusters each on a partition of 8192 sectors: clusters 2 to 32.
-    static CardBuilder small() {
-        return CardBuilder(8192, 256, {{"DATA", 15, 8}, {"EVENT", 15, 1000}});
-    }
-
     MemoryCard& card() { return card_; }
-    std::uint32_t fat_sectors() const { return f_; }
-    std::uint32_t last_cluster() const { return m_ + 1; }
     std::uint32_t cluster_bytes() const { return s_ * 512; }
     std::uint32_t folder_start(std::size_t k) const {
         std::uint32_t start = 3;
@@ -96,9 +89,6 @@ public:
             start += folders_[i].cluster_count;
         }
         return start;
-    }
-    std::uint32_t content_start(std::size_t k) const {
-        return folder_start(k) + entry_clusters(folders_[k]);
     }
 
     std::uint64_t relative(std::uint64_t sector) const { return kFirstLba + sector; }
