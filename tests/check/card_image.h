@@ -63,13 +63,13 @@ inline constexpr std::uint32_t kEnd = 0x0FFFFFF8;
 
 // A freshly formatted card: slot 0 a FAT32 partition at LBA 32, slot 1 behind it up to the
 // device's end, its folders' regions placed one behind the other from cluster 3.
-class CardBuilder {
+class CardBuilder : public MemoryCard {
 public:
     static constexpr std::uint64_t kFirstLba = 2048;
 
     CardBuilder(std::uint32_t partition_sectors, std::uint32_t sectors_per_cluster,
                 std::vector<FolderSpec> folders)
-        : card_(kFirstLba + partition_sectors),
+        : MemoryCard(kFirstLba + partition_sectors),
           n_(partition_sectors),
           s_(sectors_per_cluster),
           folders_(std::move(folders)) {
@@ -81,7 +81,6 @@ public:
         write_root_and_fat();
     }
 
-    MemoryCard& card() { return card_; }
     std::uint32_t cluster_bytes() const { return s_ * 512; }
     std::uint32_t folder_start(std::size_t k) const {
         std::uint32_t start = 3;
@@ -97,12 +96,12 @@ public:
     }
 
     void set_fat(std::uint32_t cluster, std::uint32_t value) {
-        card_.put(relative(32 + cluster / 128), 4 * (cluster % 128), value);
+        put(relative(32 + cluster / 128), 4 * (cluster % 128), value);
     }
 
     // The record of a file in a slot of a folder's file-entry area.
     std::uint8_t* record(std::size_t folder, std::uint32_t slot) {
-        return card_.sector(cluster_lba(folder_start(folder)) + slot / 4) + 128 * (slot % 4);
+        return sector(cluster_lba(folder_start(folder)) + slot / 4) + 128 * (slot % 4);
     }
 
     // Writes a file's record and links its chain; the last cluster gets `end`.
@@ -170,7 +169,7 @@ private:
     // Fields as offset, value, bytes.
     void put_fields(std::uint64_t lba, const std::vector<std::uint32_t>& fields) {
         for (std::size_t i = 0; i < fields.size(); i += 3) {
-            card_.put(lba, fields[i], fields[i + 1], static_cast<int>(fields[i + 2]));
+            put(lba, fields[i], fields[i + 1], static_cast<int>(fields[i + 2]));
         }
     }
 
@@ -183,8 +182,8 @@ private:
 
     void write_boot_sector() {
         for (std::uint64_t lba : {relative(0), relative(6)}) {
-            card_.put_text(lba, 0, "\xEB\x00\x90RAVEN-FS");
-            card_.put_text(lba, 0x47, "RVFS VOLUMERVFS    ");
+            put_text(lba, 0, "\xEB\x00\x90RAVEN-FS");
+            put_text(lba, 0x47, "RVFS VOLUMERVFS    ");
             put_fields(lba, {0x0B, 512,  2, 0x0D, s_, 1, 0x0E, 32,   2, 0x10,  1,      1,
                              0x15, 0xF8, 1, 0x20, n_, 4, 0x24, f_,   4, 0x2C,  2,      4,
                              0x30, 1,    2, 0x32, 6,  2, 0x42, 0x29, 1, 0x1FE, 0xAA55, 2});
@@ -197,8 +196,8 @@ private:
         put_fields(lba, {0, 0x41615252, 4, 4, n, 4, 0x1E4, 0x61417272, 4, 0x1E8, m_, 4, 0x1EC, 2, 4,
                          0x1FC, 0xAA550000, 4});
         for (std::uint32_t k = 0; k < n; ++k) {
-            card_.put(lba, 8 + 4 * k, folders_[k].cluster_count);
-            card_.put(lba, 8 + 4 * (n + k), folders_[k].max_file_num);
+            put(lba, 8 + 4 * k, folders_[k].cluster_count);
+            put(lba, 8 + 4 * (n + k), folders_[k].max_file_num);
         }
     }
 
@@ -211,10 +210,10 @@ private:
             const std::size_t at = 32 * k;
             const std::string padded = (folders_[k].name + "        ").substr(0, 8) + "   ";
             const std::uint32_t start = folder_start(k);
-            card_.put_text(root, at, padded);
-            card_.put(root, at + 11, 0x10, 1);
-            card_.put(root, at + 20, start >> 16, 2);
-            card_.put(root, at + 26, start, 2);
+            put_text(root, at, padded);
+            put(root, at + 11, 0x10, 1);
+            put(root, at + 20, start >> 16, 2);
+            put(root, at + 26, start, 2);
             const std::uint32_t fe = entry_clusters(folders_[k]);
             for (std::uint32_t i = 0; i < fe; ++i) {
                 set_fat(start + i, i + 1 < fe ? start + i + 1 : kEnd);
@@ -222,7 +221,6 @@ private:
         }
     }
 
-    MemoryCard card_;
     std::uint32_t n_;
     std::uint32_t s_;
     std::uint32_t f_ = 0;

@@ -40,7 +40,7 @@ TEST(Checker, CleanCardsOfBothClusterSizesWithCommittedAndUnfinishedFiles) {
     for (CardBuilder b :
          {CardBuilder(40000, 1025, {{"DATA", 20, 5000}, {"PHOTO", 17, 4}}),
           CardBuilder(62333952, 256, {{"DATA", 243484 - 3, 1000}, {"EVENT", 2, 4}})}) {
-        const Report report = check_card(b.card());
+        const Report report = check_card(b);
         EXPECT_TRUE(report.clean()) << listing(report);
         ASSERT_EQ(report.folders.size(), 2u);
         EXPECT_EQ(report.folders[1].start_cluster, b.folder_start(1));
@@ -58,7 +58,7 @@ TEST(Checker, CleanCardsOfBothClusterSizesWithCommittedAndUnfinishedFiles) {
     b.add_file(0, 4, "exactly_13_ch", 1, {10});
     b.add_file(0, 5, longest, 1, {11});
 
-    const Report report = check_card(b.card());
+    const Report report = check_card(b);
     EXPECT_TRUE(report.clean()) << listing(report);
     std::vector<std::string> files;
     for (const FileSummary& f : report.files) {
@@ -76,12 +76,12 @@ TEST(Checker, CleanCardsOfBothClusterSizesWithCommittedAndUnfinishedFiles) {
 // interrupted writes can accept a precise set of kinds.
 TEST(Checker, EachKindOfDamageIsReportedAlone) {
     const std::pair<std::function<void(CardBuilder&)>, ProblemKind> cases[] = {
-        {[](auto& b) { b.card().put(0, 0x1AE + 12, 8193); }, K::PartitionTable},
-        {[](auto& b) { b.card().put_text(b.relative(0), 0x52, "FAT32   "); }, K::BootSector},
-        {[](auto& b) { b.card().put(b.relative(1), 0x1FC, 0); }, K::FsInfo},
-        {[](auto& b) { b.card().put_text(b.cluster_lba(2), 64, "PHOTO      "); }, K::FolderRecord},
-        {[](auto& b) { b.card().put(b.relative(1), 8, 14); }, K::RegionTiling},
-        {[](auto& b) { b.card().put(b.relative(1), 8 + 12, 15 * 1024); }, K::FileEntryArea},
+        {[](auto& b) { b.put(0, 0x1AE + 12, 8193); }, K::PartitionTable},
+        {[](auto& b) { b.put_text(b.relative(0), 0x52, "FAT32   "); }, K::BootSector},
+        {[](auto& b) { b.put(b.relative(1), 0x1FC, 0); }, K::FsInfo},
+        {[](auto& b) { b.put_text(b.cluster_lba(2), 64, "PHOTO      "); }, K::FolderRecord},
+        {[](auto& b) { b.put(b.relative(1), 8, 14); }, K::RegionTiling},
+        {[](auto& b) { b.put(b.relative(1), 8 + 12, 15 * 1024); }, K::FileEntryArea},
         {[](auto& b) { b.set_fat(2, 3); }, K::FatHeader},
         {[](auto& b) { b.set_fat(3, 0); }, K::FileEntryChain},
         {[](auto& b) {
@@ -108,7 +108,7 @@ TEST(Checker, EachKindOfDamageIsReportedAlone) {
         SCOPED_TRACE(kind_name(kind));
         CardBuilder b = card_with_one_file();
         inject(b);
-        const Report report = check_card(b.card());
+        const Report report = check_card(b);
         ASSERT_TRUE(only(report, kind)) << listing(report);
         EXPECT_EQ(report.problems[0].what.rfind(std::string(kind_name(kind)) + ": ", 0), 0u);
     }
@@ -121,14 +121,13 @@ TEST(Checker, GarbageNeverCrashes) {
     for (int round = 0; round < 200; ++round) {
         CardBuilder b = card_with_one_file();
         std::vector<std::uint64_t> lbas;
-        for (const auto& [lba, bytes] : b.card().written()) {
+        for (const auto& [lba, bytes] : b.written()) {
             lbas.push_back(lba);
         }
         for (int hit = 0; hit < 12; ++hit) {
-            b.card().sector(lbas[rng() % lbas.size()])[rng() % 512] =
-                static_cast<std::uint8_t>(rng());
+            b.sector(lbas[rng() % lbas.size()])[rng() % 512] = static_cast<std::uint8_t>(rng());
         }
-        check_card(b.card());
+        check_card(b);
     }
 }
 
@@ -136,10 +135,10 @@ TEST(Checker, ReadsImageFilesAndReportsAMissingOne) {
     CardBuilder b = card_with_one_file();
     std::string path;
     {
-        const lyfs::test::ScratchFile file(b.card().sector_count() * 512);
+        const lyfs::test::ScratchFile file(b.sector_count() * 512);
         path = file.path();
         std::fstream out(path, std::ios::in | std::ios::out | std::ios::binary);
-        for (const auto& [lba, bytes] : b.card().written()) {
+        for (const auto& [lba, bytes] : b.written()) {
             out.seekp(static_cast<std::streamoff>(lba * 512));
             out.write(reinterpret_cast<const char*>(bytes.data()), 512);
         }
