@@ -15,7 +15,6 @@
 #include "device/partition.h"
 #include "folder/folder.h"
 #include "lyfs/lyfs.h"
-#include "mount_input.h"
 #include "platform/memory.h"
 #include "support/pattern.h"
 #include "write_guard.h"
@@ -180,35 +179,77 @@ void find_again(const std::vector<std::string>& paths) {
     CL_LyFS_Device_Close(&desc);
 }
 
-void run(const MountInput& input) {
-    const BaseCard& base = BaseCard::get();
-    test::TestPlatform platform;
-    test::MemoryDevice& card = platform.add_card("fuzz", BaseCard::kDeviceBytes);
-    base.restore(card);
-    for (const SectorPatch& patch : input.patches) {
-        const std::uint32_t lba = base.patchable()[patch.sector_index].lba;
-        card.write(static_cast<std::uint64_t>(lba) * 512 + patch.offset, patch.bytes.data(),
-                   static_cast<std::uint32_t>(patch.bytes.size()));
+// How the input changes the base card and the run: the input is a run of
+// records, each a four-byte head and its data:
+//   selector < 0xF0: [selector][offset lo][offset hi][n] then n bytes, which
+//     replace bytes offset.. of patchable sector (selector mod count), cut at
+//     the sector's end;
+//   selector >= 0xF0: [selector][k lo][k hi][unused], no data: the k-th
+//     allocation (0xF0), sector read (0xF1) or sector write (0xF2) of the run
+//     fails (one transfer fault at a time: the last one counts); with 0xF3
+//     every flush fails; with 0xF4, [0xF4][unused][unused][n] then n bytes,
+//     the run names its new files so; other selectors are ignored.
+// Small records keep mutations local: a changed data byte changes one byte
+// of one sector, and the sector stays the base card's everywhere else.
+struct RunSetup {
+    std::uint64_t failing_allocation = 0;    // 1-based; 0: none
+    std::string name = "FUZZ_NEW_0001.MP4";  // of the file the run writes into each folder
+    bool intact = true;                      // the card as built, no faults
+};
+
+RunSetup apply_input(const std::uint8_t* data, std::size_t size, test::TestPlatform& platform,
+                     test::MemoryDevice& card) {
+    const std::vector<PatchableSector>& patchable = BaseCard::get().patchable();
+    RunSetup setup;
+    test::Fault fault;
+    fault.nth = 0;
+    for (std::size_t at = 0; size - at >= 4;) {
+        const std::uint8_t selector = data[at];
+        const std::uint32_t value = data[at + 1] | (data[at + 2] << 8);
+        const std::uint8_t* bytes = data + at + 4;
+        const std::size_t take = selector < 0xF0 || selector == 0xF4
+                                     ? std::min<std::size_t>(data[at + 3], size - at - 4)
+                                     : 0;
+        at += 4 + take;
+        setup.intact = setup.intact && selector >= 0xF4;
+        if (selector < 0xF0) {
+            const std::uint64_t lba = patchable[selector % patchable.size()].lba;
+            card.write(lba * 512 + value % 512, bytes,
+                       static_cast<std::uint32_t>(std::min<std::size_t>(take, 512 - value % 512)));
+        } else if (selector == 0xF0) {
+            setup.failing_allocation = value;
+        } else if (selector <= 0xF2) {
+            fault.op = selector == 0xF2 ? test::IoOp::kWrite : test::IoOp::kRead;
+            fault.nth = value;
+        } else if (selector == 0xF3) {
+            platform.fail_flush = true;
+        } else if (selector == 0xF4) {
+            setup.name.assign(bytes, bytes + take);
+        }
     }
-    WriteGuard guard(card.sector(0).data(), card.size() / 512);
-    platform.fail_flush = input.failing_flush;
-    if (input.failing_transfer != 0) {
-        test::Fault fault;
-        fault.op = input.failing_transfer_writes ? test::IoOp::kWrite : test::IoOp::kRead;
-        fault.nth = input.failing_transfer;
+    if (fault.nth != 0) {
         platform.arm(fault);
     }
+    return setup;
+}
+
+void run(const std::uint8_t* data, std::size_t size) {
+    test::TestPlatform platform;
+    test::MemoryDevice& card = platform.add_card("fuzz", BaseCard::kDeviceBytes);
+    BaseCard::get().restore(card);
+    const RunSetup setup = apply_input(data, size, platform, card);
+    WriteGuard guard(card.sector(0).data(), card.size() / 512);
 
     const std::uint64_t handles_before = live_handle_count();
-    platform::fail_allocation_at(input.failing_allocation);
+    platform::fail_allocation_at(setup.failing_allocation);
     if (CL_LyFS_Start() == LYFS_OK) {
         CL_LyFS_File_Delete_Callback_Register(&check_deleted_path);
         dev_desc desc{};
         if (CL_LyFS_Device_Open(kPath, "fuzz", 0, &desc) == LYFS_OK) {
             guard.restrict_to_folders(folder_regions(desc));
-            const std::vector<std::string> committed = exercise_mount(&desc, input.name);
+            const std::vector<std::string> committed = exercise_mount(&desc, setup.name);
             CL_LyFS_Device_Close(&desc);
-            if (input.intact()) {
+            if (setup.intact) {
                 find_again(committed);
             }
         }
@@ -225,8 +266,6 @@ void run(const MountInput& input) {
 }  // namespace lyfs::fuzz
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    using namespace lyfs::fuzz;
-    const auto count = static_cast<std::uint32_t>(BaseCard::get().patchable().size());
-    run(decode_mount_input(data, size, count));
+    lyfs::fuzz::run(data, size);
     return 0;
 }
