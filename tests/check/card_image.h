@@ -74,11 +74,47 @@ public:
           s_(sectors_per_cluster),
           folders_(std::move(folders)) {
         f_ = (n_ - 32 + 127 * s_) / (128 * s_ + 2);
-        m_ = std::min(128 * f_, (n_ - 32 - f_) / s_);
-        write_table();
-        write_boot_sector();
-        write_fsinfo();
-        write_root_and_fat();
+        const std::uint32_t clusters = std::min(128 * f_, (n_ - 32 - f_) / s_);
+        // The partition table.
+        put_fields(0, {0x19E,      s_,   4, 0x1BE + 4,  0x0C,           1,
+                       0x1BE + 8,  32,   4, 0x1BE + 12, kFirstLba - 32, 4,
+                       0x1AE + 4,  0x52, 1, 0x1AE + 8,  kFirstLba,      4,
+                       0x1AE + 12, n_,   4, 0x1FE,      0xAA55,         2});
+        // The boot sector and its copy.
+        for (std::uint64_t lba : {relative(0), relative(6)}) {
+            put_text(lba, 0, "\xEB\x00\x90RAVEN-FS");
+            put_text(lba, 0x47, "RVFS VOLUMERVFS    ");
+            put_fields(lba, {0x0B, 512,  2, 0x0D, s_, 1, 0x0E, 32,   2, 0x10,  1,      1,
+                             0x15, 0xF8, 1, 0x20, n_, 4, 0x24, f_,   4, 0x2C,  2,      4,
+                             0x30, 1,    2, 0x32, 6,  2, 0x42, 0x29, 1, 0x1FE, 0xAA55, 2});
+        }
+        // The FSInfo sector, which records the folders.
+        const std::uint64_t fsinfo = relative(1);
+        const auto n = static_cast<std::uint32_t>(folders_.size());
+        put_fields(fsinfo, {0, 0x41615252, 4, 4, n, 4, 0x1E4, 0x61417272, 4, 0x1E8, clusters, 4,
+                            0x1EC, 2, 4, 0x1FC, 0xAA550000, 4});
+        for (std::uint32_t k = 0; k < n; ++k) {
+            put(fsinfo, 8 + 4 * k, folders_[k].cluster_count);
+            put(fsinfo, 8 + 4 * (n + k), folders_[k].max_file_num);
+        }
+        // The root directory, one entry per folder, and the FAT.
+        set_fat(0, 0x0FFFFFF8);
+        set_fat(1, 0xFFFFFFFF);
+        set_fat(2, 0x0FFFFFFF);
+        const std::uint64_t root = cluster_lba(2);
+        for (std::size_t k = 0; k < folders_.size(); ++k) {
+            const std::size_t at = 32 * k;
+            const std::string padded = (folders_[k].name + "        ").substr(0, 8) + "   ";
+            const std::uint32_t start = folder_start(k);
+            put_text(root, at, padded);
+            put(root, at + 11, 0x10, 1);
+            put(root, at + 20, start >> 16, 2);
+            put(root, at + 26, start, 2);
+            const std::uint32_t fe = ((folders_[k].max_file_num + 3) / 4 + s_ - 1) / s_;
+            for (std::uint32_t i = 0; i < fe; ++i) {
+                set_fat(start + i, i + 1 < fe ? start + i + 1 : kEnd);
+            }
+        }
     }
 
     std::uint32_t cluster_bytes() const { return s_ * 512; }
@@ -162,10 +198,6 @@ public:
     }
 
 private:
-    std::uint32_t entry_clusters(const FolderSpec& folder) const {
-        return ((folder.max_file_num + 3) / 4 + s_ - 1) / s_;
-    }
-
     // Fields as offset, value, bytes.
     void put_fields(std::uint64_t lba, const std::vector<std::uint32_t>& fields) {
         for (std::size_t i = 0; i < fields.size(); i += 3) {
@@ -173,58 +205,9 @@ private:
         }
     }
 
-    void write_table() {
-        put_fields(0, {0x19E,      s_,   4, 0x1BE + 4,  0x0C,           1,
-                       0x1BE + 8,  32,   4, 0x1BE + 12, kFirstLba - 32, 4,
-                       0x1AE + 4,  0x52, 1, 0x1AE + 8,  kFirstLba,      4,
-                       0x1AE + 12, n_,   4, 0x1FE,      0xAA55,         2});
-    }
-
-    void write_boot_sector() {
-        for (std::uint64_t lba : {relative(0), relative(6)}) {
-            put_text(lba, 0, "\xEB\x00\x90RAVEN-FS");
-            put_text(lba, 0x47, "RVFS VOLUMERVFS    ");
-            put_fields(lba, {0x0B, 512,  2, 0x0D, s_, 1, 0x0E, 32,   2, 0x10,  1,      1,
-                             0x15, 0xF8, 1, 0x20, n_, 4, 0x24, f_,   4, 0x2C,  2,      4,
-                             0x30, 1,    2, 0x32, 6,  2, 0x42, 0x29, 1, 0x1FE, 0xAA55, 2});
-        }
-    }
-
-    void write_fsinfo() {
-        const std::uint64_t lba = relative(1);
-        const auto n = static_cast<std::uint32_t>(folders_.size());
-        put_fields(lba, {0, 0x41615252, 4, 4, n, 4, 0x1E4, 0x61417272, 4, 0x1E8, m_, 4, 0x1EC, 2, 4,
-                         0x1FC, 0xAA550000, 4});
-        for (std::uint32_t k = 0; k < n; ++k) {
-            put(lba, 8 + 4 * k, folders_[k].cluster_count);
-            put(lba, 8 + 4 * (n + k), folders_[k].max_file_num);
-        }
-    }
-
-    void write_root_and_fat() {
-        set_fat(0, 0x0FFFFFF8);
-        set_fat(1, 0xFFFFFFFF);
-        set_fat(2, 0x0FFFFFFF);
-        const std::uint64_t root = cluster_lba(2);
-        for (std::size_t k = 0; k < folders_.size(); ++k) {
-            const std::size_t at = 32 * k;
-            const std::string padded = (folders_[k].name + "        ").substr(0, 8) + "   ";
-            const std::uint32_t start = folder_start(k);
-            put_text(root, at, padded);
-            put(root, at + 11, 0x10, 1);
-            put(root, at + 20, start >> 16, 2);
-            put(root, at + 26, start, 2);
-            const std::uint32_t fe = entry_clusters(folders_[k]);
-            for (std::uint32_t i = 0; i < fe; ++i) {
-                set_fat(start + i, i + 1 < fe ? start + i + 1 : kEnd);
-            }
-        }
-    }
-
     std::uint32_t n_;
     std::uint32_t s_;
     std::uint32_t f_ = 0;
-    std::uint32_t m_ = 0;
     std::vector<FolderSpec> folders_;
 };
 

@@ -36,7 +36,7 @@ CardBuilder card_with_one_file() {
     return b;
 }
 
-TEST(Checker, CleanCardsOfBothClusterSizesWithCommittedAndUnfinishedFiles) {
+TEST(Checker, CleanCardsInMemoryAndInImageFiles) {
     for (CardBuilder b :
          {CardBuilder(40000, 1025, {{"DATA", 20, 5000}, {"PHOTO", 17, 4}}),
           CardBuilder(62333952, 256, {{"DATA", 243484 - 3, 1000}, {"EVENT", 2, 4}})}) {
@@ -70,6 +70,25 @@ TEST(Checker, CleanCardsOfBothClusterSizesWithCommittedAndUnfinishedFiles) {
                                                "EVENT/20240101_120200_E.MP4 1"}));
     EXPECT_EQ(report.committed_files(), 4u);
     EXPECT_EQ(report.used_clusters, 9u);
+
+    // The same card read from an image file, and then from a file no longer there.
+    std::string path;
+    {
+        const lyfs::test::ScratchFile file(b.sector_count() * 512);
+        path = file.path();
+        std::fstream out(path, std::ios::in | std::ios::out | std::ios::binary);
+        for (const auto& [lba, bytes] : b.written()) {
+            out.seekp(static_cast<std::streamoff>(lba * 512));
+            out.write(reinterpret_cast<const char*>(bytes.data()), 512);
+        }
+        ASSERT_TRUE(out.flush());
+        FileSectorReader image(path);
+        const Report from_file = check_card(image);
+        EXPECT_TRUE(from_file.clean()) << listing(from_file);
+        EXPECT_EQ(from_file.files.size(), 6u);
+    }
+    FileSectorReader missing(path);
+    EXPECT_TRUE(only(check_card(missing), K::ReadError));
 }
 
 // Each kind of damage is reported as its own kind and nothing else, so that tests of
@@ -129,28 +148,6 @@ TEST(Checker, GarbageNeverCrashes) {
         }
         check_card(b);
     }
-}
-
-TEST(Checker, ReadsImageFilesAndReportsAMissingOne) {
-    CardBuilder b = card_with_one_file();
-    std::string path;
-    {
-        const lyfs::test::ScratchFile file(b.sector_count() * 512);
-        path = file.path();
-        std::fstream out(path, std::ios::in | std::ios::out | std::ios::binary);
-        for (const auto& [lba, bytes] : b.written()) {
-            out.seekp(static_cast<std::streamoff>(lba * 512));
-            out.write(reinterpret_cast<const char*>(bytes.data()), 512);
-        }
-        ASSERT_TRUE(out.flush());
-        out.close();
-        FileSectorReader image(path);
-        const Report report = check_card(image);
-        EXPECT_TRUE(report.clean()) << listing(report);
-        EXPECT_EQ(report.files.size(), 1u);
-    }
-    FileSectorReader missing(path);
-    EXPECT_TRUE(only(check_card(missing), K::ReadError));
 }
 
 }  // namespace
