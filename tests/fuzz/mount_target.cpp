@@ -170,7 +170,7 @@ std::vector<std::string> exercise_mount(dev_desc* desc, const std::string& new_n
 void find_again(const std::vector<std::string>& paths) {
     dev_desc desc{};
     require(CL_LyFS_Device_Open(kPath, "fuzz", 0, &desc) == LYFS_OK,
-            "the intact card no longer mounts");
+            "the intact card does not mount again");
     for (const std::string& path : paths) {
         const std::uint32_t fd = CL_LyFS_File_Open(&desc, path.c_str(), "r", 0, 0, 0);
         require(fd != LYFS_INVALID_FD, "a committed file is gone at the next mount");
@@ -234,9 +234,10 @@ RunSetup apply_input(const std::uint8_t* data, std::size_t size, test::TestPlatf
 }
 
 void run(const std::uint8_t* data, std::size_t size) {
+    const BaseCard& base = BaseCard::get();  // built first: it brings up a platform of its own
     test::TestPlatform platform;
     test::MemoryDevice& card = platform.add_card("fuzz", BaseCard::kDeviceBytes);
-    BaseCard::get().restore(card);
+    base.restore(card);
     const RunSetup setup = apply_input(data, size, platform, card);
     WriteGuard guard(card.sector(0).data(), card.size() / 512);
 
@@ -245,7 +246,9 @@ void run(const std::uint8_t* data, std::size_t size) {
     if (CL_LyFS_Start() == LYFS_OK) {
         CL_LyFS_File_Delete_Callback_Register(&check_deleted_path);
         dev_desc desc{};
-        if (CL_LyFS_Device_Open(kPath, "fuzz", 0, &desc) == LYFS_OK) {
+        const bool mounted = CL_LyFS_Device_Open(kPath, "fuzz", 0, &desc) == LYFS_OK;
+        require(mounted || !setup.intact, "the intact card does not mount");
+        if (mounted) {
             guard.restrict_to_folders(folder_regions(desc));
             const std::vector<std::string> committed = exercise_mount(&desc, setup.name);
             CL_LyFS_Device_Close(&desc);
