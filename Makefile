@@ -5,7 +5,7 @@ TSAN_BUILD ?= build-tsan
 FUZZ_BUILD ?= build-fuzz
 WIN64_BUILD ?= build-win64
 WIN32_BUILD ?= build-win32
-FUZZ_TIME  ?= 60
+FUZZ_TIME  ?= 120
 CMAKE_ARGS ?=
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 
@@ -78,22 +78,20 @@ fuzz-deps:
 			libclang-rt-$$(clang++ -dumpversion | cut -d. -f1)-dev; } || \
 		{ echo "missing: $$rt (install libclang-rt-N-dev)"; exit 1; }
 
-# Corrupt cards: each fuzz target runs FUZZ_TIME seconds on a copy of its
+# Corrupt cards: the fuzz target runs FUZZ_TIME seconds on a copy of its
 # seed corpus under AddressSanitizer and UndefinedBehaviorSanitizer. A crash,
 # a leak or an input slower than 10 s fails; the input is left in
-# $(FUZZ_BUILD)/crashes/TARGET/ to be kept under tests/fuzz/regressions/.
+# $(FUZZ_BUILD)/crashes/ to be kept under tests/fuzz/regressions/mount/.
 fuzz: deps fuzz-deps
 	cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 		-DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DLYFS_FUZZ=ON $(CMAKE_ARGS)
 	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target lyfs_fuzz_mount
-	set -e; for target in mount; do \
-		rm -rf $(FUZZ_BUILD)/corpus/$$target; \
-		mkdir -p $(FUZZ_BUILD)/corpus/$$target $(FUZZ_BUILD)/crashes/$$target; \
-		cp tests/fuzz/corpus/$$target/* $(FUZZ_BUILD)/corpus/$$target/; \
-		ASAN_OPTIONS=quarantine_size_mb=16 $(FUZZ_BUILD)/tests/fuzz/lyfs_fuzz_$$target \
-			-max_total_time=$(FUZZ_TIME) -timeout=10 -print_final_stats=1 \
-			-artifact_prefix=$(FUZZ_BUILD)/crashes/$$target/ $(FUZZ_BUILD)/corpus/$$target; \
-	done
+	rm -rf $(FUZZ_BUILD)/corpus
+	mkdir -p $(FUZZ_BUILD)/corpus $(FUZZ_BUILD)/crashes
+	cp tests/fuzz/corpus/mount/* $(FUZZ_BUILD)/corpus/
+	ASAN_OPTIONS=quarantine_size_mb=16 $(FUZZ_BUILD)/tests/fuzz/lyfs_fuzz_mount \
+		-max_total_time=$(FUZZ_TIME) -timeout=10 -print_final_stats=1 \
+		-artifact_prefix=$(FUZZ_BUILD)/crashes/ $(FUZZ_BUILD)/corpus
 
 # MinGW-w64 for both Windows targets, Wine for the 64-bit one, and the
 # GoogleTest sources to build for Windows (only when root).
