@@ -1,17 +1,11 @@
-// Library frame: start and stop, the log, the list discipline, handles.
+// Library frame: start and stop, the log, handles.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "core/handles.h"
-#include "core/list.h"
 #include "core/log.h"
-#include "lyfs/lyfs.h"
-#include "platform/memory.h"
 #include "support/library_fixture.h"
-#include "support/log_capture.h"
-#include "support/test_platform.h"
 
 namespace lyfs {
 namespace {
@@ -47,34 +41,6 @@ TEST(Log, LongLinesAreCutAndTracesDiscardedUnlessVerbose) {
     LogCapture verbose(true);
     log_debug("+trace, value:%d\n", 2);
     EXPECT_EQ(verbose.lines(), std::vector<std::string>{"+trace, value:2\n"});
-}
-
-struct Node {
-    int id;
-    Node* prev = nullptr;
-    Node* next = nullptr;
-};
-
-TEST(List, RemovalKeepsBothDirectionsInAgreement) {
-    Node n[4] = {{0}, {1}, {2}, {3}};
-    Node* head = nullptr;
-    for (auto& node : n) {
-        list_append(head, &node);
-    }
-    // Middle, head, tail, one not in the list, the only one; then a new head.
-    const std::vector<std::vector<int>> after = {{0, 1, 3}, {1, 3}, {1}, {1}, {}};
-    for (std::size_t i = 0; i < after.size(); ++i) {
-        list_remove(head, &n[std::vector<int>{2, 0, 3, 2, 1}[i]]);
-        std::vector<int> ids;
-        for (Node* x = head; x != nullptr; x = x->next) {
-            EXPECT_EQ(x->prev, x == head ? nullptr : &n[ids.back()]);
-            ids.push_back(x->id);
-        }
-        EXPECT_EQ(ids, after[i]) << i;
-    }
-    list_append(head, &n[2]);
-    EXPECT_EQ(test::Values({head == &n[2], n[2].prev == nullptr, n[2].next == nullptr}),
-              test::Values(3, true));
 }
 
 TEST(Handles, AreNeverZeroNeverReusedAndResolvedByKind) {
