@@ -2,12 +2,8 @@
 // reserve of free space and free entries, and telling the host.
 #include <gtest/gtest.h>
 
-#include <string>
-#include <vector>
-
 #include "entry/ring.h"
 #include "file/reclaim.h"
-#include "support/card_check.h"
 #include "support/mounted_card.h"
 
 namespace lyfs {
@@ -78,10 +74,12 @@ TEST_F(ReclaimTest, TheOldestGroupGoesAtTheReserveUnlessTheRingSaysNo) {
 }
 
 TEST_F(ReclaimTest, ShortOfEntriesTheOldestGroupGoes) {
+    // A group is the files that agree in their first 15 characters: the
+    // first three here differ from each other only after them, and from the
+    // rest only in the 15th.
     for (std::uint32_t i = 0; i < 6; ++i) {
-        // Same first 15 characters within a group.
         files->place_run(
-            "EVENT", i, (i < 3 ? "EVT_20240101_A_" : "EVT_20240101_B_") + std::to_string(i) + ".ts",
+            "EVENT", i, (i < 3 ? "EVT_20240101_AA" : "EVT_20240101_AB") + std::to_string(i) + ".ts",
             1000, i, 1);
     }
     ASSERT_EQ(mount(), LYFS_OK);
@@ -91,20 +89,12 @@ TEST_F(ReclaimTest, ShortOfEntriesTheOldestGroupGoes) {
     event->fe_valid_entries = 1014;
     ASSERT_EQ(verify_fold_space_ex(part(), event), LYFS_OK);
     EXPECT_EQ(told.size(), 3u) << "the whole first group, then the space suffices";
-    EXPECT_EQ(names_in("EVENT").front(), "EVT_20240101_B_3.ts");
-}
-
-TEST_F(ReclaimTest, GroupsAgreeInTheirFirstFifteenCharacters) {
-    place_data({"ABCDEFGHIJKLMNO_1", "ABCDEFGHIJKLMNO_2", "ABCDEFGHIJKLMNP_1", name_of(9)});
-    ASSERT_EQ(mount(), LYFS_OK);
-    stFOLDER* data = folder("DATA");
-    data->free_space = 10 * 1024 * 1024 - 1000;  // the first deletion alone is enough
-    ASSERT_EQ(verify_fold_space_ex(part(), data), LYFS_OK);
-    EXPECT_EQ(names_in("DATA"), (std::vector<std::string>{"ABCDEFGHIJKLMNP_1", name_of(9)}));
+    EXPECT_EQ(names_in("EVENT").front(), "EVT_20240101_AB3.ts");
 }
 
 TEST_F(ReclaimTest, AContiguousFileIsFreedInFatSectorBatches) {
-    files->place_run("DATA", 0, name_of(0), 300 * 131072, 0, 300);
+    const std::string longest(39, 'n');  // its path reaches the host whole
+    files->place_run("DATA", 0, longest, 300 * 131072, 0, 300);
     files->place_run("DATA", 1, name_of(1), 1000, 300, 1);
     ASSERT_EQ(mount(), LYFS_OK);
     stFOLDER* data = folder("DATA");
@@ -122,20 +112,10 @@ TEST_F(ReclaimTest, AContiguousFileIsFreedInFatSectorBatches) {
     }
     ASSERT_EQ(told.size(), 1u);
     EXPECT_EQ(told[0].fd, fd);
+    EXPECT_EQ(told[0].path, "/DATA/" + longest);
+    EXPECT_EQ(told[0].length, 45u);
     EXPECT_EQ(resolve<stFILE>(fd, HandleKind::kFile), nullptr) << "the fd is stale now";
     expect_clean_card();
-}
-
-TEST_F(ReclaimTest, TheLongestPathReachesTheHostWhole) {
-    const std::string name(39, 'n');
-    files->place_run("PARKED", 0, name, 1000, 0, 1);
-    ASSERT_EQ(mount(), LYFS_OK);
-    stFOLDER* parked = folder("PARKED");
-    std::uint64_t freed = 0;
-    ASSERT_EQ(delete_file(part(), parked, parked->file_list_head, &freed), LYFS_OK);
-    ASSERT_EQ(told.size(), 1u);
-    EXPECT_EQ(told[0].path, "/PARKED/" + name);
-    EXPECT_EQ(told[0].length, 47u);
 }
 
 TEST_F(ReclaimTest, FailuresStopTheReclaimWithTheirStatus) {
