@@ -4,8 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <random>
-#include <string>
-#include <vector>
 
 #include "support/mounted_card.h"
 
@@ -67,16 +65,14 @@ TEST_F(BadInputTest, EveryExportRefusesItAndTheCardIsUnchanged) {
     EXPECT_EQ(CL_LyFS_Device_Close(nullptr), LYFS_ERR_CLOSE_NO_PARTITION);
     EXPECT_EQ(CL_LyFS_Device_Open("mem:c", "x", 0, nullptr), LYFS_ERR_BAD_ARGUMENT);
 
-    // Paths and names that name no file.
-    // The name "short.ts" has 8 characters.
-    for (const std::string& path :
-         {std::string(), std::string("/"), std::string("//"), std::string("/DATA"),
-          std::string("/DATA/"), std::string("/NOFOLDER/some_file_name.ts"),
-          std::string("/DATA/short.ts"), "/DATA/" + std::string(40, 'x'),
-          "/" + std::string(200, 'a') + "/name_of_file.ts",
-          std::string("/DATA/existing_file.ts/more"), std::string("/data/existing_file.ts")}) {
+    // Paths and names that name no file ("short.ts" has 8 characters).
+    const std::string too_long = "/DATA/" + std::string(40, 'x');
+    const std::string long_folder = "/" + std::string(200, 'a') + "/name_of_file.ts";
+    for (const char* path : {"", "/", "//", "/DATA", "/DATA/", "/NOFOLDER/some_file_name.ts",
+                             "/DATA/short.ts", too_long.c_str(), long_folder.c_str(),
+                             "/DATA/existing_file.ts/more", "/data/existing_file.ts"}) {
         for (const char* mode : {"r", "w", "rb", ""}) {
-            EXPECT_EQ(CL_LyFS_File_Open(&desc, path.c_str(), mode, 0, 0, 0), LYFS_INVALID_FD)
+            EXPECT_EQ(CL_LyFS_File_Open(&desc, path, mode, 0, 0, 0), LYFS_INVALID_FD)
                 << path << " " << mode;
         }
     }

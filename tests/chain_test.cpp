@@ -41,20 +41,7 @@ protected:
     std::uint32_t repaired = 7;
 };
 
-TEST_F(ChainTest, SizedForTheLargestFile) {
-    EXPECT_EQ(chain.max_chain_entries, 2048u);
-    stPARTITION large{};
-    large.n_scts_per_clus = 1025;
-    stCLUS_CHAIN other{};
-    ASSERT_EQ(alloc_cluster_chain_mem(&large, &other), LYFS_OK);
-    EXPECT_EQ(other.max_chain_entries, 511u);
-    free_cluster_chain_mem(&other);
-    platform::fail_allocation_at(1);
-    EXPECT_EQ(alloc_cluster_chain_mem(part, &other), LYFS_ERR_NO_MEMORY);
-    EXPECT_EQ(other.p_clus_chain, nullptr);
-}
-
-TEST_F(ChainTest, CompleteChains) {
+TEST_F(ChainTest, CompleteChainsAndChainsWithoutTheirMark) {
     set_chain_on_card({a});
     ASSERT_EQ(walk(a), LYFS_OK);
     EXPECT_EQ(test::Values({chain.n_clus, chain.end_clus, chain.cur_clus, repaired}),
@@ -67,14 +54,12 @@ TEST_F(ChainTest, CompleteChains) {
     EXPECT_EQ(clusters(), (std::vector<std::uint32_t>{last, a + 1, a + 5}));
     EXPECT_EQ(test::Values({chain.end_clus, chain.n_chain_entries, repaired}),
               test::Values({a + 5, 3, 0}));
-}
 
-TEST_F(ChainTest, ChainsWithoutTheirMarkAreEndedOnTheCard) {
-    // Created and never closed: the start cluster's entry is still free.
-    ASSERT_EQ(walk(a), LYFS_OK);
-    EXPECT_EQ(test::Values({chain.n_clus, repaired, fat_on_card(a)}),
+    // Chains without their mark are ended on the card. Created and never
+    // closed: the start cluster's entry is still free.
+    ASSERT_EQ(walk(a + 30), LYFS_OK);
+    EXPECT_EQ(test::Values({chain.n_clus, repaired, fat_on_card(a + 30)}),
               test::Values({1, 1, 0x0FFFFFF8}));
-
     set_chain_on_card({a + 10, a + 11, a + 12}, 0x0FFFFFF7);
     ASSERT_EQ(walk(a + 10), LYFS_OK);
     EXPECT_EQ(test::Values({chain.n_clus, chain.end_clus, repaired, fat_on_card(a + 12)}),
@@ -116,7 +101,7 @@ TEST_F(ChainTest, OverlongChainsAreCutAtTheArraysEnd) {
     EXPECT_EQ(fat_on_card(a + 100 + 2048), a + 100 + 2049) << "cut off, not freed";
 }
 
-TEST_F(ChainTest, AFailedFatReadEndsTheWalkWithItsStatus) {
+TEST_F(ChainTest, SizingAndFailures) {
     set_chain_on_card({a + 1, a + 200});
     part->fat_cache_sector = kNoSector;
     platform.arm({IoOp::kRead, 2});
@@ -127,6 +112,18 @@ TEST_F(ChainTest, AFailedFatReadEndsTheWalkWithItsStatus) {
 
     stCLUS_CHAIN empty{};
     EXPECT_EQ(construct_file_cluster_chain(&empty, part, data, a, nullptr), LYFS_ERR_NO_MEMORY);
+
+    // Chains are sized for the largest file.
+    EXPECT_EQ(chain.max_chain_entries, 2048u);
+    stPARTITION large{};
+    large.n_scts_per_clus = 1025;
+    stCLUS_CHAIN other{};
+    ASSERT_EQ(alloc_cluster_chain_mem(&large, &other), LYFS_OK);
+    EXPECT_EQ(other.max_chain_entries, 511u);
+    free_cluster_chain_mem(&other);
+    platform::fail_allocation_at(1);
+    EXPECT_EQ(alloc_cluster_chain_mem(part, &other), LYFS_ERR_NO_MEMORY);
+    EXPECT_EQ(other.p_clus_chain, nullptr);
 }
 
 }  // namespace

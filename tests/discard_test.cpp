@@ -2,9 +2,6 @@
 // create, whichever transfer fails on the way.
 #include <gtest/gtest.h>
 
-#include <vector>
-
-#include "support/card_check.h"
 #include "support/mounted_card.h"
 #include "support/pattern.h"
 
@@ -67,16 +64,12 @@ TEST_F(DiscardTest, TheFileGoesWithEverythingItTook) {
 }
 
 TEST_F(DiscardTest, AnEmptiedFolderAndANewFileInTheSameSlot) {
-    platform.put_card("c", start->clone());
-    ASSERT_EQ(mount(), LYFS_OK);
-    // The reclaim took both older files while the new one was written.
-    stFOLDER* data = folder("DATA");
-    data->free_space = 10 << 20;
-    const std::uint32_t fd = open(kNew, "w");
-    ASSERT_TRUE(data->file_list_head != nullptr && data->file_list_head->next != nullptr);
-    ASSERT_EQ(CL_LyFS_File_Write(&desc, "x", 1, fd), 1);
-    data->free_space = 10 << 20;
-    ASSERT_EQ(CL_LyFS_File_Write(&desc, "y", 1, fd), 1);
+    // The reclaim takes both older files while the new one is written.
+    const std::uint32_t fd = write_new(0);
+    for (const char* byte : {"x", "y"}) {
+        folder("DATA")->free_space = 10 << 20;
+        ASSERT_EQ(CL_LyFS_File_Write(&desc, byte, 1, fd), 1);
+    }
     ASSERT_EQ(listed_slots("DATA"), std::vector<std::uint32_t>{2});
     ASSERT_EQ(lyfs_file_discard(&desc, fd), LYFS_OK);
     EXPECT_EQ(ring("DATA"), (Ring{kNoSector, kNoSector, 0}));

@@ -1,11 +1,7 @@
 // File-entry records, the ring of slots, and the folder's file objects.
 #include <gtest/gtest.h>
 
-#include <string>
-#include <vector>
-
 #include "entry/file_entry.h"
-#include "entry/file_object.h"
 #include "entry/ring.h"
 #include "support/folder_bench.h"
 
@@ -26,8 +22,7 @@ std::string decoded(const std::vector<std::uint8_t>& record, std::uint32_t* clus
                     std::uint8_t* attribute = nullptr, int32_t status = LYFS_OK) {
     char name[kFileNameBytes] = {};
     std::uint8_t a = 0;
-    std::uint32_t c = 0;
-    std::uint32_t size = 0;
+    std::uint32_t c = 0, size = 0;
     EXPECT_EQ(extract_file_entry(record.data(), name, attribute ? attribute : &a,
                                  cluster ? cluster : &c, &size),
               status);
@@ -213,7 +208,7 @@ TEST_F(RingTest, DeletingFromTheHeader) {
     EXPECT_EQ(ring("DATA"), (Ring{14, 14, 1})) << "a reserved tail always counts";
 }
 
-TEST_F(RingTest, FindingAFileThatIsNotListed) {
+TEST_F(RingTest, FindingFilesListedOrNot) {
     const auto reads = platform.counters.reads;
     EXPECT_EQ(generate_file_object(part, data, "nothing_here.ts"), nullptr);
     EXPECT_EQ(platform.counters.reads, reads) << "an empty ring reads nothing";
@@ -227,9 +222,9 @@ TEST_F(RingTest, FindingAFileThatIsNotListed) {
               test::Values({5, data->n_fc_start_cluster + 5}));
     EXPECT_EQ(data->file_list_tail, file);
     EXPECT_EQ(generate_file_object(part, data, "SECOND_RECORDING.TS"), nullptr);
-}
+    EXPECT_TRUE(log.contains("reach last, entry_index:5, 3, 5\n"));
 
-TEST_F(RingTest, FileObjectList) {
+    free_file_object_list(data);
     stFILE* a = place(0, "same_name_file.ts");
     stFILE* b = place(1, "same_name_file.ts");
     stFILE* c = place(2, "other_name_file.ts");

@@ -21,7 +21,7 @@ protected:
     stFOLDER* data = nullptr;
 };
 
-TEST_F(FatTest, FollowsLinksAndRefusesClustersOutsideThePartition) {
+TEST_F(FatTest, FollowsLinksRefusesClustersOutsideThePartitionAndEndsChains) {
     const std::uint32_t a = data->n_fc_start_cluster;
     set_chain_on_card({a, a + 1});
     set_fat_on_card(a + 2, 0xF0000007);  // the top four bits are not part of the value
@@ -33,7 +33,7 @@ TEST_F(FatTest, FollowsLinksAndRefusesClustersOutsideThePartition) {
     }
     EXPECT_EQ(links, test::Values({a + 1, 0x0FFFFFF8, 7}));
 
-    const auto reads = platform.counters.reads;
+    auto reads = platform.counters.reads;
     for (std::uint32_t outside : {0u, 1u, part->total_clusters + 2, 0xFFFFFFFFu}) {
         ASSERT_EQ(get_next_cluster(part, outside, &next), LYFS_OK);
         EXPECT_EQ(next, kFatInvalidValue) << outside;
@@ -44,19 +44,18 @@ TEST_F(FatTest, FollowsLinksAndRefusesClustersOutsideThePartition) {
     part->fat_cache_sector = kNoSector;
     platform.arm({IoOp::kRead, 1});
     EXPECT_EQ(get_next_cluster(part, a, &next), LYFS_ERR_READ) << "a status, not a value";
-}
 
-TEST_F(FatTest, EndOfChainIsWrittenOnlyWhenNeeded) {
-    const std::uint32_t a = 127;  // FAT sectors 32 and 33 of the partition
-    set_fat_on_card(a, 0x0FFFFFF8);
+    // The end mark is written only when needed; 127 and 128 lie in FAT
+    // sectors 32 and 33 of the partition.
+    set_fat_on_card(127, 0x0FFFFFF8);
     const auto writes = platform.counters.writes;
-    ASSERT_EQ(write_fat_entry(part, a), LYFS_OK);
+    ASSERT_EQ(write_fat_entry(part, 127), LYFS_OK);
     EXPECT_EQ(platform.counters.writes, writes) << "already the end mark";
-    set_fat_on_card(a, 0x0FFFFFFF);
-    ASSERT_EQ(write_fat_entry(part, a), LYFS_OK);
-    EXPECT_EQ(fat_on_card(a), 0x0FFFFFF8u) << "the root's mark becomes the usual one";
+    set_fat_on_card(127, 0x0FFFFFFF);
+    ASSERT_EQ(write_fat_entry(part, 127), LYFS_OK);
+    EXPECT_EQ(fat_on_card(127), 0x0FFFFFF8u) << "the root's mark becomes the usual one";
 
-    const auto reads = platform.counters.reads;
+    reads = platform.counters.reads;
     ASSERT_EQ(write_fat_entry(part, 128), LYFS_OK);
     EXPECT_EQ(platform.counters.reads - reads, 1u) << "another FAT sector";
     for (std::uint32_t c = 129; c < 256; ++c) {

@@ -2,8 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <string>
-#include <vector>
 
 #include "folder/dir_entry.h"
 #include "folder/folder.h"
@@ -66,7 +64,7 @@ TEST_F(FolderTest, LongFolderNamesTakeAGroupThatReadersSkip) {
     EXPECT_EQ(offset, 448u);
 }
 
-TEST_F(FolderTest, LayoutAndReserves) {
+TEST_F(FolderTest, LayoutReservesAndTheFolderList) {
     stFOLDER folder{};
     folder.start_cluster = 3;
     folder.total_clusters = 100;
@@ -87,9 +85,7 @@ TEST_F(FolderTest, LayoutAndReserves) {
         reserves.push_back(get_fold_min_free_space(&folder));
     }
     EXPECT_EQ(reserves, test::Values({10'485'760, 104'857'600, 209'715'200}));
-}
 
-TEST_F(FolderTest, FolderListLookupsAndRelease) {
     stPARTITION part{};
     part.h_folder_list_mutex = platform::create_mutex();
     stFOLDER* data = create_folder_object(&part);

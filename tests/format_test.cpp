@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <string>
-#include <vector>
 
 #include "device/disk.h"
 #include "device/partition.h"
@@ -37,8 +35,7 @@ protected:
         platform.add_card("c", static_cast<std::uint64_t>(kSlot1First + kN) * 512);
         platform.now = {2024, 3, 5, 14, 7, 9};
         platform.next_random = 5;
-        std::uint32_t slot = 0;
-        std::uint32_t count = 0;
+        std::uint32_t slot = 0, count = 0;
         ASSERT_EQ(CL_LyFS_Create_Partition("mem:c", LYFS_PART_FAT32, 1, &slot, &count, 0), 0);
         ASSERT_EQ(CL_LyFS_Create_Partition("mem:c", LYFS_PART_LYFS, 100'000, &slot, &count, 0), 0);
         ASSERT_EQ(count, kN);
@@ -155,7 +152,7 @@ TEST_F(FormatTest, TheWorkedVolumeByteByByteAndMounted) {
               test::Values({kF, kM, kD}));
 }
 
-TEST_F(FormatTest, SlotZeroGetsTheFat32NamesWhateverTheSelector) {
+TEST_F(FormatTest, SlotZeroGetsTheFat32NamesWhateverTheSelectorAndSmallestAreas) {
     // Slot 0 is 1 MiB: seven clusters, room for two small folders.
     lyfs_folder_table table{};
     table.count = 2;
@@ -169,15 +166,12 @@ TEST_F(FormatTest, SlotZeroGetsTheFat32NamesWhateverTheSelector) {
         EXPECT_EQ(le32(card().sector(33), 4), 2u) << "folders on slot 0 too";
         card().set_sector(32, std::vector<std::uint8_t>(512, 0));
     }
-}
 
-TEST_F(FormatTest, SmallestFileEntryAreas) {
-    lyfs_folder_table table{};
-    table.count = 2;
+    // The smallest file-entry areas on slot 1: no area, nothing linked; one
+    // record still takes one cluster.
     table.folders[0] = test::folder_spec("NONE", 50, 0);
     table.folders[1] = test::folder_spec("ONE", 0, 1);
     ASSERT_EQ(format(table), LYFS_OK);
-    // No area: nothing linked; one record still takes one cluster.
     const std::uint32_t second = 3 + (kM - 1) / 2;
     EXPECT_EQ(test::Values({fat(3), fat(second), fat(second + 1)}),
               test::Values({0, 0x0FFFFFF8, 0}));

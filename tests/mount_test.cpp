@@ -3,15 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <numeric>
-#include <string>
-#include <vector>
 
-#include "core/handles.h"
 #include "core/state.h"
-#include "device/partition.h"
-#include "entry/file_object.h"
-#include "folder/folder.h"
-#include "support/card_check.h"
 #include "support/mounted_card.h"
 
 namespace lyfs {
@@ -102,8 +95,22 @@ TEST_F(MountTest, NotCommittedFilesAreListedAndChargedNothing) {
     expect_clean_card();
 }
 
-TEST_F(MountTest, FolderRecordAndRootDirectoryLimits) {
+TEST_F(MountTest, FolderRecordAndRootDirectoryLimitsAndFoldersOutsideTheVolume) {
+    // Folders outside the volume are not used.
     auto fsinfo = files->rel(1);
+    test::put_le32(fsinfo, 8 + 4, 0x7FFFFFFF);  // EVENT's region runs past the partition
+    files->set_rel(1, fsinfo);
+    auto root = files->rel(files->data_start());
+    root[2 * 32 + 26] = 5;  // PHOTO starts inside DATA
+    root[2 * 32 + 27] = root[2 * 32 + 20] = root[2 * 32 + 21] = 0;
+    files->set_rel(files->data_start(), root);
+    ASSERT_EQ(mount(), LYFS_OK);
+    EXPECT_EQ((std::vector<bool>{folder("DATA") != nullptr, folder("EVENT") != nullptr,
+                                 folder("PHOTO") != nullptr, folder("PARKED") != nullptr}),
+              (std::vector<bool>{true, false, false, true}));
+    EXPECT_EQ(log.count("[ERROR]setup_root_folder_info, folder region outside the volume"), 2u);
+    unmount();
+
     test::put_le32(fsinfo, 4, 10);
     files->set_rel(1, fsinfo);
     EXPECT_EQ(mount(), LYFS_ERR_OPEN_DEVICE);
@@ -120,27 +127,12 @@ TEST_F(MountTest, FolderRecordAndRootDirectoryLimits) {
     test::put_le32(fsinfo, 8 + 4 * 9, test::le32(fsinfo, 8 + 4 * 4));
     test::put_le32(fsinfo, 4, 9);
     files->set_rel(1, fsinfo);
-    auto root = files->rel(files->data_start());
+    root = files->rel(files->data_start());
     root[32] = 0;
     files->set_rel(files->data_start(), root);
     ASSERT_EQ(mount(), LYFS_OK);
     EXPECT_NE(folder("DATA"), nullptr);
     EXPECT_EQ(folder("EVENT"), nullptr);
-}
-
-TEST_F(MountTest, FoldersOutsideTheVolumeAreNotUsed) {
-    auto fsinfo = files->rel(1);
-    test::put_le32(fsinfo, 8 + 4, 0x7FFFFFFF);  // EVENT's region runs past the partition
-    files->set_rel(1, fsinfo);
-    auto root = files->rel(files->data_start());
-    root[2 * 32 + 26] = 5;  // PHOTO starts inside DATA
-    root[2 * 32 + 27] = root[2 * 32 + 20] = root[2 * 32 + 21] = 0;
-    files->set_rel(files->data_start(), root);
-    ASSERT_EQ(mount(), LYFS_OK);
-    EXPECT_EQ((std::vector<bool>{folder("DATA") != nullptr, folder("EVENT") != nullptr,
-                                 folder("PHOTO") != nullptr, folder("PARKED") != nullptr}),
-              (std::vector<bool>{true, false, false, true}));
-    EXPECT_EQ(log.count("[ERROR]setup_root_folder_info, folder region outside the volume"), 2u);
 }
 
 TEST_F(MountTest, AFileThatNoLongerFitsIsDeletedAndTheMountGoesOn) {

@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <string>
 
 #include "device/disk.h"
 #include "support/card_bytes.h"
@@ -65,7 +64,15 @@ TEST_F(PartitionEditTest, CreatesSlotZeroThenSlotOneBehindIt) {
               test::Values({2, 2'097'184}));
 }
 
-TEST_F(PartitionEditTest, RefusesWhatWouldOverwriteTheTable) {
+TEST_F(PartitionEditTest, SuperfloppyCardsAreLeftAloneOrWipedWholeAndNoSlotOverwritesTheTable) {
+    card().set_sector(0, test::boot_sector(0xF8, 0, kCardSectors));
+    std::uint32_t count = 77;
+    EXPECT_EQ(create(LYFS_PART_FAT32, 1024, nullptr, &count), LYFS_OK);
+    EXPECT_EQ(count, 77u) << "nothing reported";
+    EXPECT_EQ(card().sector(0), test::boot_sector(0xF8, 0, kCardSectors)) << "nothing written";
+    ASSERT_EQ(CL_LyFS_Delete_Partition("mem:c", LYFS_PART_FAT32), LYFS_OK);
+    EXPECT_EQ(card().sector(0), std::vector<std::uint8_t>(512, 0));
+
     std::uint32_t slot = 99;
     EXPECT_EQ(create(LYFS_PART_LYFS, 100, &slot), LYFS_ERR_BAD_SLOT);
     EXPECT_EQ(slot, 99u);
@@ -101,16 +108,6 @@ TEST_F(PartitionEditTest, DeleteClearsSlotsAndKeepsTheRest) {
     EXPECT_EQ(CL_LyFS_Delete_Partition("mem:c", 3), LYFS_ERR_BAD_ARGUMENT);
     EXPECT_EQ(platform.counters.writes, writes);
     EXPECT_EQ(platform.counters.reads, reads);
-}
-
-TEST_F(PartitionEditTest, SuperfloppyCardsAreLeftAloneOrWipedWhole) {
-    card().set_sector(0, test::boot_sector(0xF8, 0, kCardSectors));
-    std::uint32_t count = 77;
-    EXPECT_EQ(create(LYFS_PART_FAT32, 1024, nullptr, &count), LYFS_OK);
-    EXPECT_EQ(count, 77u) << "nothing reported";
-    EXPECT_EQ(card().sector(0), test::boot_sector(0xF8, 0, kCardSectors)) << "nothing written";
-    ASSERT_EQ(CL_LyFS_Delete_Partition("mem:c", LYFS_PART_FAT32), LYFS_OK);
-    EXPECT_EQ(card().sector(0), std::vector<std::uint8_t>(512, 0));
 }
 
 TEST_F(PartitionEditTest, FailingSectorTransfersGiveTheirStatus) {

@@ -3,10 +3,7 @@
 // reclaim erases it once it reaches the ring's header.
 #include <gtest/gtest.h>
 
-#include <vector>
-
 #include "file/reclaim.h"
-#include "support/card_check.h"
 #include "support/mounted_card.h"
 
 namespace lyfs {

@@ -43,7 +43,7 @@ TEST(FatEntry, Classes) {
                               C::kEndOfChain, C::kEndOfChain, C::kEndOfChain, C::kFree, C::kLink}));
 }
 
-TEST(Records, SlotOneLivesBeforeSlotZero) {
+TEST(Records, SlotOneLivesBeforeSlotZeroAndBootSectorParameters) {
     auto s = test::table_sector();
     test::put_slot(s, 0x1BE, 0x0C, 32, 1000);
     test::put_slot(s, 0x1AE, 0x52, 1032, 5000);
@@ -61,10 +61,8 @@ TEST(Records, SlotOneLivesBeforeSlotZero) {
     encode_part_entry(out.data(), 1, e);
     test::expect_fields(out, {0x1AD, 1, 0xEE, 0x1AE, 1, 0, 0x1B2, 1, 0x52, 0x1B6, 4, 0x01020304u,
                               0x1BA, 4, 0x0A0B0C0Du, 0x1BE, 1, 0xEE});
-}
 
-TEST(Records, BootSectorParametersAndSuperfloppy) {
-    auto s = test::boot_sector(0xF8, 0, 123456, 32);
+    s = test::boot_sector(0xF8, 0, 123456, 32);
     test::put_le32(s, 0x1C, 0x01020304);
     const BpbRecord bpb = decode_bpb(s.data());
     EXPECT_EQ(test::Values({bpb.bytes_per_sector, bpb.reserved_sectors, bpb.media,
