@@ -12,7 +12,7 @@ namespace {
 
 using test::LogCapture;
 
-TEST(Lifecycle, StartAndStopAreHarmlessTwiceAndAFailedStartLeavesItStopped) {
+TEST(Lifecycle, StartStopAndHandles) {
     LogCapture log;
     EXPECT_EQ(test::Values({CL_LyFS_Start(), CL_LyFS_Start(), CL_LyFS_Stop(), CL_LyFS_Stop()}),
               test::Values(4, LYFS_OK));
@@ -27,23 +27,8 @@ TEST(Lifecycle, StartAndStopAreHarmlessTwiceAndAFailedStartLeavesItStopped) {
     EXPECT_TRUE(log.contains("[ERROR]CL_LyFS_Start, CreateMutex failed\n"));
     EXPECT_EQ(CL_LyFS_Stop(), LYFS_OK);
     EXPECT_EQ(log.count("[INFO], CL_LyFS_Stop, already stopped\n"), 2u);
-}
 
-TEST(Log, LongLinesAreCutAndTracesDiscardedUnlessVerbose) {
-    {
-        LogCapture log;
-        log_info("%s", std::string(600, 'x').c_str());
-        log_error("[ERROR]empty:%s\n", "");
-        log_debug("+trace, value:%d\n", 1);
-        EXPECT_EQ(log.lines(),
-                  (std::vector<std::string>{std::string(511, 'x'), "[ERROR]empty:\n"}));
-    }
-    LogCapture verbose(true);
-    log_debug("+trace, value:%d\n", 2);
-    EXPECT_EQ(verbose.lines(), std::vector<std::string>{"+trace, value:2\n"});
-}
-
-TEST(Handles, AreNeverZeroNeverReusedAndResolvedByKind) {
+    // Handles are never zero, never reused, and resolved by kind.
     int a = 0;
     const std::uint32_t ha = register_handle(HandleKind::kFile, &a);
     const std::uint32_t hb = register_handle(HandleKind::kFolder, &a);
@@ -58,6 +43,20 @@ TEST(Handles, AreNeverZeroNeverReusedAndResolvedByKind) {
     EXPECT_GT(hc, hb) << "a released number is not given out again";
     release_handle(ha);
     release_handle(hc);
+}
+
+TEST(Log, LongLinesAreCutAndTracesDiscardedUnlessVerbose) {
+    {
+        LogCapture log;
+        log_info("%s", std::string(600, 'x').c_str());
+        log_error("[ERROR]empty:%s\n", "");
+        log_debug("+trace, value:%d\n", 1);
+        EXPECT_EQ(log.lines(),
+                  (std::vector<std::string>{std::string(511, 'x'), "[ERROR]empty:\n"}));
+    }
+    LogCapture verbose(true);
+    log_debug("+trace, value:%d\n", 2);
+    EXPECT_EQ(verbose.lines(), std::vector<std::string>{"+trace, value:2\n"});
 }
 
 TEST(StatusText, EveryStatusHasWords) {

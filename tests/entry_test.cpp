@@ -31,7 +31,7 @@ std::string decoded(const std::vector<std::uint8_t>& record, std::uint32_t* clus
 
 using EntryTest = test::FolderBench;
 
-TEST_F(EntryTest, RecordOfATwentyOneCharacterName) {
+TEST_F(EntryTest, RecordsOfNamesOfEveryLength) {
     platform.now = {2024, 1, 1, 12, 0, 0};
     const auto r = built("20240101_120000_F.MP4");
     EXPECT_EQ(std::string(r.begin() + 96, r.begin() + 107), "202401~1MP4");
@@ -53,13 +53,12 @@ TEST_F(EntryTest, RecordOfATwentyOneCharacterName) {
     std::uint8_t attribute = 0;
     EXPECT_EQ(decoded(r, &cluster, &attribute), "20240101_120000_F.MP4");
     EXPECT_EQ(test::Values({cluster, attribute}), test::Values({0x00012345, 0x20}));
-}
 
-TEST_F(EntryTest, NameLengthsExtensionsAndShortNames) {
-    std::vector<std::uint8_t> r(128, 0x77);
-    EXPECT_EQ(setup_file_entry(r.data(), "ABCDEFGH", 2), LYFS_ERR_NAME_LENGTH);
-    EXPECT_EQ(setup_file_entry(r.data(), std::string(40, 'x').c_str(), 2), LYFS_ERR_NAME_LENGTH);
-    EXPECT_EQ(r, std::vector<std::uint8_t>(128, 0x77)) << "a refused record is not touched";
+    // Name lengths, extensions and short names.
+    std::vector<std::uint8_t> r2(128, 0x77);
+    EXPECT_EQ(setup_file_entry(r2.data(), "ABCDEFGH", 2), LYFS_ERR_NAME_LENGTH);
+    EXPECT_EQ(setup_file_entry(r2.data(), std::string(40, 'x').c_str(), 2), LYFS_ERR_NAME_LENGTH);
+    EXPECT_EQ(r2, std::vector<std::uint8_t>(128, 0x77)) << "a refused record is not touched";
 
     for (std::size_t length : {9, 13, 26, 27, 39}) {
         const std::string name = std::string("abcdefghijklmnopqrstuvwxyzabcdefghijklm", length);
@@ -74,7 +73,6 @@ TEST_F(EntryTest, NameLengthsExtensionsAndShortNames) {
     EXPECT_EQ(full[0], 0x43);
     EXPECT_EQ(le16(full, 30), 'z') << "39 characters leave no 0x0000 unit";
 
-    std::vector<std::uint8_t> r2;
     for (const auto& [name, alias] :
          {std::pair<std::string, std::string>{"abcdefghi", "ABCDEF~1   "},
           {"clip.ts_long_name", "CLIP.T~1TS_"},

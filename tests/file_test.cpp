@@ -19,20 +19,6 @@ protected:
     }
 };
 
-TEST_F(FileTest, ARecordingWrittenInOddPiecesReadsBackAfterRemount) {
-    const auto bytes = pattern(3'000'017, 1);
-    write_file("/EVENT/20240101_120000_F.MP4", bytes, 100'000);
-    remount();
-    std::uint32_t size = 0;
-    EXPECT_EQ(read_all("/EVENT/20240101_120000_F.MP4", &size), bytes);
-    EXPECT_EQ(size, bytes.size());
-    // The entry on the card holds the byte size; the chain its 23 clusters.
-    EXPECT_EQ(test::le32(files->slot_bytes("EVENT", 0), 124), bytes.size());
-    const auto report = expect_clean_card();
-    ASSERT_EQ(report.files.size(), 1u);
-    EXPECT_EQ(report.files[0].chain_clusters, 23u);
-}
-
 TEST_F(FileTest, AlignedWritesGoStraightToTheCard) {
     const auto bytes = pattern(10 * 131072, 2);
     const std::uint32_t fd = open("/DATA/aligned_recording.ts", "w");
