@@ -150,10 +150,6 @@ TEST_F(FileTest, ListingPagesThroughAFolderAndTellsWhenEachWasCreated) {
                             static_cast<std::int64_t>(total - free)}),
               test::Values({1000, 0, 5 * 131072}));
     EXPECT_EQ(CL_LyFS_Get_Dir_Info(&desc, "photo", &info, &total, &free), LYFS_ERR_NO_FOLDER);
-    lyfs_dir_list dirs{};
-    ASSERT_EQ(CL_LyFS_Get_Dir_List(&desc, &dirs), LYFS_OK);
-    ASSERT_EQ(dirs.count, 4);
-    EXPECT_STREQ(dirs.dirs[3].fold_name, "PARKED");
     std::uint32_t descriptor = 0;
     EXPECT_EQ(CL_LyFS_Get_Dir_Desciptor(&desc, "EVENT", &descriptor), LYFS_OK);
     EXPECT_EQ(lyfs_get_file_time(&desc, descriptor, &t), LYFS_FAIL) << "a folder's handle";
