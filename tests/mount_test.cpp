@@ -13,7 +13,7 @@ namespace {
 using MountTest = test::MountedCardTest;
 using test::name_of;
 
-TEST_F(MountTest, EmptyCardMountsAndFillsTheDeviceRecord) {
+TEST_F(MountTest, EmptyCardMountsFillsTheDeviceRecordAndClosesOnce) {
     ASSERT_EQ(mount(), LYFS_OK);
     EXPECT_NE(+desc.part_handle, 0u);
     // Only slot 1 is written; the cluster size is the boot sector's low byte of 256.
@@ -29,6 +29,24 @@ TEST_F(MountTest, EmptyCardMountsAndFillsTheDeviceRecord) {
     EXPECT_EQ((std::vector<std::uint64_t>{data->free_space, data->fc_cursor, data->fe_totals}),
               (std::vector<std::uint64_t>{data->total_space, kNoSector, 1024}));
     EXPECT_TRUE(log.contains("[RVFS]SETUP, Folder:PARKED, Max Files:1000, \n"));
+
+    // A second open finds the mount; closing it leaves nothing behind.
+    dev_desc second{};
+    const auto reads = platform.counters.reads;
+    ASSERT_EQ(CL_LyFS_Device_Open("mem:c", "card", 0, &second), LYFS_OK);
+    EXPECT_EQ(+second.part_handle, +desc.part_handle) << "the existing mount";
+    EXPECT_EQ(platform.counters.reads, reads) << "no second set-up";
+
+    const auto flushes = platform.counters.flushes;
+    unmount();
+    EXPECT_EQ(platform.counters.flushes, flushes + 1);
+    EXPECT_EQ(CL_LyFS_Device_Close(&second), LYFS_ERR_CLOSE_NO_PARTITION) << "a stale record";
+    dev_desc none{};
+    EXPECT_EQ(CL_LyFS_Device_Open("mem:missing", "x", 0, &none), LYFS_ERR_OPEN_DEVICE);
+    // A partition name that leaves no room for its terminator.
+    EXPECT_EQ(CL_LyFS_Device_Open("mem:c", std::string(128, 'n').c_str(), 0, &none),
+              LYFS_ERR_MOUNT);
+    EXPECT_EQ(library_state()->disk_list, nullptr);
 }
 
 TEST_F(MountTest, TheScanFindsEachRing) {
@@ -153,26 +171,6 @@ TEST_F(MountTest, AFileThatNoLongerFitsIsDeletedAndTheMountGoesOn) {
         << "its clusters are free";
     EXPECT_EQ(ring("PHOTO"), (Ring{0, 2, 3}));
     expect_clean_card();
-}
-
-TEST_F(MountTest, OpenTwiceAndClose) {
-    ASSERT_EQ(mount(), LYFS_OK);
-    dev_desc second{};
-    const auto reads = platform.counters.reads;
-    ASSERT_EQ(CL_LyFS_Device_Open("mem:c", "card", 0, &second), LYFS_OK);
-    EXPECT_EQ(+second.part_handle, +desc.part_handle) << "the existing mount";
-    EXPECT_EQ(platform.counters.reads, reads) << "no second set-up";
-
-    const auto flushes = platform.counters.flushes;
-    unmount();
-    EXPECT_EQ(platform.counters.flushes, flushes + 1);
-    EXPECT_EQ(CL_LyFS_Device_Close(&second), LYFS_ERR_CLOSE_NO_PARTITION) << "a stale record";
-    dev_desc none{};
-    EXPECT_EQ(CL_LyFS_Device_Open("mem:missing", "x", 0, &none), LYFS_ERR_OPEN_DEVICE);
-    // A partition name that leaves no room for its terminator.
-    EXPECT_EQ(CL_LyFS_Device_Open("mem:c", std::string(128, 'n').c_str(), 0, &none),
-              LYFS_ERR_MOUNT);
-    EXPECT_EQ(library_state()->disk_list, nullptr);
 }
 
 }  // namespace

@@ -30,7 +30,7 @@ protected:
     }
 };
 
-TEST_F(PartitionEditTest, CreatesSlotZeroThenSlotOneBehindIt) {
+TEST_F(PartitionEditTest, CreatesSlotZeroThenSlotOneBehindItAndDeletesThem) {
     card().set_sector(0, std::vector<std::uint8_t>(512, 0xAA));  // no table: bytes to clear
     std::uint32_t slot = 99;
     std::uint32_t count = 0;
@@ -62,6 +62,29 @@ TEST_F(PartitionEditTest, CreatesSlotZeroThenSlotOneBehindIt) {
     stDISK* disk = find_disk("mem:c");
     EXPECT_EQ(test::Values({disk->part_count, disk->part_entry[1].first_sector}),
               test::Values({2, 2'097'184}));
+
+    // Deleting clears our slots and keeps the rest.
+    auto s0 = card().sector(0);
+    test::put_slot(s0, 0x1CE, 0x07, 11, 22);  // not ours: must survive
+    test::put_slot(s0, 0x1DE, 0x83, 33, 44);
+    card().set_sector(0, s0);
+
+    ASSERT_EQ(CL_LyFS_Delete_Partition("mem:c", LYFS_PART_LYFS), LYFS_OK);
+    test::expect_fields(card().sector(0), {0x1B2, 1, 0, 0x1B6, 4, 0, 0x1C2, 1, 0x0C});
+
+    ASSERT_EQ(CL_LyFS_Delete_Partition("mem:c", 0x107), LYFS_OK) << "low 8 bits say all";
+    s0 = card().sector(0);  // slots 1, 0, and the two at 0x1DE
+    EXPECT_EQ(std::count(s0.begin() + 0x1AE, s0.begin() + 0x1CE, 0), 32);
+    EXPECT_EQ(std::count(s0.begin() + 0x1DE, s0.begin() + 0x1FE, 0), 32);
+    test::expect_fields(s0, {0x1D2, 1, 0x07, 0x1DA, 4, 22, 0x19E, 4, 256, 510, 1, 0x55});
+    disk = find_disk("mem:c");
+    EXPECT_EQ(test::Values({disk->part_entry[0].type, disk->part_count}), test::Values({0, 0}));
+
+    const auto writes = platform.counters.writes;
+    const auto reads = platform.counters.reads;
+    EXPECT_EQ(CL_LyFS_Delete_Partition("mem:c", 3), LYFS_ERR_BAD_ARGUMENT);
+    EXPECT_EQ(platform.counters.writes, writes);
+    EXPECT_EQ(platform.counters.reads, reads);
 }
 
 TEST_F(PartitionEditTest, SuperfloppyCardsAreLeftAloneOrWipedWholeAndNoSlotOverwritesTheTable) {
@@ -82,32 +105,6 @@ TEST_F(PartitionEditTest, SuperfloppyCardsAreLeftAloneOrWipedWholeAndNoSlotOverw
     EXPECT_EQ(create(LYFS_PART_LYFS, 100), LYFS_ERR_BAD_SLOT);
     EXPECT_EQ(platform.counters.writes, writes);
     EXPECT_EQ(card().sector(0)[0x1AE + 4], 0);
-}
-
-TEST_F(PartitionEditTest, DeleteClearsSlotsAndKeepsTheRest) {
-    ASSERT_EQ(create(LYFS_PART_FAT32, 1024), LYFS_OK);
-    ASSERT_EQ(create(LYFS_PART_LYFS, 1024), LYFS_OK);
-    auto s0 = card().sector(0);
-    test::put_slot(s0, 0x1CE, 0x07, 11, 22);  // not ours: must survive
-    test::put_slot(s0, 0x1DE, 0x83, 33, 44);
-    card().set_sector(0, s0);
-
-    ASSERT_EQ(CL_LyFS_Delete_Partition("mem:c", LYFS_PART_LYFS), LYFS_OK);
-    test::expect_fields(card().sector(0), {0x1B2, 1, 0, 0x1B6, 4, 0, 0x1C2, 1, 0x0C});
-
-    ASSERT_EQ(CL_LyFS_Delete_Partition("mem:c", 0x107), LYFS_OK) << "low 8 bits say all";
-    s0 = card().sector(0);  // slots 1, 0, and the two at 0x1DE
-    EXPECT_EQ(std::count(s0.begin() + 0x1AE, s0.begin() + 0x1CE, 0), 32);
-    EXPECT_EQ(std::count(s0.begin() + 0x1DE, s0.begin() + 0x1FE, 0), 32);
-    test::expect_fields(s0, {0x1D2, 1, 0x07, 0x1DA, 4, 22, 0x19E, 4, 256, 510, 1, 0x55});
-    stDISK* disk = find_disk("mem:c");
-    EXPECT_EQ(test::Values({disk->part_entry[0].type, disk->part_count}), test::Values({0, 0}));
-
-    const auto writes = platform.counters.writes;
-    const auto reads = platform.counters.reads;
-    EXPECT_EQ(CL_LyFS_Delete_Partition("mem:c", 3), LYFS_ERR_BAD_ARGUMENT);
-    EXPECT_EQ(platform.counters.writes, writes);
-    EXPECT_EQ(platform.counters.reads, reads);
 }
 
 TEST_F(PartitionEditTest, FailingSectorTransfersGiveTheirStatus) {
