@@ -64,41 +64,28 @@ static int prepare(const char* image) {
     return 0;
 }
 
+/* One write and one read of the whole payload, across many clusters. */
 static int write_file(dev_desc* card, const char* path, const unsigned char* bytes, long size) {
-    long done = 0;
     const uint32_t fd = CL_LyFS_File_Open(card, path, "w", 0, 0, 0);
-    if (fd == LYFS_INVALID_FD) {
-        return fail("CL_LyFS_File_Open w", -1);
-    }
-    while (done < size) {
-        const uint32_t piece = (uint32_t)(size - done < 100000 ? size - done : 100000);
-        if (CL_LyFS_File_Write(card, bytes + done, piece, fd) != (int32_t)piece) {
-            return fail("CL_LyFS_File_Write", done);
-        }
-        done += piece;
+    if (fd == LYFS_INVALID_FD || CL_LyFS_File_Write(card, bytes, (uint32_t)size, fd) != size) {
+        return fail("CL_LyFS_File_Open w and CL_LyFS_File_Write", -1);
     }
     return CL_LyFS_File_Close(card, fd) == LYFS_OK ? 0 : fail("CL_LyFS_File_Close", -1);
 }
 
 /* Reads run to the end of the file's last cluster: the size bounds them. */
 static int compare_file(dev_desc* card, const char* path, const unsigned char* bytes, long size) {
-    static unsigned char piece[65536];
     FileInfo info;
-    long done = 0;
+    unsigned char* read = malloc((size_t)size);
+    memset(&info, 0, sizeof info);
     const uint32_t fd = CL_LyFS_File_Open(card, path, "r", 0, 0, 0);
-    if (fd == LYFS_INVALID_FD || CL_LyFS_Get_FileInfo(card, fd, &info) != LYFS_OK) {
-        return fail("CL_LyFS_File_Open r", -1);
-    }
-    if ((long)info.file_size != size) {
-        return fail("the file's size", (long)info.file_size);
-    }
-    while (done < size) {
-        const uint32_t want = (uint32_t)(size - done < 65536 ? size - done : 65536);
-        if (CL_LyFS_File_Read(card, piece, want, fd) != (int32_t)want ||
-            memcmp(piece, bytes + done, want) != 0) {
-            return fail("comparing the bytes read back", done);
-        }
-        done += want;
+    int failed = fd == LYFS_INVALID_FD || CL_LyFS_Get_FileInfo(card, fd, &info) != LYFS_OK ||
+                 (long)info.file_size != size ||
+                 CL_LyFS_File_Read(card, read, (uint32_t)size, fd) != size ||
+                 memcmp(read, bytes, (size_t)size) != 0;
+    free(read);
+    if (failed) {
+        return fail("reading the file back", (long)info.file_size);
     }
     return CL_LyFS_File_Close(card, fd) == LYFS_OK ? 0 : fail("CL_LyFS_File_Close", -1);
 }
