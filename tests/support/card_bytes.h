@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstring>
 #include <initializer_list>
 #include <vector>
 
@@ -40,8 +41,7 @@ inline void expect_fields(const std::vector<std::uint8_t>& s,
 inline std::vector<std::uint8_t> table_sector(std::uint32_t sects_per_clus = 256) {
     std::vector<std::uint8_t> s(512, 0);
     put_le32(s, 0x19E, sects_per_clus);
-    s[510] = 0x55;
-    s[511] = 0xAA;
+    std::memcpy(&s[510], "\x55\xAA", 2);
     return s;
 }
 
@@ -59,21 +59,13 @@ inline void put_slot(std::vector<std::uint8_t>& s, std::size_t at, std::uint8_t 
 // A boot sector with the fields the readers look at.
 inline std::vector<std::uint8_t> boot_sector(std::uint8_t media, std::uint16_t total16,
                                              std::uint32_t total32, std::uint16_t reserved = 32) {
-    std::vector<std::uint8_t> s(512, 0);
-    s[0] = 0xEB;
-    s[1] = 0x58;
-    s[2] = 0x90;
-    s[0x0B] = 0x00;
-    s[0x0C] = 0x02;
-    s[0x0E] = static_cast<std::uint8_t>(reserved);
+    std::vector<std::uint8_t> s = table_sector(0);
+    std::memcpy(s.data(), "\xEB\x58\x90", 3);
+    put_le32(s, 0x0B, 0x0200 | std::uint32_t{reserved} << 24);  // 512 bytes a sector
     s[0x0F] = static_cast<std::uint8_t>(reserved >> 8);
     s[0x10] = 1;
-    s[0x13] = static_cast<std::uint8_t>(total16);
-    s[0x14] = static_cast<std::uint8_t>(total16 >> 8);
-    s[0x15] = media;
+    put_le32(s, 0x13, total16 | std::uint32_t{media} << 16);
     put_le32(s, 0x20, total32);
-    s[510] = 0x55;
-    s[511] = 0xAA;
     return s;
 }
 

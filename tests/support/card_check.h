@@ -8,20 +8,15 @@
 
 namespace lyfs::test {
 
-class MemoryCardReader : public check::SectorReader {
-public:
-    explicit MemoryCardReader(const MemoryDevice& card) : card_(card) {}
-    bool read(std::uint32_t lba, std::uint8_t* out512) override {
-        return card_.read(static_cast<std::uint64_t>(lba) * 512, out512, 512) == 512;
-    }
-    std::uint64_t sector_count() const override { return card_.size() / 512; }
-
-private:
-    const MemoryDevice& card_;
-};
-
 inline check::Report check_memory_card(const MemoryDevice& card) {
-    MemoryCardReader reader(card);
+    struct Reader : check::SectorReader {
+        const MemoryDevice& card;
+        explicit Reader(const MemoryDevice& c) : card(c) {}
+        bool read(std::uint32_t lba, std::uint8_t* out512) override {
+            return card.read(std::uint64_t{lba} * 512, out512, 512) == 512;
+        }
+        std::uint64_t sector_count() const override { return card.size() / 512; }
+    } reader(card);
     return check::check_card(reader);
 }
 

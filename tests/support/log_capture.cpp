@@ -1,5 +1,7 @@
 #include "support/log_capture.h"
 
+#include <algorithm>
+
 #include "lyfs/lyfs.h"
 
 namespace lyfs::test {
@@ -25,11 +27,9 @@ std::vector<std::string> LogCapture::lines() const {
 
 std::size_t LogCapture::count(const std::string& text) const {
     std::lock_guard<std::mutex> guard(mutex_);
-    std::size_t n = 0;
-    for (const auto& line : lines_) {
-        n += line.find(text) != std::string::npos ? 1 : 0;
-    }
-    return n;
+    return static_cast<std::size_t>(std::count_if(lines_.begin(), lines_.end(), [&](const auto& l) {
+        return l.find(text) != std::string::npos;
+    }));
 }
 
 void LogCapture::clear() {

@@ -11,8 +11,6 @@ class LogCapture {
 public:
     explicit LogCapture(bool verbose = false);
     ~LogCapture();
-    LogCapture(const LogCapture&) = delete;
-    LogCapture& operator=(const LogCapture&) = delete;
 
     std::vector<std::string> lines() const;
     // Lines that contain `text`.

@@ -5,44 +5,30 @@
 
 namespace lyfs::test {
 
-std::uint32_t MemoryDevice::read(std::uint64_t offset, void* out, std::uint32_t bytes) const {
-    if (offset >= size_) {
-        return 0;
-    }
-    const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(bytes, size_ - offset));
-    auto* dst = static_cast<std::uint8_t*>(out);
+// Moves bytes between `data` and the chunks, chunk by chunk; unwritten
+// chunks read as zeros and appear when first written.
+std::uint32_t MemoryDevice::move(std::uint64_t offset, std::uint8_t* data, std::uint32_t bytes,
+                                 bool write) {
+    const auto n =
+        static_cast<std::uint32_t>(std::min<std::uint64_t>(bytes, size_ - std::min(offset, size_)));
     for (std::uint32_t done = 0; done < n;) {
         const std::uint64_t at = offset + done;
         const std::uint64_t in_chunk = at % kChunkBytes;
         const auto piece =
             static_cast<std::uint32_t>(std::min<std::uint64_t>(n - done, kChunkBytes - in_chunk));
-        auto it = chunks_.find(at / kChunkBytes);
-        if (it == chunks_.end()) {
-            std::memset(dst + done, 0, piece);
+        const auto it = chunks_.find(at / kChunkBytes);
+        std::uint8_t* chunk = it != chunks_.end() ? it->second.get() : nullptr;
+        if (chunk == nullptr && write) {
+            chunk =
+                (chunks_[at / kChunkBytes] = std::make_unique<std::uint8_t[]>(kChunkBytes)).get();
+        }
+        if (write) {
+            std::memcpy(chunk + in_chunk, data + done, piece);
+        } else if (chunk) {
+            std::memcpy(data + done, chunk + in_chunk, piece);
         } else {
-            std::memcpy(dst + done, it->second.get() + in_chunk, piece);
+            std::memset(data + done, 0, piece);
         }
-        done += piece;
-    }
-    return n;
-}
-
-std::uint32_t MemoryDevice::write(std::uint64_t offset, const void* in, std::uint32_t bytes) {
-    if (offset >= size_) {
-        return 0;
-    }
-    const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(bytes, size_ - offset));
-    const auto* src = static_cast<const std::uint8_t*>(in);
-    for (std::uint32_t done = 0; done < n;) {
-        const std::uint64_t at = offset + done;
-        const std::uint64_t in_chunk = at % kChunkBytes;
-        const auto piece =
-            static_cast<std::uint32_t>(std::min<std::uint64_t>(n - done, kChunkBytes - in_chunk));
-        auto& chunk = chunks_[at / kChunkBytes];
-        if (!chunk) {
-            chunk = std::make_unique<std::uint8_t[]>(kChunkBytes);  // value-initialised: zero
-        }
-        std::memcpy(chunk.get() + in_chunk, src + done, piece);
         done += piece;
     }
     return n;
@@ -51,9 +37,8 @@ std::uint32_t MemoryDevice::write(std::uint64_t offset, const void* in, std::uin
 std::unique_ptr<MemoryDevice> MemoryDevice::clone() const {
     auto copy = std::make_unique<MemoryDevice>(size_);
     for (const auto& [index, chunk] : chunks_) {
-        auto bytes = std::make_unique<std::uint8_t[]>(kChunkBytes);
-        std::memcpy(bytes.get(), chunk.get(), kChunkBytes);
-        copy->chunks_.emplace(index, std::move(bytes));
+        copy->chunks_[index] = std::make_unique<std::uint8_t[]>(kChunkBytes);
+        std::memcpy(copy->chunks_[index].get(), chunk.get(), kChunkBytes);
     }
     return copy;
 }
@@ -62,31 +47,18 @@ bool MemoryDevice::same_bytes(const MemoryDevice& other) const {
     if (size_ != other.size_) {
         return false;
     }
-    static const std::uint8_t kZeros[kChunkBytes] = {};
-    auto chunk_of = [](const MemoryDevice& d, std::uint64_t index) -> const std::uint8_t* {
-        auto it = d.chunks_.find(index);
-        return it == d.chunks_.end() ? kZeros : it->second.get();
-    };
+    std::vector<std::uint8_t> mine(kChunkBytes), theirs(kChunkBytes);
     for (const auto* device : {this, &other}) {
         for (const auto& entry : device->chunks_) {
-            if (std::memcmp(chunk_of(*this, entry.first), chunk_of(other, entry.first),
-                            kChunkBytes) != 0) {
+            const std::uint64_t at = entry.first * kChunkBytes;
+            read(at, mine.data(), kChunkBytes);
+            other.read(at, theirs.data(), kChunkBytes);
+            if (mine != theirs) {
                 return false;
             }
         }
     }
     return true;
-}
-
-std::vector<std::uint8_t> MemoryDevice::sector(std::uint32_t lba) const {
-    std::vector<std::uint8_t> bytes(512);
-    read(static_cast<std::uint64_t>(lba) * 512, bytes.data(), 512);
-    return bytes;
-}
-
-void MemoryDevice::set_sector(std::uint32_t lba, const std::vector<std::uint8_t>& bytes) {
-    write(static_cast<std::uint64_t>(lba) * 512, bytes.data(),
-          static_cast<std::uint32_t>(bytes.size()));
 }
 
 }  // namespace lyfs::test

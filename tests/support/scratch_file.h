@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
@@ -30,11 +31,8 @@ public:
 
     const char* path() const { return path_.c_str(); }
     std::vector<std::uint8_t> bytes() const {
-        std::ifstream in(path_, std::ios::binary | std::ios::ate);
-        std::vector<std::uint8_t> bytes(static_cast<std::size_t>(in.tellg()));
-        in.seekg(0).read(reinterpret_cast<char*>(bytes.data()),
-                         static_cast<std::streamsize>(bytes.size()));
-        return bytes;
+        std::ifstream in(path_, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), {}};
     }
 
     // Takes the write permission away; false when this user can write the
@@ -52,10 +50,10 @@ private:
     static std::filesystem::path unique_path() {
         // Tests run in several processes at once.
         static std::atomic<unsigned> counter{0};
-        const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
         return std::filesystem::temp_directory_path() /
-               ("lyfs-test-" + std::to_string(now) + "-" + std::to_string(std::random_device{}()) +
-                "-" + std::to_string(++counter) + ".img");
+               ("lyfs-test-" + std::to_string(std::random_device{}()) + "-" +
+                std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + "-" +
+                std::to_string(++counter) + ".img");
     }
 
     std::string path_;

@@ -35,7 +35,6 @@ struct IoRecord {
 
 // A write as it reached a device, bytes and all, for replaying it later.
 struct JournalEntry {
-    std::string device;  // the card's name
     std::uint64_t offset;
     std::vector<std::uint8_t> bytes;
 };
@@ -59,8 +58,6 @@ class TestPlatform {
 public:
     TestPlatform();
     ~TestPlatform();
-    TestPlatform(const TestPlatform&) = delete;
-    TestPlatform& operator=(const TestPlatform&) = delete;
 
     // A new in-memory card reachable as "mem:NAME".
     MemoryDevice& add_card(const std::string& name, std::uint64_t size_bytes);
@@ -70,11 +67,9 @@ public:
 
     // Arms one fault; the transfer it hits fails as it describes.
     void arm(const Fault& fault);
-    void disarm();
+    void disarm() { armed_ = false; }
     bool fault_fired() const { return fault_fired_; }
-    // A failing geometry query, or open, for the next device opened.
     bool fail_geometry = false;
-    bool fail_open = false;
     bool fail_flush = false;
 
     IoCounters counters;
@@ -91,9 +86,9 @@ public:
 
 private:
     struct Open;
-    friend struct TableFunctions;
 
-    bool should_fail(IoOp op);
+    platform::IoResult transfer(IoOp op, platform::DeviceHandle h, void* data, std::uint32_t bytes,
+                                std::uint64_t offset);
 
     // The library calls the platform from many threads; the table's state
     // is kept consistent under one lock.
