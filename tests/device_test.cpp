@@ -8,6 +8,7 @@
 
 #include "core/state.h"
 #include "device/disk.h"
+#include "device/kept_writes.h"
 #include "device/partition.h"
 #include "device/sector_io.h"
 #include "device/window.h"
@@ -30,13 +31,6 @@ protected:
         return disk;
     }
 
-    std::size_t disks() {
-        std::size_t n = 0;
-        for (stDISK* d = library_state()->disk_list; d != nullptr; d = d->next, ++n) {
-        }
-        return n;
-    }
-
     // A card of `sectors` sectors whose table has slot 0 and slot 1 back to
     // back from sector 32, filling the card.
     test::MemoryDevice& partitioned_card(const std::string& name, std::uint32_t sectors,
@@ -52,21 +46,16 @@ protected:
     }
 };
 
-TEST_F(DeviceTest, SectorBeyondFourGiBLandsAtItsByte) {
+// A sector past 4 GiB lands at its byte. Not ready is retried three times
+// with pauses; other errors, short transfers and positioning failures fail
+// at once.
+TEST_F(DeviceTest, Transfers) {
     platform.add_card("c", 8ull << 30);
     stDISK* disk = setup("mem:c");
-    std::vector<std::uint8_t> data(512, 0x5A);
-    ASSERT_EQ(write_sectors(disk->h_disk, data.data(), 8'388'608, 1), LYFS_OK);
+    std::vector<std::uint8_t> buf(4096, 0x5A);
+    ASSERT_EQ(write_sectors(disk->h_disk, buf.data(), 8'388'608, 1), LYFS_OK);
     EXPECT_EQ(platform.log.back().offset, 4'294'967'296ull);
-    EXPECT_EQ(platform.card("c").sector(8'388'608), data);
-}
-
-// Not ready is retried three times with pauses; other errors, short
-// transfers and positioning failures fail at once.
-TEST_F(DeviceTest, TransferFailures) {
-    platform.add_card("c", kMiB);
-    stDISK* disk = setup("mem:c");
-    std::vector<std::uint8_t> buf(4096);
+    EXPECT_EQ(platform.card("c").sector(8'388'608), std::vector<std::uint8_t>(512, 0x5A));
     platform.arm({IoOp::kRead, 1, true, Fault::Kind::kError, platform::kErrorNotReady});
     EXPECT_EQ(read_sectors(disk->h_disk, buf.data(), 5, 1), LYFS_ERR_READ);
     EXPECT_EQ(platform.pauses, (std::vector<std::uint32_t>{100, 100, 100}));
@@ -89,8 +78,32 @@ TEST_F(DeviceTest, TransferFailures) {
     EXPECT_EQ(write_sectors(disk->h_disk, buf.data(), 8, 1), LYFS_ERR_SEEK);
     platform.disarm();
     // Past the device's end the transfer comes up short.
-    EXPECT_EQ(read_sectors(disk->h_disk, buf.data(), 2047, 2), LYFS_ERR_READ);
+    EXPECT_EQ(read_sectors(disk->h_disk, buf.data(), (8 << 21) - 1, 2), LYFS_ERR_READ);
     EXPECT_EQ(read_sectors(nullptr, buf.data(), 3, 1), LYFS_ERR_NO_DEVICE_HANDLE);
+}
+
+// A card that must not change keeps what is written to it in memory, in
+// sector order, and reads see it there.
+TEST_F(DeviceTest, KeptWritesAreReadBackAndNeverReachTheCard) {
+    platform.add_card("c", kMiB);
+    stDISK* disk = setup("mem:c");
+    for (int i = 0; i < 2; ++i) {  // a second call keeps the same store
+        ASSERT_EQ(keep_writes_in_memory(disk->h_disk), LYFS_OK);
+    }
+    std::vector<std::uint8_t> a(1024, 1), b(256, 2), c(1024, 4);
+    std::fill(a.begin() + 512, a.end(), 3);
+    const platform::ConstIoPart parts[] = {{a.data(), 768}, {b.data(), 256}};
+    ASSERT_EQ(write_sector_parts(disk->h_disk, parts, 2, 6), LYFS_OK);
+    ASSERT_EQ(write_sectors(disk->h_disk, c.data(), 4, 2), LYFS_OK);
+    c.assign(1024, 5);
+    ASSERT_EQ(write_sectors(disk->h_disk, c.data(), 9, 1), LYFS_OK);
+    ASSERT_EQ(write_sectors(disk->h_disk, c.data() + 512, 5, 1), LYFS_OK);
+    std::vector<std::uint8_t> back(8 * 512);
+    ASSERT_EQ(read_sectors(disk->h_disk, back.data(), 3, 8), LYFS_OK);
+    EXPECT_EQ(test::Values({back[0], back[512], back[1024], back[1536], back[2048],
+                            back[2048 + 256], back[2560], back[3072], back[3584]}),
+              test::Values({0, 4, 5, 1, 3, 2, 0, 5, 0}));
+    EXPECT_EQ(platform.counters.writes, 0u);
 }
 
 TEST_F(DeviceTest, FailedSetUpLeavesNothingBehind) {
@@ -105,7 +118,7 @@ TEST_F(DeviceTest, FailedSetUpLeavesNothingBehind) {
     platform.fail_geometry = true;
     EXPECT_EQ(CL_LyFS_Get_Master_Device_Info("mem:c", nullptr), LYFS_ERR_OPEN_DEVICE);
     platform.fail_geometry = false;
-    EXPECT_EQ(disks(), 0u);
+    EXPECT_EQ(library_state()->disk_list, nullptr);
     EXPECT_GT(platform::allocation_count(), allocations);
 
     // Every allocation of the set-up, failing in turn: 4 and nothing left.
@@ -113,26 +126,24 @@ TEST_F(DeviceTest, FailedSetUpLeavesNothingBehind) {
         platform::fail_allocation_at(nth);
         EXPECT_EQ(CL_LyFS_Get_Master_Device_Info("mem:c", nullptr), LYFS_ERR_NO_MEMORY) << nth;
         platform::fail_allocation_at(0);
-        EXPECT_EQ(disks(), 0u);
+        EXPECT_EQ(library_state()->disk_list, nullptr);
         EXPECT_EQ(platform.open_devices(), 0u);
     }
     // Sector 0 unreadable.
     platform.arm({IoOp::kRead, 1});
     EXPECT_EQ(CL_LyFS_Get_Master_Device_Info("mem:c", nullptr), LYFS_ERR_READ);
-    EXPECT_EQ(disks(), 0u);
-}
-
-TEST_F(DeviceTest, BlankAndSuperfloppyDevices) {
-    platform.add_card("blank", kMiB);
-    stDISK* disk = setup("mem:blank");
+    EXPECT_EQ(library_state()->disk_list, nullptr);
+    platform.disarm();
+    stDISK* disk = setup("mem:c");
     EXPECT_EQ(test::Values({disk->part_count, disk->n_scts_per_clus, disk->geom_total_sectors,
                             disk->total_sectors}),
               test::Values({0, 256, 2048, 2048}));
+}
 
+TEST_F(DeviceTest, SuperfloppyDevice) {
     auto& floppy = platform.add_card("floppy", kMiB);
     floppy.set_sector(0, test::boot_sector(0xF0, 2000, 0));
-    log.clear();
-    disk = setup("mem:floppy");
+    stDISK* disk = setup("mem:floppy");
     EXPECT_EQ(test::Values({disk->no_mbr, disk->part_count, disk->part_entry[0].type,
                             disk->part_entry[0].first_sector, disk->part_entry[0].sector_count}),
               test::Values({1, 1, 0x0B, 0, 2000}));
@@ -192,6 +203,8 @@ TEST_F(DeviceTest, Windows) {
     EXPECT_EQ(read_window_sector(disk, 90000, sector), LYFS_ERR_READ);
     EXPECT_EQ(disk->rd_window_start, 0u) << "a failed refill leaves the window empty";
     platform.disarm();
+    ASSERT_EQ(read_window_sector(disk, 32, sector), LYFS_OK);
+    EXPECT_EQ(sector[0], 0xEB) << "an empty window holds no sector";
 
     // The write window gathers consecutive sectors.
     std::vector<std::uint8_t> data(512);
@@ -240,15 +253,39 @@ TEST_F(DeviceTest, MountComputesTheGeometry) {
     }
 }
 
-// A mount that fails, for want of memory or because the slot is not ours or
-// does not fit, leaves the partition list as it was and the card unwritten.
-TEST_F(DeviceTest, FailedMountLeavesThePartitionListAsItWas) {
-    partitioned_card("c", 64 * 2048, 2048);
-    stDISK* disk = setup("mem:c");
+// One card with our partition, mounted, seen through the exports. A mount
+// that fails, for want of memory or because the slot is not ours or does
+// not fit, leaves the partition list as it was and the card unwritten.
+TEST_F(DeviceTest, TheHeldDiskMountedAndSeenThroughTheExports) {
+    partitioned_card("c", 64 * 2048, 2048, 1025);
+    platform.add_card("blank", kMiB);
+    lyfs_device_info info;
+    std::memset(&info, 0xFF, sizeof info);
+    ASSERT_EQ(CL_LyFS_Get_Master_Device_Info("mem:c", &info), LYFS_OK);
+    EXPECT_EQ(test::Values(
+                  {info.n_scts_per_clus, info.reserved[0], info.reserved[1], info.total_sectors}),
+              test::Values({1025, 0, 0, 64 * 2048}));
+    // The disk stays held and is reused; a card without our partition is not kept.
+    const auto opens = platform.counters.opens;
+    EXPECT_EQ(test::Values({CL_LyFS_Get_Master_Device_Info("mem:c", &info),
+                            CL_LyFS_Check_LyFS_partition("mem:c"),
+                            CL_LyFS_Check_LyFS_partition("mem:blank"),
+                            CL_LyFS_Check_LyFS_partition("mem:missing")}),
+              test::Values({LYFS_OK, LYFS_IS_LYFS, 0, 0}));
+    EXPECT_EQ(platform.counters.opens, opens + 1) << "only the blank card";
+    EXPECT_EQ(library_state()->disk_list->next, nullptr);
+    EXPECT_TRUE(
+        log.contains("[ERROR]-CL_LyFS_Check_LyFS_partition, couldn't find LyFS partition\n"));
+    // Paths are compared exactly: another spelling is another device.
+    EXPECT_EQ(find_disk("MEM:c"), nullptr);
+
+    stDISK* disk = find_disk("mem:c");
     stPARTITION* part = nullptr;
     // The first mount makes the disk's list lock, which stays with the disk.
     ASSERT_EQ(setup_partition_info(disk, "p", &part), LYFS_OK);
     teardown_partition(part);
+    EXPECT_EQ(setup_partition_info(disk, std::string(kDeviceNameBytes, 'p').c_str(), &part),
+              LYFS_ERR_MOUNT);
     // Then: the partition record, the FAT cache, and each of the five locks.
     for (std::uint64_t nth = 1; nth <= 7; ++nth) {
         platform::fail_allocation_at(nth);
@@ -272,43 +309,11 @@ TEST_F(DeviceTest, FailedMountLeavesThePartitionListAsItWas) {
     EXPECT_EQ(platform.counters.writes, 0u);
     disk->part_entry[1] = ours;
     ASSERT_EQ(setup_partition_info(disk, "p", &part), LYFS_OK);
-}
-
-// One card with our partition, mounted, seen through the exports.
-TEST_F(DeviceTest, TheInfoExportsAnswerForTheHeldDisk) {
-    partitioned_card("c", 64 * 2048, 2048, 1025);
-    platform.add_card("blank", kMiB);
-    lyfs_device_info info;
-    std::memset(&info, 0xFF, sizeof info);
-    ASSERT_EQ(CL_LyFS_Get_Master_Device_Info("mem:c", &info), LYFS_OK);
-    EXPECT_EQ(test::Values(
-                  {info.n_scts_per_clus, info.reserved[0], info.reserved[1], info.total_sectors}),
-              test::Values({1025, 0, 0, 64 * 2048}));
-    // The disk stays held and is reused; a card without our partition is not kept.
-    const auto opens = platform.counters.opens;
-    EXPECT_EQ(test::Values({CL_LyFS_Get_Master_Device_Info("mem:c", &info),
-                            CL_LyFS_Check_LyFS_partition("mem:c"),
-                            CL_LyFS_Check_LyFS_partition("mem:blank"),
-                            CL_LyFS_Check_LyFS_partition("mem:missing")}),
-              test::Values({LYFS_OK, LYFS_IS_LYFS, 0, 0}));
-    EXPECT_EQ(platform.counters.opens, opens + 1) << "only the blank card";
-    EXPECT_EQ(disks(), 1u);
-    EXPECT_TRUE(
-        log.contains("[ERROR]-CL_LyFS_Check_LyFS_partition, couldn't find LyFS partition\n"));
-    // Paths are compared exactly: another spelling is another device.
-    EXPECT_EQ(find_disk("MEM:c"), nullptr);
-
-    stDISK* disk = find_disk("mem:c");
-    stPARTITION* part = nullptr;
-    ASSERT_EQ(setup_partition_info(disk, "p", &part), LYFS_OK);
     dev_desc record{};
     std::memset(&info, 0xAB, sizeof info);
     const lyfs_device_info untouched = info;
-    // No handle, a number the library never gave out, a handle of another kind.
-    for (std::uint32_t handle : {0u, 0x7FFFFFF0u, disk->handle}) {
-        record.part_handle = handle;
-        EXPECT_EQ(CL_LyFS_Get_Device_Info(&record, &info), LYFS_ERR_NO_PARTITION) << handle;
-    }
+    record.part_handle = disk->handle;  // a handle of another kind
+    EXPECT_EQ(CL_LyFS_Get_Device_Info(&record, &info), LYFS_ERR_NO_PARTITION);
     EXPECT_EQ(std::memcmp(&info, &untouched, sizeof info), 0);
     EXPECT_EQ(CL_LyFS_Get_Device_Info(nullptr, &info), LYFS_ERR_NO_PARTITION);
     record.part_handle = part->handle;
