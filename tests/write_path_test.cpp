@@ -215,85 +215,84 @@ TEST_F(WritePathTest, AFailedWriteKeepsWhatWasHeldBackForTheNextAttempt) {
     EXPECT_EQ(read_all("/DATA/failing_piece_file.ts"), bytes);
 }
 
-// A host's session with one file, each of its steps as the host sees it.
-struct Step {
-    enum Kind { kWrite, kSeek, kRead, kClose, kDeviceClose } kind;
-    std::uint32_t at = 0;  // kWrite: where in the bytes the piece starts; kSeek: the position
-    std::uint32_t n = 0;   // kWrite, kRead: bytes
-};
-
-class SessionTest : public WritePathTest, public ::testing::WithParamInterface<std::vector<Step>> {
+// Host sessions with one file, through helpers that note what the host
+// was told.
+class SessionTest : public WritePathTest, public ::testing::WithParamInterface<int> {
 protected:
     struct Outcome {
-        bool clean = true;                // every step succeeded
         bool closed = false;              // the file was closed without an error
+        bool close_tried = false;         // the session closed the file or the device
         std::uint32_t size = 0;           // what the file holds by the positions written
         std::vector<std::uint8_t> told;   // the bytes of the writes that succeeded
         std::vector<std::uint8_t> tried;  // and of the one that failed
     };
-    // Runs the session on a new file until a step fails, then closes the
-    // file if the session had not yet.
-    Outcome run(const std::string& path) {
-        Outcome out;
-        const std::uint32_t fd = open(path, "w");
-        out.clean = fd != LYFS_INVALID_FD;
-        std::uint8_t scratch[64];
-        for (std::size_t i = 0; out.clean && i < GetParam().size(); ++i) {
-            const Step& step = GetParam()[i];
-            switch (step.kind) {
-                case Step::kWrite: {
-                    const std::uint8_t* src = bytes.data() + step.at;
-                    const auto pos = static_cast<std::uint32_t>(
-                        std::max<int32_t>(0, CL_LyFS_File_Tell(&desc, fd)));
-                    out.tried.resize(std::max<std::size_t>(out.tried.size(), pos + step.n));
-                    std::copy(src, src + step.n, out.tried.begin() + pos);
-                    out.clean =
-                        CL_LyFS_File_Write(&desc, src, step.n, fd) == static_cast<int32_t>(step.n);
-                    // A failed write keeps the pieces it wrote before failing.
-                    out.size = std::max(out.size,
-                                        static_cast<std::uint32_t>(CL_LyFS_File_Tell(&desc, fd)));
-                    out.told = out.clean ? out.tried : out.told;
-                    break;
-                }
-                case Step::kSeek:
-                    out.clean = CL_LyFS_File_Seek(&desc, fd, LYFS_SEEK_SET, step.at) == step.at;
-                    break;
-                case Step::kRead:
-                    out.clean = CL_LyFS_File_Read(&desc, scratch, step.n, fd) ==
-                                static_cast<int32_t>(step.n);
-                    break;
-                case Step::kClose:
-                    out.closed = out.clean = CL_LyFS_File_Close(&desc, fd) == LYFS_OK;
-                    return out;
-                case Step::kDeviceClose:
-                    out.clean = CL_LyFS_Device_Close(&desc) == LYFS_OK;
-                    mounted = false;
-                    return out;
-            }
-        }
-        out.closed = fd != LYFS_INVALID_FD && CL_LyFS_File_Close(&desc, fd) == LYFS_OK;
-        return out;
+    // Writes bytes [at, at + n) of `bytes` where the file stands.
+    bool put(std::uint32_t fd, std::uint32_t at, std::uint32_t n) {
+        const std::uint8_t* src = bytes.data() + at;
+        const auto pos =
+            static_cast<std::uint32_t>(std::max<int32_t>(0, CL_LyFS_File_Tell(&desc, fd)));
+        out.tried.resize(std::max<std::size_t>(out.tried.size(), pos + n));
+        std::copy(src, src + n, out.tried.begin() + pos);
+        const bool ok = CL_LyFS_File_Write(&desc, src, n, fd) == static_cast<int32_t>(n);
+        // A failed write keeps the pieces it wrote before failing.
+        out.size = std::max(out.size, static_cast<std::uint32_t>(CL_LyFS_File_Tell(&desc, fd)));
+        out.told = ok ? out.tried : out.told;
+        return ok;
     }
+    bool close(std::uint32_t fd) {
+        out.close_tried = true;
+        return out.closed = CL_LyFS_File_Close(&desc, fd) == LYFS_OK;
+    }
+    bool close_device() {
+        out.close_tried = true;
+        mounted = false;
+        return CL_LyFS_Device_Close(&desc) == LYFS_OK;
+    }
+    // Runs a session on a new file; where a step failed, closes the file.
+    int32_t run(const std::string& path, const std::function<bool(std::uint32_t)>& session) {
+        out = {};
+        const std::uint32_t fd = open(path, "w");
+        const bool clean = fd != LYFS_INVALID_FD && session(fd);
+        if (!out.close_tried && fd != LYFS_INVALID_FD) {
+            close(fd);
+        }
+        return clean ? LYFS_OK : LYFS_FAIL;
+    }
+    Outcome out;
     std::vector<std::uint8_t> bytes = pattern(400'000, 21);
 };
 
-// Every transfer of the session failing in turn, once and for good. Whatever
-// the calls report, a close that succeeds commits what the file holds: the
-// bytes the writes were told written (where a write failed, each of its
-// bytes as it was or as it was to be), and the file committed before stays
-// intact.
+// Every transfer of each session failing in turn, once and for good.
+// Whatever the calls report, a close that succeeds commits what the file
+// holds: the bytes the writes were told written (where a write failed,
+// each of its bytes as it was or as it was to be), and the file committed
+// before stays intact.
 TEST_P(SessionTest, EveryTransferFailingInTurn) {
     const auto committed = pattern(50'000, 20);
     write_file("/DATA/committed_before.ts", committed, 50'000);
+    std::uint8_t scratch[10];
+    const std::function<bool(std::uint32_t)> sessions[] = {
+        [&](std::uint32_t fd) {
+            return put(fd, 0, 150'001) && put(fd, 150'001, 249'999) && close(fd);
+        },
+        [&](std::uint32_t fd) {
+            return put(fd, 0, 150'001) &&
+                   CL_LyFS_File_Seek(&desc, fd, LYFS_SEEK_SET, 1000) == 1000 &&
+                   put(fd, 300'000, 700) && close(fd);
+        },
+        [&](std::uint32_t fd) {
+            return put(fd, 0, 150'001) && CL_LyFS_File_Read(&desc, scratch, 10, fd) == 10 &&
+                   close(fd);
+        },
+        [&](std::uint32_t fd) { return put(fd, 0, 150'001) && close_device(); }};
     int round = 0;
     std::string path;
-    Outcome out;
-    const auto prepare = [&] {
-        remount();
-        path = "/DATA/session_" + std::to_string(round++) + ".ts";
-    };
     fail_each_transfer(
-        prepare, [&] { return (out = run(path)).clean ? LYFS_OK : LYFS_FAIL; },
+        [&] {
+            remount();
+            path = "/DATA/session_" + std::to_string(round++) + ".ts";
+        },
+        [&] { return run(path, sessions[GetParam()]); },
         [&](int32_t, IoOp) {
             remount();
             EXPECT_EQ(read_all("/DATA/committed_before.ts"), committed);
@@ -312,17 +311,7 @@ TEST_P(SessionTest, EveryTransferFailingInTurn) {
         });
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    HostSessions, SessionTest,
-    ::testing::Values(
-        std::vector<Step>{
-            {Step::kWrite, 0, 150'001}, {Step::kWrite, 150'001, 249'999}, {Step::kClose}},
-        std::vector<Step>{{Step::kWrite, 0, 150'001},
-                          {Step::kSeek, 1000},
-                          {Step::kWrite, 300'000, 700},
-                          {Step::kClose}},
-        std::vector<Step>{{Step::kWrite, 0, 150'001}, {Step::kRead, 0, 10}, {Step::kClose}},
-        std::vector<Step>{{Step::kWrite, 0, 150'001}, {Step::kDeviceClose}}));
+INSTANTIATE_TEST_SUITE_P(HostSessions, SessionTest, ::testing::Range(0, 4));
 
 TEST_F(WritePathTest, AnOpenWithoutMemoryForItsNodeLeavesNothingOpen) {
     const auto bytes = pattern(1000, 23);
@@ -336,6 +325,28 @@ TEST_F(WritePathTest, AnOpenWithoutMemoryForItsNodeLeavesNothingOpen) {
     }
     EXPECT_TRUE(log.contains("[ERROR]register_open_file_list, malloc for page copy failed\n"));
     EXPECT_EQ(read_all("/DATA/memory_short_file.ts"), bytes);
+}
+
+// An entry area larger than the scan holds at once is read a stretch at a
+// time, and a ring that wraps past its end is still listed in ring order.
+class ScanTest : public test::MountedCardTest {
+protected:
+    std::uint64_t card_mib() const override { return 512; }
+    lyfs_folder_table folder_table() const override {
+        lyfs_folder_table table{};
+        table.count = 1;
+        table.folders[0] = test::folder_spec("EVENT", 100, 140'000);  // 35,000 sectors of records
+        return table;
+    }
+};
+
+TEST_F(ScanTest, AHugeEntryAreaIsScannedInStretches) {
+    const std::vector<std::uint32_t> slots = {139'990, 139'995, 0, 1, 2};
+    for (std::uint32_t i = 0; i < slots.size(); ++i) {
+        files->place_run("EVENT", slots[i], test::name_of(static_cast<int>(i)), 1000, i, 1);
+    }
+    ASSERT_EQ(mount(), LYFS_OK);
+    EXPECT_EQ(listed_slots("EVENT"), slots);
 }
 
 TEST_F(WritePathTest, AMountReadsEachFileEntrySectorOnce) {
@@ -352,34 +363,6 @@ TEST_F(WritePathTest, AMountReadsEachFileEntrySectorOnce) {
                                 512;
     const std::uint64_t end = first + std::uint64_t{event.fe_clusters} * 131072;
     EXPECT_EQ(bytes_of(transfers_since(from, IoOp::kRead, first, end)), end - first);
-}
-
-// An entry area larger than the scan holds at once is read a stretch at a
-// time, and a ring that wraps past its end is still listed in ring order.
-using ScanTest = test::LibraryTest;
-
-TEST_F(ScanTest, AHugeEntryAreaIsScannedInStretches) {
-    platform.add_card("huge", 512ull << 20);
-    lyfs_folder_table table{};
-    table.count = 1;
-    table.folders[0] = test::folder_spec("EVENT", 100, 140'000);  // 35,000 sectors of records
-    ASSERT_EQ(test::partition_and_format("mem:huge", table), LYFS_OK);
-    ASSERT_EQ(CL_LyFS_Stop(), LYFS_OK);
-    ASSERT_EQ(CL_LyFS_Start(), LYFS_OK);
-    test::CardFiles files(platform.card("huge"));
-    const std::vector<std::uint32_t> slots = {139'990, 139'995, 0, 1, 2};
-    for (std::uint32_t i = 0; i < slots.size(); ++i) {
-        files.place_run("EVENT", slots[i], test::name_of(static_cast<int>(i)), 1000, i, 1);
-    }
-    dev_desc desc{};
-    ASSERT_EQ(CL_LyFS_Device_Open("mem:huge", "card", 0, &desc), LYFS_OK);
-    stPARTITION* part = resolve<stPARTITION>(desc.part_handle, HandleKind::kPartition);
-    std::vector<std::uint32_t> listed;
-    for (stFILE* f = get_folder_object(part, "EVENT")->file_list_head; f != nullptr; f = f->next) {
-        listed.push_back(f->file_entry_index);
-    }
-    EXPECT_EQ(listed, slots);
-    EXPECT_EQ(CL_LyFS_Device_Close(&desc), LYFS_OK);
 }
 
 }  // namespace

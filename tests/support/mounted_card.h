@@ -30,11 +30,12 @@ inline std::string name_of(int n) {
 class MountedCardTest : public LibraryTest {
 protected:
     virtual std::uint64_t card_mib() const { return 256; }
+    virtual lyfs_folder_table folder_table() const { return default_folder_table(1000); }
     void SetUp() override {
         LibraryTest::SetUp();
         platform.add_card("c", card_mib() << 20);
         ASSERT_EQ(CL_LyFS_Get_Master_Device_Info("mem:c", nullptr), LYFS_OK);
-        ASSERT_EQ(partition_and_format("mem:c", default_folder_table(1000)), LYFS_OK);
+        ASSERT_EQ(partition_and_format("mem:c", folder_table()), LYFS_OK);
         ASSERT_EQ(CL_LyFS_Stop(), LYFS_OK);  // the mount reads the card afresh
         ASSERT_EQ(CL_LyFS_Start(), LYFS_OK);
         files = std::make_unique<CardFiles>(platform.card("c"));
