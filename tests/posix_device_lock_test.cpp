@@ -24,14 +24,9 @@ int32_t mount_and_close(const char* path) {
     return status;
 }
 
-// The same table again: slot 0 of 1 MiB, slot 1 behind it.
+// The same table again, formatted.
 int32_t partition(const char* path) {
-    std::uint32_t slot = 0;
-    std::uint32_t sectors = 0;
-    int32_t status = CL_LyFS_Create_Partition(path, LYFS_PART_FAT32, 1, &slot, &sectors, 0);
-    return status != LYFS_OK
-               ? status
-               : CL_LyFS_Create_Partition(path, LYFS_PART_LYFS, 0xFFFFFFFFull, &slot, &sectors, 0);
+    return partition_and_format(path, default_folder_table(100));
 }
 
 int32_t format(const char* path) {
@@ -83,7 +78,7 @@ protected:
     void SetUp() override {
         ASSERT_EQ(CL_LyFS_Start(), LYFS_OK);
         ASSERT_EQ(CL_LyFS_Get_Master_Device_Info(image.path(), nullptr), LYFS_OK);
-        ASSERT_EQ(partition_and_format(image.path(), default_folder_table(100)), LYFS_OK);
+        ASSERT_EQ(partition(image.path()), LYFS_OK);
         ASSERT_EQ(CL_LyFS_Stop(), LYFS_OK);
     }
     ScratchFile image{8 << 20};
