@@ -31,17 +31,20 @@ protected:
         return disk;
     }
 
-    // A card of `sectors` sectors whose table has slot 0 and slot 1 back to
-    // back from sector 32, filling the card.
+    // A card of `sectors` sectors whose table has slot 0 from `first` and
+    // slot 1 right behind it, `count1` sectors long (0: to the card's end).
     test::MemoryDevice& partitioned_card(const std::string& name, std::uint32_t sectors,
-                                         std::uint32_t slot0, std::uint32_t spc = 256) {
+                                         std::uint32_t slot0, std::uint32_t spc = 256,
+                                         std::uint32_t first = 32, std::uint32_t count1 = 0,
+                                         std::uint16_t reserved0 = 32) {
         auto& card = platform.add_card(name, static_cast<std::uint64_t>(sectors) * 512);
+        count1 = count1 != 0 ? count1 : sectors - first - slot0;
         auto table = test::table_sector(spc);
-        test::put_slot(table, 0x1BE, 0x0C, 32, slot0);
-        test::put_slot(table, 0x1AE, 0x52, 32 + slot0, sectors - 32 - slot0);
+        test::put_slot(table, 0x1BE, 0x0C, first, slot0);
+        test::put_slot(table, 0x1AE, 0x52, first + slot0, count1);
         card.set_sector(0, table);
-        card.set_sector(32, test::boot_sector(0xF8, 0, slot0, 32));
-        card.set_sector(32 + slot0, test::boot_sector(0xF8, 0, sectors - 32 - slot0, 32));
+        card.set_sector(first, test::boot_sector(0xF8, 0, slot0, reserved0));
+        card.set_sector(first + slot0, test::boot_sector(0xF8, 0, count1, 32));
         return card;
     }
 };
@@ -157,13 +160,7 @@ TEST_F(DeviceTest, SuperfloppyDevice) {
 TEST_F(DeviceTest, TheTableAsRead) {
     for (std::uint32_t sectors : {15'001'000u, 15'002'148u}) {
         const std::string name = "c" + std::to_string(sectors);
-        auto& card = platform.add_card(name, static_cast<std::uint64_t>(sectors) * 512);
-        auto table = test::table_sector();
-        test::put_slot(table, 0x1BE, 0x0C, 2048, 1'000'000);
-        test::put_slot(table, 0x1AE, 0x52, 1'002'048, 14'000'000);
-        card.set_sector(0, table);
-        card.set_sector(2048, test::boot_sector(0xF8, 0, 1'000'000, 77));
-        card.set_sector(1'002'048, test::boot_sector(0xF8, 0, 14'000'000, 32));
+        partitioned_card(name, sectors, 1'000'000, 256, 2048, 14'000'000, 77);
         const auto reads_before = platform.counters.reads;
         stDISK* disk = setup("mem:" + name);
         EXPECT_EQ(disk->part_count, 2);

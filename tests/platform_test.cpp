@@ -96,7 +96,7 @@ TEST(NativeDevice, ReadOnlyOpensAndDevicesThatRefuseWritesOnlyRead) {
     }
 }
 
-TEST(NativePlatform, RandomValuesHaveFifteenBitsAndTheClockIsSane) {
+TEST(NativePlatform, RandomValuesTheClockAndTheAllocationHook) {
     for (int i = 0; i < 1000; ++i) {
         const int r = native_table().random15();
         ASSERT_TRUE(r >= 0 && r <= 32767) << r;
@@ -104,9 +104,7 @@ TEST(NativePlatform, RandomValuesHaveFifteenBitsAndTheClockIsSane) {
     LocalTime now;
     native_table().local_time(&now);
     EXPECT_TRUE(now.year >= 2020 && now.month >= 1 && now.month <= 12);
-}
-
-TEST(Allocation, TheKthAllocationFailsOnceOrForGood) {
+    // The k-th allocation fails once or for good.
     fail_allocation_at(2);
     void* got[3] = {allocate_zeroed(8), allocate_zeroed(8), allocate_zeroed(16)};
     EXPECT_TRUE(got[0] != nullptr && got[1] == nullptr && got[2] != nullptr);
