@@ -85,27 +85,21 @@ TEST_F(DeviceTest, Transfers) {
     EXPECT_EQ(read_sectors(nullptr, buf.data(), 3, 1), LYFS_ERR_NO_DEVICE_HANDLE);
 }
 
-// A card that must not change keeps what is written to it in memory, in
-// sector order, and reads see it there.
-TEST_F(DeviceTest, KeptWritesAreReadBackAndNeverReachTheCard) {
+// Writes kept in memory (a card that must not change) never reach the card
+// and come back whole from buffers that split sectors.
+TEST_F(DeviceTest, KeptWritesNeverReachTheCard) {
     platform.add_card("c", kMiB);
     stDISK* disk = setup("mem:c");
     for (int i = 0; i < 2; ++i) {  // a second call keeps the same store
         ASSERT_EQ(keep_writes_in_memory(disk->h_disk), LYFS_OK);
     }
-    std::vector<std::uint8_t> a(1024, 1), b(256, 2), c(1024, 4);
+    std::vector<std::uint8_t> a(1024, 1), b(256, 2);
     std::fill(a.begin() + 512, a.end(), 3);
     const platform::ConstIoPart parts[] = {{a.data(), 768}, {b.data(), 256}};
     ASSERT_EQ(write_sector_parts(disk->h_disk, parts, 2, 6), LYFS_OK);
-    ASSERT_EQ(write_sectors(disk->h_disk, c.data(), 4, 2), LYFS_OK);
-    c.assign(1024, 5);
-    ASSERT_EQ(write_sectors(disk->h_disk, c.data(), 9, 1), LYFS_OK);
-    ASSERT_EQ(write_sectors(disk->h_disk, c.data() + 512, 5, 1), LYFS_OK);
-    std::vector<std::uint8_t> back(8 * 512);
-    ASSERT_EQ(read_sectors(disk->h_disk, back.data(), 3, 8), LYFS_OK);
-    EXPECT_EQ(test::Values({back[0], back[512], back[1024], back[1536], back[2048],
-                            back[2048 + 256], back[2560], back[3072], back[3584]}),
-              test::Values({0, 4, 5, 1, 3, 2, 0, 5, 0}));
+    std::vector<std::uint8_t> back(1024);
+    ASSERT_EQ(read_sectors(disk->h_disk, back.data(), 6, 2), LYFS_OK);
+    EXPECT_EQ(test::Values({back[0], back[512], back[767], back[768]}), test::Values({1, 3, 3, 2}));
     EXPECT_EQ(platform.counters.writes, 0u);
 }
 
