@@ -21,38 +21,6 @@ inline void put_le(std::uint8_t* p, std::uint32_t v, int bytes) {
     }
 }
 
-// A sparse device: sectors never written read as zeros.
-class MemoryCard : public SectorReader {
-public:
-    explicit MemoryCard(std::uint64_t sectors) : count_(sectors) {}
-
-    bool read(std::uint32_t lba, std::uint8_t* out512) override {
-        const auto it = sectors_.find(lba);
-        std::fill_n(out512, 512, 0);
-        if (it != sectors_.end()) {
-            std::copy(it->second.begin(), it->second.end(), out512);
-        }
-        return lba < count_;
-    }
-    std::uint64_t sector_count() const override { return count_; }
-
-    std::uint8_t* sector(std::uint64_t lba) { return sectors_[lba].data(); }
-    const std::map<std::uint64_t, std::array<std::uint8_t, 512>>& written() const {
-        return sectors_;
-    }
-
-    void put(std::uint64_t lba, std::size_t at, std::uint32_t v, int bytes = 4) {
-        put_le(sector(lba) + at, v, bytes);
-    }
-    void put_text(std::uint64_t lba, std::size_t at, const std::string& text) {
-        std::copy(text.begin(), text.end(), sector(lba) + at);
-    }
-
-private:
-    std::uint64_t count_;
-    std::map<std::uint64_t, std::array<std::uint8_t, 512>> sectors_;
-};
-
 struct FolderSpec {
     std::string name;
     std::uint32_t cluster_count;
@@ -62,17 +30,15 @@ struct FolderSpec {
 inline constexpr std::uint32_t kEnd = 0x0FFFFFF8;
 
 // A freshly formatted card: slot 0 a FAT32 partition at LBA 32, slot 1 behind it up to the
-// device's end, its folders' regions placed one behind the other from cluster 3.
-class CardBuilder : public MemoryCard {
+// device's end, its folders' regions placed one behind the other from cluster 3. Sectors
+// never written read as zeros.
+class CardBuilder : public SectorReader {
 public:
     static constexpr std::uint64_t kFirstLba = 2048;
 
     CardBuilder(std::uint32_t partition_sectors, std::uint32_t sectors_per_cluster,
                 std::vector<FolderSpec> folders)
-        : MemoryCard(kFirstLba + partition_sectors),
-          n_(partition_sectors),
-          s_(sectors_per_cluster),
-          folders_(std::move(folders)) {
+        : n_(partition_sectors), s_(sectors_per_cluster), folders_(std::move(folders)) {
         f_ = (n_ - 32 + 127 * s_) / (128 * s_ + 2);
         const std::uint32_t clusters = std::min(128 * f_, (n_ - 32 - f_) / s_);
         // The partition table.
@@ -98,23 +64,38 @@ public:
             put(fsinfo, 8 + 4 * (n + k), folders_[k].max_file_num);
         }
         // The root directory, one entry per folder, and the FAT.
-        set_fat(0, 0x0FFFFFF8);
-        set_fat(1, 0xFFFFFFFF);
-        set_fat(2, 0x0FFFFFFF);
+        put_fields(relative(32), {0, 0x0FFFFFF8, 4, 4, 0xFFFFFFFF, 4, 8, 0x0FFFFFFF, 4});
         const std::uint64_t root = cluster_lba(2);
-        for (std::size_t k = 0; k < folders_.size(); ++k) {
-            const std::size_t at = 32 * k;
-            const std::string padded = (folders_[k].name + "        ").substr(0, 8) + "   ";
+        for (std::uint32_t k = 0; k < n; ++k) {
+            const std::uint32_t at = 32 * k;
             const std::uint32_t start = folder_start(k);
-            put_text(root, at, padded);
-            put(root, at + 11, 0x10, 1);
-            put(root, at + 20, start >> 16, 2);
-            put(root, at + 26, start, 2);
+            put_text(root, at, (folders_[k].name + "        ").substr(0, 8) + "   ");
+            put_fields(root, {at + 11, 0x10, 1, at + 20, start >> 16, 2, at + 26, start, 2});
             const std::uint32_t fe = ((folders_[k].max_file_num + 3) / 4 + s_ - 1) / s_;
             for (std::uint32_t i = 0; i < fe; ++i) {
                 set_fat(start + i, i + 1 < fe ? start + i + 1 : kEnd);
             }
         }
+    }
+
+    bool read(std::uint32_t lba, std::uint8_t* out512) override {
+        const auto it = sectors_.find(lba);
+        std::fill_n(out512, 512, 0);
+        if (it != sectors_.end()) {
+            std::copy(it->second.begin(), it->second.end(), out512);
+        }
+        return lba < kFirstLba + n_;
+    }
+    std::uint64_t sector_count() const override { return kFirstLba + n_; }
+    std::uint8_t* sector(std::uint64_t lba) { return sectors_[lba].data(); }
+    const std::map<std::uint64_t, std::array<std::uint8_t, 512>>& written() const {
+        return sectors_;
+    }
+    void put(std::uint64_t lba, std::size_t at, std::uint32_t v, int bytes = 4) {
+        put_le(sector(lba) + at, v, bytes);
+    }
+    void put_text(std::uint64_t lba, std::size_t at, const std::string& text) {
+        std::copy(text.begin(), text.end(), sector(lba) + at);
     }
 
     std::uint32_t cluster_bytes() const { return s_ * 512; }
@@ -154,11 +135,9 @@ public:
                               std::uint32_t size) {
         std::fill_n(r, 128, 0);
         std::uint8_t* shortent = r + 96;
-        for (std::size_t i = 0; i < 6; ++i) {
-            shortent[i] = static_cast<std::uint8_t>(std::toupper(name[i]));
+        for (std::size_t i = 0; i < 8; ++i) {
+            shortent[i] = static_cast<std::uint8_t>(i < 6 ? std::toupper(name[i]) : "~1"[i - 6]);
         }
-        shortent[6] = '~';
-        shortent[7] = '1';
         const auto dot = name.rfind('.');
         for (std::size_t i = 0; i < 3; ++i) {
             const std::size_t at = dot + 1 + i;
@@ -209,6 +188,7 @@ private:
     std::uint32_t s_;
     std::uint32_t f_ = 0;
     std::vector<FolderSpec> folders_;
+    std::map<std::uint64_t, std::array<std::uint8_t, 512>> sectors_;
 };
 
 }  // namespace lyfs::check::test
