@@ -47,10 +47,8 @@ inline ::testing::AssertionResult contains(const std::string& text, const std::s
 // Bytes that differ from file to file, for copies that must come back unchanged.
 inline std::vector<std::uint8_t> sample_bytes(std::size_t count, unsigned seed) {
     std::vector<std::uint8_t> bytes(count);
-    std::uint64_t state = seed + 1;
-    for (std::uint8_t& byte : bytes) {
-        state = state * 6364136223846793005ull + 1442695040888963407ull;
-        byte = static_cast<std::uint8_t>(state >> 56);
+    for (std::size_t i = 0; i < count; ++i) {
+        bytes[i] = static_cast<std::uint8_t>((i + 1) * (seed + 1) * 0x9E3779B97F4A7C15ull >> 56);
     }
     return bytes;
 }
@@ -177,9 +175,7 @@ protected:
         expect_run({"put", card, "local.bin", card_path}, 0);
     }
     void write_file(const std::string& name, const std::vector<std::uint8_t>& bytes) {
-        std::ofstream(name, std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes.data()),
-                   static_cast<std::streamsize>(bytes.size()));
+        std::ofstream(name, std::ios::binary) << std::string(bytes.begin(), bytes.end());
     }
     std::vector<std::uint8_t> read_file(const std::string& name) const {
         std::ifstream in(name, std::ios::binary);
