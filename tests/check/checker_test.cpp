@@ -42,7 +42,6 @@ TEST(Checker, CleanCardsInMemoryAndInImageFiles) {
         EXPECT_TRUE(report.clean()) << listing(report);
         ASSERT_EQ(report.folders.size(), 2u);
         EXPECT_EQ(report.folders[1].start_cluster, b.folder_start(1));
-        EXPECT_TRUE(report.files.empty());
     }
     CardBuilder b = card_with_one_file();
     // Still being written: the last cluster's entry stays free until the file is closed.

@@ -30,7 +30,6 @@ TEST_F(DataSafety, GetChangesItsDestinationOnlyWithAWholeCopy) {
     EXPECT_EQ(read_file("newdir/AAAAA_clip.mp4"), sample_bytes(300'000, 1));
     const ToolRun run = lyfs({"get", "card.img", "/DATA/AAAAA_clip.mp4", "-"});
     EXPECT_EQ(run.out.size(), 300'000u);
-    EXPECT_TRUE(contains(run.err, "/DATA/AAAAA_clip.mp4 -> "));
 }
 
 TEST_F(DataSafety, APutThatCannotFitOrFinishLeavesNoTrace) {
@@ -45,9 +44,7 @@ TEST_F(DataSafety, APutThatCannotFitOrFinishLeavesNoTrace) {
     const std::string before = fingerprint("card.img");
     write_file("big.bin", sample_bytes(30 * kMiB, 2));
     expect_run({"put", "card.img", "big.bin", "/DATA/BBBBB_clip.mp4"}, 1,
-               "/DATA cannot take a file of 30.0 MiB: the most it can ever hold is 28.1 MiB (its "
-               "38.1 MiB less the 10.0 MiB it keeps free for recording); nothing on the card was "
-               "changed");
+               "/DATA cannot take a file of 30.0 MiB: the most it can ever hold is 28.1 MiB");
     EXPECT_EQ(fingerprint("card.img"), before);
 
     write_file("clip.bin", sample_bytes(20 * kMiB, 2));
