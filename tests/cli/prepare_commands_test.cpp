@@ -36,6 +36,12 @@ TEST_F(PrepareCommands, PartitionThenFormatWithOwnLayout) {
     const std::string table = shell("head -c 512 card.img").out;
     EXPECT_EQ(std::count(table.begin(), table.begin() + 0x19E, 0), 0x19E) << "a fresh table";
     EXPECT_EQ(std::count(table.begin() + 0x1CE, table.begin() + 0x1FE, 0), 0x30) << "slots 2, 3";
+    // A generic partition-table reader sees the FAT32 partition alone.
+    const std::string dump = shell("PATH=$PATH:/usr/sbin sfdisk --dump card.img").out;
+    if (!dump.empty()) {
+        EXPECT_EQ(std::count(dump.begin(), dump.end(), '='), 3) << dump;  // start, size, type
+        EXPECT_TRUE(contains(dump, "start=          32, size=       65536, type=c"));
+    }
     expect_run({"format", "card.img", "--layout", "FRONT:50:100,REAR:0:300"}, 0,
                "FRONT 50 % (100 files), REAR the rest (300 files)");
     expect_run({"-v", "check", "card.img"}, 0, "file entries for 300 files");
