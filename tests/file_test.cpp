@@ -105,36 +105,24 @@ TEST_F(FileTest, ListingPagesThroughAFolderAndTellsWhenEachWasCreated) {
     remount();  // the time comes from the record on the card
     std::vector<std::uint8_t> buffer(LYFS_FILE_LIST_BYTES(3));
     auto* list = reinterpret_cast<lyfs_file_list*>(buffer.data());
-    auto page = [&](std::uint32_t* start, std::uint32_t count, std::uint32_t sort,
+    // The names listed from `start`, then where the next page starts.
+    auto page = [&](std::uint32_t start, std::uint32_t count, std::uint32_t sort,
                     const char* name = "PHOTO") {
         list->count = count;
-        const int32_t n = CL_LyFS_Get_FileList(&desc, name, start, list, sort);
-        std::vector<std::string> names;
+        const int32_t n = CL_LyFS_Get_FileList(&desc, name, &start, list, sort);
+        std::string names = n < 0 ? "status " + std::to_string(n) + " " : "";
         for (int32_t i = 0; i < n; ++i) {
-            names.emplace_back(LYFS_FILE_LIST_RECORD(list, i)->name);
+            names += std::string(LYFS_FILE_LIST_RECORD(list, i)->name) + " ";
         }
-        return names;
+        return names + "@" + std::to_string(start);
     };
-    std::uint32_t start = 1;
-    EXPECT_EQ(page(&start, 3, 0),
-              (std::vector<std::string>{"photo_0000.jpg", "photo_0001.jpg", "photo_0002.jpg"}));
-    EXPECT_EQ(start, 4u);
-    EXPECT_EQ(page(&start, 3, 0), (std::vector<std::string>{"photo_0003.jpg", "photo_0004.jpg"}));
-    EXPECT_EQ(start, 6u);
-    EXPECT_TRUE(page(&start, 3, 0).empty());
-    start = 1;
-    EXPECT_EQ(page(&start, 2, 1), (std::vector<std::string>{"photo_0004.jpg", "photo_0003.jpg"}));
-    start = 1;
-    EXPECT_TRUE(page(&start, 0, 0).empty());
-    EXPECT_EQ(start, 1u);
-    start = 0;
-    EXPECT_TRUE(page(&start, 3, 0).empty());
-    start = 1;
-    EXPECT_TRUE(page(&start, 3, 0, "DATA").empty()) << "an empty folder";
-    list->count = 3;
-    EXPECT_EQ(CL_LyFS_Get_FileList(&desc, "photo", &start, list, 0), -1);
-    start = 1;
-    page(&start, 1, 0);
+    EXPECT_EQ(page(1, 3, 0), "photo_0000.jpg photo_0001.jpg photo_0002.jpg @4");
+    EXPECT_EQ(page(4, 3, 0), "photo_0003.jpg photo_0004.jpg @6");
+    EXPECT_EQ(page(1, 2, 1), "photo_0004.jpg photo_0003.jpg @3");
+    EXPECT_EQ(page(6, 3, 0) + page(1, 0, 0) + page(0, 3, 0) + page(1, 3, 0, "DATA"), "@6@1@0@1")
+        << "past the end, nothing asked for, before the start, an empty folder";
+    EXPECT_EQ(page(1, 3, 0, "photo"), "status -1 @1");
+    page(1, 1, 0);
     EXPECT_EQ(+list->files[0].file_size, 10u);
     lyfs_file_time t{};
     ASSERT_EQ(lyfs_get_file_time(&desc, list->files[0].fd, &t), LYFS_OK);

@@ -13,14 +13,11 @@
 namespace lyfs {
 namespace {
 
-std::vector<std::uint8_t> sectors_of(std::uint8_t fill, std::uint32_t n) {
-    return std::vector<std::uint8_t>(std::size_t{n} * kSectorBytes, fill);
-}
-
-// Keeps `bytes` from `first` on through two parts split mid-sector.
-void keep(KeptWrites* kept, const std::vector<std::uint8_t>& bytes, std::uint32_t first) {
-    const platform::ConstIoPart parts[] = {
-        {bytes.data(), 700}, {bytes.data() + 700, static_cast<std::uint32_t>(bytes.size() - 700)}};
+// Keeps two sectors of `fill` from `first` on, through two parts split mid-sector.
+void keep(KeptWrites* kept, std::uint8_t fill, std::uint32_t first) {
+    const std::vector<std::uint8_t> bytes(2 * kSectorBytes, fill);
+    const platform::ConstIoPart parts[] = {{bytes.data(), 700},
+                                           {bytes.data() + 700, 2 * kSectorBytes - 700}};
     ASSERT_EQ(keep_sectors(kept, parts, 2, first), LYFS_OK);
 }
 
@@ -30,24 +27,17 @@ TEST(KeptWrites, ReadsBackTheNewestBytesThroughSplitBuffers) {
     ASSERT_EQ(keep_writes_in_memory(device), LYFS_OK);
     KeptWrites* kept = kept_writes_of(device);
     ASSERT_NE(kept, nullptr);
+    keep(kept, 0x77, 7);  // sectors 7, 8
+    keep(kept, 0x33, 3);  // before them: 3, 4
+    keep(kept, 0x88, 8);  // 8 again, and 9
 
-    keep(kept, sectors_of(0x77, 2), 7);  // sectors 7, 8
-    keep(kept, sectors_of(0x33, 2), 3);  // before them: 3, 4
-    keep(kept, sectors_of(0x88, 2), 8);  // 8 again, and 9
-
-    // Read sectors 2..9 into separate buffers that split sectors 2, 4 and 5.
-    const std::uint32_t sizes[] = {100, 1000, 300, 8 * kSectorBytes - 1400};
-    std::vector<std::uint8_t> buffers[4];
-    platform::IoPart parts[4];
-    for (int i = 0; i < 4; ++i) {
-        buffers[i].assign(sizes[i], 0x00);
-        parts[i] = {buffers[i].data(), sizes[i]};
-    }
+    // Read sectors 2..9 through parts that split sectors 2, 4 and 5.
+    std::vector<std::uint8_t> read(8 * kSectorBytes, 0x00);
+    platform::IoPart parts[] = {{read.data(), 100},
+                                {read.data() + 100, 1000},
+                                {read.data() + 1100, 300},
+                                {read.data() + 1400, 8 * kSectorBytes - 1400}};
     overlay_kept_sectors(kept, parts, 4, 2);
-    std::vector<std::uint8_t> read;
-    for (const auto& b : buffers) {
-        read.insert(read.end(), b.begin(), b.end());
-    }
     const std::uint8_t fill[] = {0x00, 0x33, 0x33, 0x00, 0x00, 0x77, 0x88, 0x88};
     for (std::uint32_t s = 0; s < 8; ++s) {
         EXPECT_EQ(read[s * kSectorBytes], fill[s]) << "sector " << s + 2;
