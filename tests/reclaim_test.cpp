@@ -34,13 +34,6 @@ protected:
             files->place_run("DATA", i, names[i], 1000, i, 1);
         }
     }
-    std::vector<std::string> names_in(const char* name) {
-        std::vector<std::string> names;
-        for (stFILE* f = folder(name)->file_list_head; f != nullptr; f = f->next) {
-            names.emplace_back(f->file_name);
-        }
-        return names;
-    }
     std::vector<Told> told;
 };
 
@@ -52,15 +45,15 @@ TEST_F(ReclaimTest, TheOldestGroupGoesAtTheReserveUnlessTheRingSaysNo) {
     data->fe_hdr_index = 1;  // a list that disagrees with the ring
     EXPECT_EQ(verify_fold_space_ex(part(), data), LYFS_ERR_NOT_RING_HEADER);
     data->fe_hdr_index = 0;
-    EXPECT_EQ(names_in("DATA").size(), 2u);
+    EXPECT_EQ(listed_slots("DATA").size(), 2u);
     EXPECT_TRUE(told.empty());
 
     data->free_space = 10 * 1024 * 1024 + 1;
     ASSERT_EQ(verify_fold_space_ex(part(), data), LYFS_OK);
-    EXPECT_EQ(names_in("DATA").size(), 2u);
+    EXPECT_EQ(listed_slots("DATA").size(), 2u);
     data->free_space = 10 * 1024 * 1024;  // at the reserve: the oldest group goes
     ASSERT_EQ(verify_fold_space_ex(part(), data), LYFS_OK);
-    EXPECT_EQ(names_in("DATA"), std::vector<std::string>{name_of(2)});
+    EXPECT_EQ(listed_slots("DATA"), std::vector<std::uint32_t>{1});
     EXPECT_EQ(data->free_space, 10 * 1024 * 1024 + 131072u);
     ASSERT_EQ(told.size(), 1u);
     EXPECT_EQ(told[0].path, "/DATA/" + name_of(1));
@@ -70,7 +63,7 @@ TEST_F(ReclaimTest, TheOldestGroupGoesAtTheReserveUnlessTheRingSaysNo) {
 
     data->free_space = 0;  // every file goes, still short of the reserve
     ASSERT_EQ(verify_fold_space_ex(part(), data), LYFS_ERR_NO_FREE_CLUSTER);
-    EXPECT_TRUE(names_in("DATA").empty());
+    EXPECT_TRUE(listed_slots("DATA").empty());
 }
 
 TEST_F(ReclaimTest, ShortOfEntriesTheOldestGroupGoes) {
@@ -89,7 +82,7 @@ TEST_F(ReclaimTest, ShortOfEntriesTheOldestGroupGoes) {
     event->fe_valid_entries = 1014;
     ASSERT_EQ(verify_fold_space_ex(part(), event), LYFS_OK);
     EXPECT_EQ(told.size(), 3u) << "the whole first group, then the space suffices";
-    EXPECT_EQ(names_in("EVENT").front(), "EVT_20240101_AB3.ts");
+    EXPECT_EQ(listed_slots("EVENT").front(), 3u) << "the first file of the second group";
 }
 
 TEST_F(ReclaimTest, AContiguousFileIsFreedInFatSectorBatches) {
@@ -126,10 +119,8 @@ TEST_F(ReclaimTest, FailuresStopTheReclaimWithTheirStatus) {
     part()->fat_cache_sector = kNoSector;
     platform.arm({IoOp::kWrite, 1});
     EXPECT_EQ(verify_fold_space_ex(part(), data), LYFS_ERR_WRITE);
-    EXPECT_EQ(names_in("DATA").size(), 3u) << "the entry stays when its FAT was not freed";
+    EXPECT_EQ(listed_slots("DATA").size(), 3u) << "the entry stays when its FAT was not freed";
     platform.disarm();
-    remount();
-    EXPECT_EQ(names_in("DATA").size(), 3u);
     expect_clean_card();
 }
 
