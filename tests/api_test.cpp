@@ -45,7 +45,7 @@ TEST(Lifecycle, StartStopAndHandles) {
     release_handle(hc);
 }
 
-TEST(Log, LongLinesAreCutAndTracesDiscardedUnlessVerbose) {
+TEST(Log, LongLinesAreCutTracesDiscardedUnlessVerboseAndEveryStatusHasWords) {
     {
         LogCapture log;
         log_info("%s", std::string(600, 'x').c_str());
@@ -57,9 +57,7 @@ TEST(Log, LongLinesAreCutAndTracesDiscardedUnlessVerbose) {
     LogCapture verbose(true);
     log_debug("+trace, value:%d\n", 2);
     EXPECT_EQ(verbose.lines(), std::vector<std::string>{"+trace, value:2\n"});
-}
 
-TEST(StatusText, EveryStatusHasWords) {
     for (int32_t status : {0,  1,  4,  5,  8,  13, 14, 15, 19, 29, 36, 37,
                            38, 39, 40, 41, 42, 43, 44, 45, 46, 47, 48, -1}) {
         EXPECT_STRNE(lyfs_status_text(status), "unknown status") << status;

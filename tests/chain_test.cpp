@@ -41,7 +41,7 @@ protected:
     std::uint32_t repaired = 7;
 };
 
-TEST_F(ChainTest, CompleteChainsAndChainsWithoutTheirMark) {
+TEST_F(ChainTest, CompleteChainsChainsWithoutTheirMarkAndOverlongOnes) {
     set_chain_on_card({a});
     ASSERT_EQ(walk(a), LYFS_OK);
     EXPECT_EQ(test::Values({chain.n_clus, chain.end_clus, chain.cur_clus, repaired}),
@@ -89,9 +89,8 @@ TEST_F(ChainTest, LinksTheFolderDoesNotOwnAreNeverFollowed) {
     // A start cluster the folder does not own gives a file without clusters.
     ASSERT_EQ(walk(event->n_fc_start_cluster), LYFS_OK);
     EXPECT_EQ(test::Values({chain.n_clus, chain.cur_clus}), test::Values({0, 0}));
-}
 
-TEST_F(ChainTest, OverlongChainsAreCutAtTheArraysEnd) {
+    // Overlong chains are cut at the array's end.
     std::vector<std::uint32_t> long_chain(2050);
     std::iota(long_chain.begin(), long_chain.end(), a + 100);
     set_chain_on_card(long_chain);

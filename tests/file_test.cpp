@@ -91,10 +91,11 @@ TEST_F(FileTest, SeekTellAndReadsAtTheChainsEnd) {
     ASSERT_EQ(CL_LyFS_File_Close(&desc, fd), LYFS_OK);
 
     const std::uint32_t wfd = open("/DATA/fresh_write_node.ts", "w");
-    EXPECT_EQ(CL_LyFS_File_Tell(&desc, wfd), -1) << "not positioned yet";
-    EXPECT_EQ(CL_LyFS_File_Seek(&desc, wfd, LYFS_SEEK_SET, 1234), 0u);
-    EXPECT_EQ(CL_LyFS_File_Tell(&desc, wfd), 0);
-    ASSERT_EQ(CL_LyFS_File_Close(&desc, wfd), LYFS_OK);
+    // Not positioned until it is written to.
+    EXPECT_EQ(test::Values({CL_LyFS_File_Tell(&desc, wfd),
+                            CL_LyFS_File_Seek(&desc, wfd, LYFS_SEEK_SET, 1234),
+                            CL_LyFS_File_Tell(&desc, wfd), CL_LyFS_File_Close(&desc, wfd)}),
+              test::Values({-1, 0, 0, LYFS_OK}));
 }
 
 TEST_F(FileTest, ListingPagesThroughAFolderAndTellsWhenEachWasCreated) {

@@ -20,7 +20,7 @@ protected:
     std::vector<std::uint8_t> sector = std::vector<std::uint8_t>(512, 0);
 };
 
-TEST_F(FolderTest, ShortFolderEntries) {
+TEST_F(FolderTest, ShortAndLongFolderEntries) {
     std::uint32_t offset = 0;
     ASSERT_EQ(make_dir_entry("DATA", 0x10, 0x00012345, sector.data(), &offset), LYFS_OK);
     EXPECT_EQ(offset, 32u);
@@ -43,10 +43,10 @@ TEST_F(FolderTest, ShortFolderEntries) {
 
     EXPECT_EQ(make_dir_entry("", 0x10, 3, sector.data(), &offset), LYFS_ERR_EMPTY_FOLDER_NAME);
     EXPECT_EQ(offset, 64u);
-}
 
-TEST_F(FolderTest, LongFolderNamesTakeAGroupThatReadersSkip) {
-    std::uint32_t offset = 0;
+    // Long names take a group that readers skip.
+    sector.assign(512, 0);
+    offset = 0;
     ASSERT_EQ(make_dir_entry("RECORDINGS", 0x10, 7, sector.data(), &offset), LYFS_OK);
     EXPECT_EQ(offset, 128u);
     EXPECT_EQ(sector[11], 0x0F) << "the group's first slot says: skip 128 bytes";
@@ -56,7 +56,6 @@ TEST_F(FolderTest, LongFolderNamesTakeAGroupThatReadersSkip) {
     // 10th, then 0xFFFF.
     test::expect_fields(sector, {64, 1, 0x41, 75, 1, 0x0F, 77, 1, 0xCA,   65, 2, 'R',   78, 2, 'D',
                                  86, 2, 'S',  88, 2, 0,    92, 2, 0xFFFF, 94, 2, 0xFFFF});
-    DirEntryInfo info{};
     EXPECT_FALSE(extract_dir_entry(sector.data(), &info));
 
     offset = 448;  // a group would run past the sector

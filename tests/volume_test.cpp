@@ -9,7 +9,7 @@
 namespace lyfs {
 namespace {
 
-TEST(Geometry, NeverWrapsNorDescribesClustersThatDoNotFit) {
+TEST(Geometry, NeverWrapsNorDescribesClustersThatDoNotFitAndTheTableEnd) {
     // Too small for its own reserved sectors: nothing to address.
     EXPECT_EQ(compute_geometry(0, 256).cluster_count + compute_geometry(32, 256).cluster_count, 0u);
     // Near 2 TiB a 32-bit numerator would wrap and shrink the FAT.
@@ -17,9 +17,8 @@ TEST(Geometry, NeverWrapsNorDescribesClustersThatDoNotFit) {
     EXPECT_EQ(g.fat_sectors, (0xFFFFFFF0ull - 32 + 127 * 256) / (128 * 256 + 2));
     EXPECT_LE(g.cluster_count, 128ull * g.fat_sectors);
     EXPECT_LE(g.data_start + static_cast<std::uint64_t>(g.cluster_count) * 256, 0xFFFFFFF0ull);
-}
 
-TEST(PartitionTable, EndMustReachTheDevicesLastMiB) {
+    // The table's end must reach the device's last MiB.
     EXPECT_TRUE(table_end_matches_device(62'332'928, 62'334'952));
     EXPECT_FALSE(table_end_matches_device(62'332'927, 62'334'952));
     EXPECT_TRUE(table_end_matches_device(15'002'048, 15'002'148));  // XOR 0x3E4
@@ -29,7 +28,7 @@ TEST(PartitionTable, EndMustReachTheDevicesLastMiB) {
     EXPECT_FALSE(table_end_matches_device(2048 * 100 - 1, 2048 * 100));
 }
 
-TEST(FatEntry, Classes) {
+TEST(Records, FatEntryClassesTableSlotsAndBootSectors) {
     using C = FatEntryClass;
     std::vector<C> classes;
     // The top four bits are not part of the value.
@@ -40,9 +39,8 @@ TEST(FatEntry, Classes) {
     EXPECT_EQ(classes,
               (std::vector<C>{C::kFree, C::kInvalid, C::kLink, C::kLink, C::kInvalid, C::kInvalid,
                               C::kEndOfChain, C::kEndOfChain, C::kEndOfChain, C::kFree, C::kLink}));
-}
 
-TEST(Records, SlotOneLivesBeforeSlotZeroAndBootSectorParameters) {
+    // Slot 1 lives before slot 0; boot sector parameters.
     auto s = test::table_sector();
     test::put_slot(s, 0x1BE, 0x0C, 32, 1000);
     test::put_slot(s, 0x1AE, 0x52, 1032, 5000);
