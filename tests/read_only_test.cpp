@@ -33,16 +33,11 @@ protected:
         original = platform.card("c").clone();
     }
 
-    std::vector<std::string> listing(const std::string& folder) {
-        std::vector<std::uint8_t> buffer(LYFS_FILE_LIST_BYTES(16));
-        auto* list = reinterpret_cast<lyfs_file_list*>(buffer.data());
-        list->count = 16;
-        std::uint32_t start = 1;
-        const int32_t n = CL_LyFS_Get_FileList(&desc, folder.c_str(), &start, list, 0);
+    // Each file the folder lists, with its size.
+    std::vector<std::string> listing(const std::string& name) {
         std::vector<std::string> out;
-        for (int32_t i = 0; i < n; ++i) {
-            const FileInfo* f = LYFS_FILE_LIST_RECORD(list, i);
-            out.push_back(std::string(f->name) + " " + std::to_string(f->file_size));
+        for (stFILE* f = folder(name.c_str())->file_list_head; f != nullptr; f = f->next) {
+            out.push_back(std::string(f->file_name) + " " + std::to_string(f->file_size));
         }
         return out;
     }
@@ -54,10 +49,7 @@ protected:
         std::vector<std::string> seen;
         for (std::uint8_t d = 0; d < dirs.count; ++d) {
             const std::string folder = dirs.dirs[d].fold_name;
-            DirInfo info{};
-            std::uint64_t total = 0, free = 0;
-            EXPECT_EQ(CL_LyFS_Get_Dir_Info(&desc, folder.c_str(), &info, &total, &free), LYFS_OK);
-            seen.push_back(folder + " " + std::to_string(free));
+            seen.push_back(folder + " " + std::to_string(this->folder(folder.c_str())->free_space));
             for (const std::string& entry : listing(folder)) {
                 const auto bytes = read_all("/" + folder + "/" + entry.substr(0, entry.find(' ')));
                 seen.push_back(entry + " " + std::string(bytes.begin(), bytes.end()));
