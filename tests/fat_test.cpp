@@ -84,9 +84,7 @@ TEST_F(FatTest, CyclicSearchFromTheCursor) {
 
     // Everything taken but the cursor's own cluster: it is never examined.
     for (std::uint32_t i = 0; i < n; ++i) {
-        if (i != 7) {
-            set_fat_on_card(start + i, 0x0FFFFFF8);
-        }
+        set_fat_on_card(start + i, i == 7 ? 0 : 0x0FFFFFF8);
     }
     data->fc_cursor = 7;
     EXPECT_EQ(find_free_fcon_fat_entry(part, data, &cluster), LYFS_ERR_NO_FREE_CLUSTER);

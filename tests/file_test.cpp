@@ -206,8 +206,7 @@ TEST_F(FileTest, AWriteThatWouldDeleteAnOpenFileAndAFailedCreateFail) {
     platform.arm({IoOp::kWrite, 1});  // the new entry's write
     EXPECT_EQ(open("/DATA/second_file_01.ts", "w"), LYFS_INVALID_FD);
     platform.disarm();
-    EXPECT_EQ(data->fe_tail_index, tail);
-    EXPECT_EQ(data->fe_valid_entries, 1u);
+    EXPECT_EQ(test::Values({data->fe_tail_index, data->fe_valid_entries}), test::Values({tail, 1}));
     write_file("/DATA/second_file_01.ts", pattern(10, 13), 10);
     EXPECT_EQ(data->file_list_tail->file_entry_index, 1u);
 }

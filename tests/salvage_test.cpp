@@ -20,7 +20,8 @@ class SalvageTest : public test::MountedCardTest {
 protected:
     // DATA's slots 0 to 4 hold one-cluster files, the file of slot i in
     // content cluster i.
-    void place_files() {
+    void SetUp() override {
+        MountedCardTest::SetUp();
         for (std::uint32_t i = 0; i < kFiles; ++i) {
             files->place_run("DATA", i, name_of(i), 1000, i, 1);
         }
@@ -42,7 +43,6 @@ class BadRecordAt : public SalvageTest, public ::testing::WithParamInterface<std
 
 TEST_P(BadRecordAt, CostsOnlyItselfUntilTheReclaimErasesIt) {
     const std::uint32_t bad = GetParam();
-    place_files();
     damage(bad);
     const auto before = platform.card("c").clone();
 
@@ -73,7 +73,6 @@ TEST_P(BadRecordAt, CostsOnlyItselfUntilTheReclaimErasesIt) {
 INSTANTIATE_TEST_SUITE_P(HeaderMiddleTail, BadRecordAt, ::testing::Values(0u, 2u, kFiles - 1));
 
 TEST_F(SalvageTest, AChainThatRunsIntoAnotherFileIsLeftAlone) {
-    place_files();
     // The damaged record's chain runs on into the cluster of the newest file.
     files->place("DATA", 0, name_of(0), 1000, {content(9), content(4)});
     damage(0);
@@ -90,7 +89,6 @@ TEST_F(SalvageTest, AChainThatRunsIntoAnotherFileIsLeftAlone) {
 }
 
 TEST_F(SalvageTest, EveryTransferOfTheErasingFailingInTurnLeavesAMountableCard) {
-    place_files();
     damage(0);
     const auto start = platform.card("c").clone();
     fail_each_transfer(
