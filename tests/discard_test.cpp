@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "support/mounted_card.h"
-#include "support/pattern.h"
 
 namespace lyfs {
 namespace {
@@ -63,7 +62,7 @@ TEST_F(DiscardTest, TheFileGoesWithEverythingItTook) {
     EXPECT_TRUE(log.contains("[RVFS]DISCARD File, Folder:DATA, File:NEW_RECORDING_01.MP4"));
 }
 
-TEST_F(DiscardTest, AnEmptiedFolderAndANewFileInTheSameSlot) {
+TEST_F(DiscardTest, AnEmptiedFolderANewFileInTheSameSlotAndFilesThatCannotGo) {
     // The reclaim takes both older files while the new one is written.
     const std::uint32_t fd = write_new(0);
     for (const char* byte : {"x", "y"}) {
@@ -75,9 +74,9 @@ TEST_F(DiscardTest, AnEmptiedFolderAndANewFileInTheSameSlot) {
     EXPECT_EQ(ring("DATA"), (Ring{kNoSector, kNoSector, 0}));
     EXPECT_EQ(CL_LyFS_File_Close(&desc, open(kNew, "w")), LYFS_OK);
     EXPECT_EQ(listed_slots("DATA"), std::vector<std::uint32_t>{0});
-}
+    unmount();
 
-TEST_F(DiscardTest, OnlyTheNewestFileBeingWrittenCanBeDiscarded) {
+    // Only the newest file being written can be discarded.
     const std::uint32_t older = write_new(1000);
     const std::uint32_t newer = open("/DATA/NEWER_RECORDING.MP4", "w");
     EXPECT_EQ(lyfs_file_discard(&desc, older), LYFS_FAIL);

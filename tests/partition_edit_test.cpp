@@ -23,8 +23,7 @@ protected:
     }
     int32_t create(int32_t type, std::uint64_t mib, std::uint32_t* slot = nullptr,
                    std::uint32_t* count = nullptr) {
-        std::uint32_t s = 99;
-        std::uint32_t n = 99;
+        std::uint32_t s = 99, n = 99;
         return CL_LyFS_Create_Partition("mem:c", type, mib, slot ? slot : &s, count ? count : &n,
                                         1);
     }
@@ -32,8 +31,7 @@ protected:
 
 TEST_F(PartitionEditTest, CreatesSlotZeroThenSlotOneBehindItAndDeletesThem) {
     card().set_sector(0, std::vector<std::uint8_t>(512, 0xAA));  // no table: bytes to clear
-    std::uint32_t slot = 99;
-    std::uint32_t count = 0;
+    std::uint32_t slot = 99, count = 0;
     ASSERT_EQ(create(LYFS_PART_FAT32, 1024, &slot, &count), LYFS_OK);
     EXPECT_EQ(test::Values({slot, count}), test::Values({0, 2'097'152}));
     // Slot 0 at 0x1BE: type, first sector, count; the cluster word; the signature.

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "support/mounted_card.h"
-#include "support/pattern.h"
 
 namespace lyfs {
 namespace {
@@ -117,7 +116,6 @@ TEST_F(ReadOnlyTest, FailedAllocationsALockedCardAndModesOfOneDevice) {
         }
     }
     EXPECT_EQ(platform.counters.writes + platform.counters.refused_writes, 0u);
-    EXPECT_TRUE(platform.card("c").same_bytes(*original));
 
     platform.card("c").write_protected = true;
     std::uint32_t n = 0;
