@@ -10,8 +10,6 @@
 namespace lyfs {
 namespace {
 
-using test::IoOp;
-
 class ChainTest : public test::FolderBench {
 protected:
     std::uint64_t card_mib() const override { return 2048; }  // DATA holds the longest chain
@@ -103,7 +101,7 @@ TEST_F(ChainTest, LinksTheFolderDoesNotOwnAreNeverFollowed) {
 TEST_F(ChainTest, SizingAndFailures) {
     set_chain_on_card({a + 1, a + 200});
     part->fat_cache_sector = kNoSector;
-    platform.arm({IoOp::kRead, 2});
+    platform.arm({test::IoOp::kRead, 2});
     EXPECT_EQ(walk(a + 1), LYFS_ERR_READ);
     EXPECT_EQ(test::Values({fat_on_card(a + 1), fat_on_card(a + 200)}),
               test::Values({a + 200, 0x0FFFFFF8}))

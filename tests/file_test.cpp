@@ -7,7 +7,6 @@
 namespace lyfs {
 namespace {
 
-using test::IoOp;
 using test::pattern;
 
 class FileTest : public test::MountedCardTest {
@@ -198,7 +197,7 @@ TEST_F(FileTest, AWriteThatWouldDeleteAnOpenFileAndAFailedCreateFail) {
     write_file("/DATA/first_file_000.ts", pattern(10, 12), 10);
     stFOLDER* data = folder("DATA");
     const std::uint32_t tail = data->fe_tail_index;
-    platform.arm({IoOp::kWrite, 1});  // the new entry's write
+    platform.arm({test::IoOp::kWrite, 1});  // the new entry's write
     EXPECT_EQ(open("/DATA/second_file_01.ts", "w"), LYFS_INVALID_FD);
     platform.disarm();
     EXPECT_EQ(test::Values({data->fe_tail_index, data->fe_valid_entries}), test::Values({tail, 1}));

@@ -9,7 +9,6 @@
 namespace lyfs {
 namespace {
 
-using test::IoOp;
 using test::name_of;
 
 // What the host is told of each deleted file: its fd and path.
@@ -109,7 +108,7 @@ TEST_F(ReclaimTest, FailuresStopTheReclaimWithTheirStatus) {
     stFOLDER* data = folder("DATA");
     data->free_space = 0;
     part()->fat_cache_sector = kNoSector;
-    platform.arm({IoOp::kWrite, 1});
+    platform.arm({test::IoOp::kWrite, 1});
     EXPECT_EQ(verify_fold_space_ex(part(), data), LYFS_ERR_WRITE);
     EXPECT_EQ(listed_slots("DATA").size(), 3u) << "the entry stays when its FAT was not freed";
     platform.disarm();

@@ -10,7 +10,6 @@ namespace lyfs {
 namespace {
 
 using check::ProblemKind;
-using test::IoOp;
 using test::name_of;
 
 constexpr std::uint32_t kFiles = 5;
@@ -101,7 +100,7 @@ TEST_F(SalvageTest, EveryTransferOfTheErasingFailingInTurnLeavesAMountableCard) 
             folder("DATA")->free_space = kDataReserve;
         },
         [&] { return verify_fold_space_ex(part(), folder("DATA")); },
-        [&](int32_t status, IoOp) {
+        [&](int32_t status, test::IoOp) {
             EXPECT_NE(status, LYFS_OK);
             unmount();
             for (const auto& problem : test::check_memory_card(platform.card("c")).problems) {
