@@ -31,13 +31,19 @@ TEST(KeptWrites, ReadsBackTheNewestBytesThroughSplitBuffers) {
     keep(kept, 0x33, 3);  // before them: 3, 4
     keep(kept, 0x88, 8);  // 8 again, and 9
 
-    // Read sectors 2..9 through parts that split sectors 2, 4 and 5.
-    std::vector<std::uint8_t> read(8 * kSectorBytes, 0x00);
-    platform::IoPart parts[] = {{read.data(), 100},
-                                {read.data() + 100, 1000},
-                                {read.data() + 1100, 300},
-                                {read.data() + 1400, 8 * kSectorBytes - 1400}};
+    // Read sectors 2..9 into separate buffers that split sectors 2, 4 and 5.
+    const std::uint32_t sizes[] = {100, 1000, 300, 8 * kSectorBytes - 1400};
+    std::vector<std::uint8_t> buffers[4];
+    platform::IoPart parts[4];
+    for (int i = 0; i < 4; ++i) {
+        buffers[i].assign(sizes[i], 0x00);
+        parts[i] = {buffers[i].data(), sizes[i]};
+    }
     overlay_kept_sectors(kept, parts, 4, 2);
+    std::vector<std::uint8_t> read;
+    for (const auto& b : buffers) {
+        read.insert(read.end(), b.begin(), b.end());
+    }
     const std::uint8_t fill[] = {0x00, 0x33, 0x33, 0x00, 0x00, 0x77, 0x88, 0x88};
     for (std::uint32_t s = 0; s < 8; ++s) {
         EXPECT_EQ(read[s * kSectorBytes], fill[s]) << "sector " << s + 2;
