@@ -92,7 +92,7 @@ protected:
     }
 
     // Runs `scenario` with the journal on, then checks every cut point.
-    void cut_everywhere(const char* what, const std::function<void()>& scenario,
+    void cut_everywhere(const std::function<void()>& scenario,
                         const std::set<ProblemKind>& tolerated) {
         auto card = platform.card("c").clone();  // as the cut leaves it
         platform.journal.clear();
@@ -100,7 +100,6 @@ protected:
         scenario();
         platform.journal_writes = false;
         const auto journal = platform.journal;
-        std::size_t cuts = 0;
         for (std::size_t cut = 0; cut <= journal.size(); ++cut) {
             // After each whole request, and halfway through each request of
             // several sectors: a card may stop inside a transfer.
@@ -112,7 +111,6 @@ protected:
                                  static_cast<std::uint32_t>(torn));
                 }
                 check_cut(std::move(image), cut, tolerated);
-                ++cuts;
                 if (HasFailure()) {
                     ADD_FAILURE() << "at cut " << cut << " (+" << torn << " bytes) of "
                                   << journal.size();
@@ -127,7 +125,6 @@ protected:
                             static_cast<std::uint32_t>(journal[cut].bytes.size()));
             }
         }
-        std::printf("power cuts tested (%s): %zu\n", what, cuts);
     }
 
 private:
@@ -209,15 +206,15 @@ TEST_F(PowerCutTest, RecordingsDiscardedClosedAndLeftOpen) {
     history.files["/DATA/OLD_2023_RECORDING.MP4"] = {
         std::vector<std::uint8_t>(clusters * files->cluster_bytes(), 0), 0};  // committed before
     ASSERT_EQ(mount(), LYFS_OK);
-    cut_everywhere("recordings",
-                   [&] {
-                       record("/DATA/20240101_140000_F.MP4", pattern(650'000, 7), 100'000, false);
-                       discard("/DATA/20240101_140000_F.MP4");
-                       record("/DATA/20240101_120000_F.MP4", pattern(700'001, 2), 100'000);
-                       record("/PHOTO/20240101_120100_F.JPG", pattern(333'333, 3), 99'999);
-                       record("/DATA/20240101_130000_F.MP4", pattern(650'000, 4), 100'000, false);
-                   },
-                   {});
+    cut_everywhere(
+        [&] {
+            record("/DATA/20240101_140000_F.MP4", pattern(650'000, 7), 100'000, false);
+            discard("/DATA/20240101_140000_F.MP4");
+            record("/DATA/20240101_120000_F.MP4", pattern(700'001, 2), 100'000);
+            record("/PHOTO/20240101_120100_F.JPG", pattern(333'333, 3), 99'999);
+            record("/DATA/20240101_130000_F.MP4", pattern(650'000, 4), 100'000, false);
+        },
+        {});
 }
 
 TEST_F(PowerCutTest, CreationAndReclaimingInAFullFolder) {
@@ -232,7 +229,6 @@ TEST_F(PowerCutTest, CreationAndReclaimingInAFullFolder) {
     }
     ASSERT_EQ(mount(), LYFS_OK);
     cut_everywhere(
-        "create and reclaim",
         [&] { record("/DATA/NEW_2024_RECORDING_01.MP4", pattern(6'000'000, 5), 1'000'000); },
         {ProblemKind::ShortChain, ProblemKind::InvalidLink});
     EXPECT_NE(history.files["/DATA/OLD_2023_0_RECORDING.MP4"].deleted_by, SIZE_MAX)
@@ -246,7 +242,6 @@ TEST_F(PowerCutTest, Formatting) {
     const auto table = test::default_folder_table(1000);
     ASSERT_EQ(CL_LyFS_Get_Master_Device_Info("mem:c", nullptr), LYFS_OK);
     cut_everywhere(
-        "format",
         [&] { ASSERT_EQ(CL_LyFS_Format("mem:c", "", LYFS_PART_LYFS, 0, &table), LYFS_OK); },
         {ProblemKind::FolderRecord, ProblemKind::RegionTiling});
 }
