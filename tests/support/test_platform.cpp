@@ -17,9 +17,7 @@ struct TestPlatform::Open {
 namespace {
 
 TestPlatform* g_current = nullptr;
-const platform::PlatformTable& native() {
-    return platform::native_table();
-}
+const platform::PlatformTable& (*const native)() = platform::native_table;
 
 }  // namespace
 
@@ -201,25 +199,6 @@ TestPlatform::TestPlatform() {
 TestPlatform::~TestPlatform() {
     platform::install_table(nullptr);
     g_current = nullptr;
-}
-
-MemoryDevice& TestPlatform::add_card(const std::string& name, std::uint64_t size_bytes) {
-    return put_card(name, std::make_unique<MemoryDevice>(size_bytes));
-}
-
-MemoryDevice& TestPlatform::card(const std::string& name) {
-    return *cards_.at(name);
-}
-
-MemoryDevice& TestPlatform::put_card(const std::string& name, std::unique_ptr<MemoryDevice> image) {
-    return *(cards_[name] = std::move(image));
-}
-
-void TestPlatform::arm(const Fault& fault) {
-    fault_ = fault;
-    armed_ = true;
-    fault_fired_ = false;
-    seen_since_armed_ = 0;
 }
 
 }  // namespace lyfs::test

@@ -60,13 +60,22 @@ public:
     ~TestPlatform();
 
     // A new in-memory card reachable as "mem:NAME".
-    MemoryDevice& add_card(const std::string& name, std::uint64_t size_bytes);
-    MemoryDevice& card(const std::string& name);
+    MemoryDevice& add_card(const std::string& name, std::uint64_t size_bytes) {
+        return put_card(name, std::make_unique<MemoryDevice>(size_bytes));
+    }
+    MemoryDevice& card(const std::string& name) { return *cards_.at(name); }
     // Installs `image` as the card "mem:NAME" (replacing one of that name).
-    MemoryDevice& put_card(const std::string& name, std::unique_ptr<MemoryDevice> image);
+    MemoryDevice& put_card(const std::string& name, std::unique_ptr<MemoryDevice> image) {
+        return *(cards_[name] = std::move(image));
+    }
 
     // Arms one fault; the transfer it hits fails as it describes.
-    void arm(const Fault& fault);
+    void arm(const Fault& fault) {
+        fault_ = fault;
+        armed_ = true;
+        fault_fired_ = false;
+        seen_since_armed_ = 0;
+    }
     void disarm() { armed_ = false; }
     bool fault_fired() const { return fault_fired_; }
     bool fail_geometry = false;
