@@ -83,24 +83,21 @@ TEST_F(DeviceTest, Transfers) {
     // Past the device's end the transfer comes up short.
     EXPECT_EQ(read_sectors(disk->h_disk, buf.data(), (8 << 21) - 1, 2), LYFS_ERR_READ);
     EXPECT_EQ(read_sectors(nullptr, buf.data(), 3, 1), LYFS_ERR_NO_DEVICE_HANDLE);
-}
 
-// Writes kept in memory (a card that must not change) never reach the card
-// and come back whole from buffers that split sectors.
-TEST_F(DeviceTest, KeptWritesNeverReachTheCard) {
-    platform.add_card("c", kMiB);
-    stDISK* disk = setup("mem:c");
-    for (int i = 0; i < 2; ++i) {  // a second call keeps the same store
+    // Writes kept in memory (a card that must not change) never reach the
+    // card and come back whole from buffers that split sectors; a second
+    // call keeps the same store.
+    const auto writes = platform.counters.writes;
+    for (int i = 0; i < 2; ++i) {
         ASSERT_EQ(keep_writes_in_memory(disk->h_disk), LYFS_OK);
     }
     std::vector<std::uint8_t> a(1024, 1), b(256, 2);
     std::fill(a.begin() + 512, a.end(), 3);
     const platform::ConstIoPart parts[] = {{a.data(), 768}, {b.data(), 256}};
     ASSERT_EQ(write_sector_parts(disk->h_disk, parts, 2, 6), LYFS_OK);
-    std::vector<std::uint8_t> back(1024);
-    ASSERT_EQ(read_sectors(disk->h_disk, back.data(), 6, 2), LYFS_OK);
-    EXPECT_EQ(test::Values({back[0], back[512], back[767], back[768]}), test::Values({1, 3, 3, 2}));
-    EXPECT_EQ(platform.counters.writes, 0u);
+    ASSERT_EQ(read_sectors(disk->h_disk, buf.data(), 6, 2), LYFS_OK);
+    EXPECT_EQ(test::Values({buf[0], buf[512], buf[767], buf[768]}), test::Values({1, 3, 3, 2}));
+    EXPECT_EQ(platform.counters.writes, writes);
 }
 
 TEST_F(DeviceTest, FailedSetUpLeavesNothingBehind) {
