@@ -130,12 +130,10 @@ TEST_F(DeviceTest, FailedSetUpLeavesNothingBehind) {
     EXPECT_EQ(test::Values({disk->part_count, disk->n_scts_per_clus, disk->geom_total_sectors,
                             disk->total_sectors}),
               test::Values({0, 256, 2048, 2048}));
-}
-
-TEST_F(DeviceTest, SuperfloppyDevice) {
+    // A superfloppy: one partition from sector 0.
     auto& floppy = platform.add_card("floppy", kMiB);
     floppy.set_sector(0, test::boot_sector(0xF0, 2000, 0));
-    stDISK* disk = setup("mem:floppy");
+    disk = setup("mem:floppy");
     EXPECT_EQ(test::Values({disk->no_mbr, disk->part_count, disk->part_entry[0].type,
                             disk->part_entry[0].first_sector, disk->part_entry[0].sector_count}),
               test::Values({1, 1, 0x0B, 0, 2000}));

@@ -163,6 +163,16 @@ TEST_F(WritePathTest, ReadingInOddPiecesTakesOneRequestPerPiece) {
     EXPECT_EQ(reads.size(), 20u);
     EXPECT_EQ(bytes_of(reads), (2'000'000u + 511) / 512 * 512) << "each sector once";
     ASSERT_EQ(CL_LyFS_File_Close(&desc, fd), LYFS_OK);
+    // An open without memory for its node, its page copy or its chain array
+    // leaves nothing open.
+    for (std::uint64_t nth = 1; nth <= 3; ++nth) {
+        platform::fail_allocation_at(nth);
+        EXPECT_EQ(open("/DATA/read_in_pieces_file.ts", "r"), LYFS_INVALID_FD) << nth;
+        platform::fail_allocation_at(0);
+        EXPECT_EQ(part()->open_file_list, nullptr) << nth;
+    }
+    EXPECT_TRUE(log.contains("[ERROR]register_open_file_list, malloc for page copy failed\n"));
+    EXPECT_EQ(read_all("/DATA/read_in_pieces_file.ts"), bytes);
 }
 
 TEST_F(WritePathTest, InterleavedFilesAndAPatchInPlaceReadAndWriteRight) {
@@ -312,20 +322,6 @@ TEST_P(SessionTest, EveryTransferFailingInTurn) {
 }
 
 INSTANTIATE_TEST_SUITE_P(HostSessions, SessionTest, ::testing::Range(0, 4));
-
-TEST_F(WritePathTest, AnOpenWithoutMemoryForItsNodeLeavesNothingOpen) {
-    const auto bytes = pattern(1000, 23);
-    write_file("/DATA/memory_short_file.ts", bytes, 1000);
-    // The node, its page copy, its chain array.
-    for (std::uint64_t nth = 1; nth <= 3; ++nth) {
-        platform::fail_allocation_at(nth);
-        EXPECT_EQ(open("/DATA/memory_short_file.ts", "r"), LYFS_INVALID_FD) << nth;
-        platform::fail_allocation_at(0);
-        EXPECT_EQ(part()->open_file_list, nullptr) << nth;
-    }
-    EXPECT_TRUE(log.contains("[ERROR]register_open_file_list, malloc for page copy failed\n"));
-    EXPECT_EQ(read_all("/DATA/memory_short_file.ts"), bytes);
-}
 
 // An entry area larger than the scan holds at once is read a stretch at a
 // time, and a ring that wraps past its end is still listed in ring order.
