@@ -36,22 +36,19 @@ using check::ProblemKind;
 
 using test::pattern;
 
-// What the scenario did, by journal position.
-struct History {
-    struct Piece {
-        std::size_t journal_end;  // writes on the card when the call returned
-        std::size_t bytes_end;    // bytes of the file written by then
-        std::size_t held;         // of them, held back: not yet sent to the card
-    };
-    struct File {
-        std::vector<std::uint8_t> bytes;
-        std::size_t committed_at = SIZE_MAX;  // journal size when its close returned
-        std::size_t deleted_by = SIZE_MAX;    // journal size when it was gone
-        std::size_t discarded_at = SIZE_MAX;  // journal size when its discard returned
-        std::vector<Piece> pieces = {};
-    };
-    std::map<std::string, File> files;
+// What the scenario did to each file, by journal position.
+struct Piece {
+    std::size_t journal_end;  // writes on the card when the call returned
+    std::size_t confirmed;    // bytes of the file written by then and sent to the card
 };
+struct File {
+    std::vector<std::uint8_t> bytes;
+    std::size_t committed_at = SIZE_MAX;  // journal size when its close returned
+    std::size_t deleted_by = SIZE_MAX;    // journal size when it was gone
+    std::size_t discarded_at = SIZE_MAX;  // journal size when its discard returned
+    std::vector<Piece> pieces = {};
+};
+using History = std::map<std::string, File>;
 
 class PowerCutTest : public test::MountedCardTest {
 protected:
@@ -61,14 +58,14 @@ protected:
         g_history = &history;
         g_platform = &platform;
         CL_LyFS_File_Delete_Callback_Register([](std::uint32_t, std::uint32_t n, char* path) {
-            g_history->files[std::string(path, n)].deleted_by = g_platform->journal.size();
+            (*g_history)[std::string(path, n)].deleted_by = g_platform->journal.size();
         });
     }
 
     // Writes `bytes` in pieces; closes unless told not to.
     void record(const std::string& path, const std::vector<std::uint8_t>& bytes, std::size_t piece,
                 bool close = true) {
-        History::File& file = history.files[path];
+        File& file = history[path];
         file.bytes = bytes;
         const std::uint32_t fd = open(path, "w");
         ASSERT_NE(fd, LYFS_INVALID_FD) << path;
@@ -78,7 +75,7 @@ protected:
             const PageCopy& copy = find_open_file_list(part(), fd)->page_copy;
             const std::size_t held = copy.held ? at + n - copy.file_pos : 0;
             ASSERT_LT(held, platform.page_bytes);
-            file.pieces.push_back({platform.journal.size(), at + n, held});
+            file.pieces.push_back({platform.journal.size(), at + n - held});
         }
         if (close) {
             ASSERT_EQ(CL_LyFS_File_Close(&desc, fd), LYFS_OK);
@@ -88,7 +85,7 @@ protected:
     // Discards a file that record() left open.
     void discard(const std::string& path) {
         ASSERT_EQ(lyfs_file_discard(&desc, open(path, "r")), LYFS_OK) << path;
-        history.files[path].discarded_at = platform.journal.size();
+        history[path].discarded_at = platform.journal.size();
     }
 
     // Runs `scenario` with the journal on, then checks every cut point.
@@ -138,14 +135,13 @@ private:
         platform.put_card("cut", std::move(image));
         dev_desc cut_desc{};
         ASSERT_EQ(CL_LyFS_Device_Open("mem:cut", "cut", 0, &cut_desc), LYFS_OK);
-        for (const auto& [path, file] : history.files) {
+        for (const auto& [path, file] : history) {
             check_file(&cut_desc, path, file, cut);
         }
         ASSERT_EQ(CL_LyFS_Device_Close(&cut_desc), LYFS_OK);
     }
 
-    void check_file(dev_desc* d, const std::string& path, const History::File& file,
-                    std::size_t cut) {
+    void check_file(dev_desc* d, const std::string& path, const File& file, std::size_t cut) {
         const std::uint32_t fd = CL_LyFS_File_Open(d, path.c_str(), "r", 0, 0, 0);
         const bool deleting = file.deleted_by != SIZE_MAX && cut >= file.committed_at;
         if ((deleting && cut >= file.deleted_by) || cut >= file.discarded_at) {
@@ -180,7 +176,7 @@ private:
         std::size_t confirmed = 0;
         for (const auto& piece : file.pieces) {
             if (piece.journal_end <= cut) {
-                confirmed = piece.bytes_end - piece.held;
+                confirmed = piece.confirmed;
             }
         }
         confirmed = std::min<std::size_t>(confirmed, got);
@@ -203,7 +199,7 @@ TEST_F(PowerCutTest, RecordingsDiscardedClosedAndLeftOpen) {
     const std::uint32_t clusters = 128 - 2 - files->folder("DATA").content_start;
     files->place_run("DATA", 0, "OLD_2023_RECORDING.MP4", clusters * files->cluster_bytes(), 0,
                      clusters);
-    history.files["/DATA/OLD_2023_RECORDING.MP4"] = {
+    history["/DATA/OLD_2023_RECORDING.MP4"] = {
         std::vector<std::uint8_t>(clusters * files->cluster_bytes(), 0), 0};  // committed before
     ASSERT_EQ(mount(), LYFS_OK);
     cut_everywhere(
@@ -225,20 +221,20 @@ TEST_F(PowerCutTest, CreationAndReclaimingInAFullFolder) {
     for (std::uint32_t i = 0; i < 7; ++i) {
         const std::string name = "OLD_2023_" + std::to_string(i) + "_RECORDING.MP4";
         files->place_run("DATA", i, name, 100 * cluster, 100 * i, 100);
-        history.files["/DATA/" + name] = {std::vector<std::uint8_t>(100 * cluster, 0), 0};
+        history["/DATA/" + name] = {std::vector<std::uint8_t>(100 * cluster, 0), 0};
     }
     ASSERT_EQ(mount(), LYFS_OK);
     cut_everywhere(
         [&] { record("/DATA/NEW_2024_RECORDING_01.MP4", pattern(6'000'000, 5), 1'000'000); },
         {ProblemKind::ShortChain, ProblemKind::InvalidLink});
-    EXPECT_NE(history.files["/DATA/OLD_2023_0_RECORDING.MP4"].deleted_by, SIZE_MAX)
+    EXPECT_NE(history["/DATA/OLD_2023_0_RECORDING.MP4"].deleted_by, SIZE_MAX)
         << "the scenario reclaimed";
 }
 
 TEST_F(PowerCutTest, Formatting) {
     record("/DATA/on_the_old_volume.ts", pattern(200'000, 6), 100'000);
     unmount();
-    history.files.clear();  // the format takes them: nothing committed survives it
+    history.clear();  // the format takes them: nothing committed survives it
     const auto table = test::default_folder_table(1000);
     ASSERT_EQ(CL_LyFS_Get_Master_Device_Info("mem:c", nullptr), LYFS_OK);
     cut_everywhere(
