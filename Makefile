@@ -118,7 +118,7 @@ windows: windows-deps
 	cmake -S . -B $(BUILD) -G Ninja $(CMAKE_ARGS)
 	cmake --build $(BUILD) -j $(JOBS) --target lyfs
 	cmake -S . -B $(WIN32_BUILD) -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake $(CMAKE_ARGS)
-	cmake --build $(WIN32_BUILD) -j $(JOBS) --target lyfs_shared lyfs lyfs_host
+	cmake --build $(WIN32_BUILD) -j $(JOBS) --target lyfs_shared lyfs lyfs_c_header_test
 	ctest --test-dir $(WIN32_BUILD) --output-on-failure -R dll_exports
 	cmake -S . -B $(WIN64_BUILD) -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake $(CMAKE_ARGS)
 	cmake --build $(WIN64_BUILD) -j $(JOBS)

@@ -1,5 +1,6 @@
 /* Compiles the public header as C (its layout checks included) and calls the
-   library through it as a C host would. */
+   library through it as a C host would; on Windows through the import library,
+   the data symbol included. */
 #include <stdio.h>
 #include <string.h>
 
@@ -13,8 +14,8 @@ int main(void) {
     /* No mounted partition behind a zero word: 44, the record left alone. */
     if (CL_LyFS_Start() != LYFS_OK ||
         CL_LyFS_Get_Device_Info(&record, &info) != LYFS_ERR_NO_PARTITION ||
-        info.total_sectors != 0xABABABABu || CL_LyFS_Stop() != LYFS_OK ||
-        CL_LyFS_Stop() != LYFS_OK) {
+        info.total_sectors != 0xABABABABu || fptr_file_delete_cb != 0 ||
+        CL_LyFS_Stop() != LYFS_OK || CL_LyFS_Stop() != LYFS_OK) {
         return 1;
     }
     printf("C host: %s\n", lyfs_status_text(LYFS_ERR_NO_PARTITION));

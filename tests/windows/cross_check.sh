@@ -9,17 +9,16 @@ rm -rf "$work" && mkdir -p "$work" && cd "$work"
 # An odd size, so the last cluster is partly filled.
 head -c 3000001 /dev/urandom > payload.bin
 
-# The host program partitions, formats and fills a card under Wine.
-truncate -s 128M windows.img
-"$wine" "$bin/lyfs_host.exe" make windows.img payload.bin FROM_WINDOWS.BIN
+# lyfs.exe, through the DLL, partitions, formats and fills a card under Wine.
+"$wine" "$bin/lyfs.exe" mkimage windows.img --size 128M
+"$wine" "$bin/lyfs.exe" put windows.img payload.bin /DATA/FROM_WINDOWS.BIN
 "$lyfs" check windows.img
 "$lyfs" get windows.img /DATA/FROM_WINDOWS.BIN from_windows.bin
 cmp payload.bin from_windows.bin
 
-# The Linux tool makes and fills one; the host and lyfs.exe read it.
+# The Linux tool makes and fills one; lyfs.exe reads it.
 "$lyfs" mkimage linux.img --size 128M
 "$lyfs" put linux.img payload.bin /DATA/FROM_LINUX.BIN
-"$wine" "$bin/lyfs_host.exe" read linux.img payload.bin FROM_LINUX.BIN
 "$wine" "$bin/lyfs.exe" check linux.img
 "$wine" "$bin/lyfs.exe" get linux.img /DATA/FROM_LINUX.BIN from_linux.bin
 cmp payload.bin from_linux.bin
