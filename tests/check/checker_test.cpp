@@ -86,24 +86,12 @@ TEST(Checker, EachKindOfDamageIsReportedAlone) {
         {[](auto& b) { b.put(b.relative(1), 8 + 12, 15 * 1024); }, K::FileEntryArea},
         {[](auto& b) { b.set_fat(2, 3); }, K::FatHeader},
         {[](auto& b) { b.set_fat(3, 0); }, K::FileEntryChain},
-        {[](auto& b) {
-             CardBuilder::encode_record(b.record(0, 1), "dir_entry_x", 9, 0);
-             b.record(0, 1)[107] = 0x10;
-         },
-         K::BadAttribute},
+        {[](auto& b) { b.record(0, 1)[96] = 'X', b.record(0, 1)[107] = 0x10; }, K::BadAttribute},
         {[](auto& b) { b.set_fat(6, 18); }, K::ChainLeavesFolder},
         {[](auto& b) { b.set_fat(6, 4); }, K::Loop},
-        {[](auto& b) {
-             CardBuilder::encode_record(b.record(0, 1), "20240101_120100_F.MP4", 9, 0);
-             b.set_fat(9, 5);
-         },
-         K::SharedCluster},
+        {[](auto& b) { b.add_file(0, 1, "20240101_120100_F.MP4", 0, {5}, 6); }, K::SharedCluster},
         {[](auto& b) { b.set_fat(6, 0); }, K::InvalidLink},
-        {[](auto& b) {
-             CardBuilder::encode_record(b.record(0, 0), "20240101_120000_F.MP4", 4,
-                                        3 * b.cluster_bytes() + 1);
-         },
-         K::ShortChain},
+        {[](auto& b) { b.put(b.cluster_lba(3), 124, 3 * b.cluster_bytes() + 1); }, K::ShortChain},
         {[](auto& b) { b.set_fat(10, kEnd); }, K::LostCluster},
     };
     for (const auto& [inject, kind] : cases) {

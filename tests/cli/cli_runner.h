@@ -6,7 +6,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -28,14 +27,6 @@ struct ToolRun {
 // A command, how it ends, and a text it prints.
 using Case = std::tuple<std::vector<std::string>, int, std::string>;
 
-inline std::string shell_quoted(const std::string& text) {
-    std::string quoted = "'";
-    for (char c : text) {
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    }
-    return quoted + "'";
-}
-
 // Passes when `part` occurs in `text`, and shows both when it does not.
 inline ::testing::AssertionResult contains(const std::string& text, const std::string& part) {
     if (text.find(part) != std::string::npos) {
@@ -53,10 +44,7 @@ inline std::vector<std::uint8_t> sample_bytes(std::size_t count, unsigned seed) 
     return bytes;
 }
 
-// Card images are edited in place the way a crash, a failing card or a forger leaves them. Files
-// are found by the first five characters of their names, which their long-name entries hold as
-// UTF-16: tests give their files five leading characters of their own. Images are sparse and
-// only their data is searched: reading a whole image is what made these tests slow.
+// Card images are edited in place the way a crash, a failing card or a forger leaves them.
 // The little-endian number of four bytes at `at`.
 inline std::uint32_t peek(const std::string& image, off_t at) {
     std::uint8_t b[4] = {};
@@ -81,31 +69,11 @@ inline off_t fat_entry(const std::string& image, std::uint32_t cluster) {
     return (off_t{peek(image, 0x1AE + 8)} + 32) * 512 + off_t{cluster} * 4;
 }
 
-// Where the name that starts with `head` is. Records lie inside sectors, so a name never
-// straddles two of the pieces read.
-inline off_t name_at(const std::string& image, const std::string& head) {
-    std::vector<char> wide;
-    for (char c : head) {
-        wide.insert(wide.end(), {c, 0});
-    }
-    const int fd = ::open(image.c_str(), O_RDONLY);
-    std::vector<char> piece(1 << 20);
-    for (off_t at = ::lseek(fd, 0, SEEK_DATA); at >= 0; at = ::lseek(fd, at, SEEK_DATA)) {
-        const ssize_t got = ::pread(fd, piece.data(), piece.size(), at);
-        if (got <= 0) {
-            break;
-        }
-        const auto end = piece.begin() + got;
-        const auto it = std::search(piece.begin(), end, wide.begin(), wide.end());
-        if (it != end) {
-            ::close(fd);
-            return at + (it - piece.begin());
-        }
-        at += got;
-    }
-    ::close(fd);
-    ADD_FAILURE() << head << " is not on " << image;
-    return -1;
+// Where the record in `slot` of the first folder's file entries lies: they start at cluster 3,
+// behind the reserved sectors, one FAT and cluster 2, clusters being 256 sectors.
+inline off_t record_at(const std::string& image, int slot) {
+    const off_t part = peek(image, 0x1AE + 8);
+    return (part + 32 + peek(image, part * 512 + 0x24) + 256) * 512 + 128 * slot;
 }
 
 class CliTest : public ::testing::Test {
@@ -126,7 +94,11 @@ protected:
     ToolRun lyfs(const std::vector<std::string>& args) {
         std::string command = LYFS_TOOL_PATH;
         for (const std::string& arg : args) {
-            command += " " + shell_quoted(arg);
+            command += " '";
+            for (char c : arg) {
+                command += c == '\'' ? std::string("'\\''") : std::string(1, c);
+            }
+            command += "'";
         }
         return shell(command);
     }

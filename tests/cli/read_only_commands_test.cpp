@@ -29,15 +29,16 @@ protected:
         put("card.img", "/DATA/good_clip_2.mp4", 5000, 7);
         put("card.img", "/DATA/WWWWW_newest_1.mp4", 2 * kClusterBytes, 10);
         const std::string card = "card.img";
-        const auto record = [&](const char* head) { return name_at(card, head) / 128 * 128; };
+        const auto record = [&](int slot) { return record_at(card, slot); };
         const auto first_cluster = [&](off_t record) {
             return (peek(card, record + 116) & 0xFFFF) << 16 | (peek(card, record + 122) & 0xFFFF);
         };
-        poke(card, name_at(card, "SSSSS"), '/', 1);
-        poke(card, name_at(card, "EEEEE"), 0x1B, 1);
-        poke(card, fat_entry(card, first_cluster(record("DDDDD"))), 0x0FFFFFF7);
-        poke(card, record("BBBBB") + 107, peek(card, record("BBBBB") + 107) ^ 0x80, 1);
-        const off_t newest = record("WWWWW");
+        // The first long-name entry, which holds the name's start, lies just before the short one.
+        poke(card, record(1) + 65, '/', 1);
+        poke(card, record(2) + 65, 0x1B, 1);
+        poke(card, fat_entry(card, first_cluster(record(3))), 0x0FFFFFF7);
+        poke(card, record(4) + 107, peek(card, record(4) + 107) ^ 0x80, 1);
+        const off_t newest = record(6);
         poke(card, newest + 124, 0);                                // never closed
         poke(card, fat_entry(card, first_cluster(newest) + 1), 0);  // no end mark
     }
