@@ -79,18 +79,15 @@ public:
     }
 
     bool read(std::uint32_t lba, std::uint8_t* out512) override {
-        const auto it = sectors_.find(lba);
+        const auto it = sectors.find(lba);
         std::fill_n(out512, 512, 0);
-        if (it != sectors_.end()) {
+        if (it != sectors.end()) {
             std::copy(it->second.begin(), it->second.end(), out512);
         }
         return lba < kFirstLba + n_;
     }
     std::uint64_t sector_count() const override { return kFirstLba + n_; }
-    std::uint8_t* sector(std::uint64_t lba) { return sectors_[lba].data(); }
-    const std::map<std::uint64_t, std::array<std::uint8_t, 512>>& written() const {
-        return sectors_;
-    }
+    std::uint8_t* sector(std::uint64_t lba) { return sectors[lba].data(); }
     void put(std::uint64_t lba, std::size_t at, std::uint32_t v, int bytes = 4) {
         put_le(sector(lba) + at, v, bytes);
     }
@@ -125,14 +122,10 @@ public:
     void add_file(std::size_t folder, std::uint32_t slot, const std::string& name,
                   std::uint32_t size, const std::vector<std::uint32_t>& chain,
                   std::uint32_t end = kEnd) {
-        encode_record(record(folder, slot), name, chain.front(), size);
         for (std::size_t i = 0; i < chain.size(); ++i) {
             set_fat(chain[i], i + 1 < chain.size() ? chain[i + 1] : end);
         }
-    }
-
-    static void encode_record(std::uint8_t* r, const std::string& name, std::uint32_t start,
-                              std::uint32_t size) {
+        std::uint8_t* r = record(folder, slot);
         std::fill_n(r, 128, 0);
         std::uint8_t* shortent = r + 96;
         for (std::size_t i = 0; i < 8; ++i) {
@@ -145,8 +138,8 @@ public:
                 dot == std::string::npos ? ' ' : (at < name.size() ? std::toupper(name[at]) : 0);
         }
         shortent[11] = 0x20;
-        put_le(shortent + 20, start >> 16, 2);
-        put_le(shortent + 26, start, 2);
+        put_le(shortent + 20, chain.front() >> 16, 2);
+        put_le(shortent + 26, chain.front(), 2);
         put_le(shortent + 28, size, 4);
 
         std::uint8_t checksum = 0;
@@ -188,7 +181,10 @@ private:
     std::uint32_t s_;
     std::uint32_t f_ = 0;
     std::vector<FolderSpec> folders_;
-    std::map<std::uint64_t, std::array<std::uint8_t, 512>> sectors_;
+
+public:
+    // What was written, by sector.
+    std::map<std::uint64_t, std::array<std::uint8_t, 512>> sectors;
 };
 
 }  // namespace lyfs::check::test

@@ -111,8 +111,8 @@ TEST(Checker, GarbageNeverCrashes) {
     for (int round = 0; round < 200; ++round) {
         CardBuilder b = card_with_one_file();
         for (int hit = 0; hit < 12; ++hit) {
-            const auto lba = std::next(b.written().begin(), rng() % b.written().size())->first;
-            b.sector(lba)[rng() % 512] = static_cast<std::uint8_t>(rng());
+            std::next(b.sectors.begin(), rng() % b.sectors.size())->second[rng() % 512] =
+                static_cast<std::uint8_t>(rng());
         }
         check_card(b);
     }

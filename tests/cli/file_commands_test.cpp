@@ -7,17 +7,6 @@ namespace {
 
 constexpr std::size_t kMiB = 1024 * 1024;
 
-// Whether `names` occur in `text` in this order.
-bool in_order(const std::string& text, const std::vector<std::string>& names) {
-    std::size_t at = 0;
-    for (const std::string& name : names) {
-        if ((at = text.find(name, at)) == std::string::npos) {
-            return false;
-        }
-    }
-    return true;
-}
-
 std::string clip_name(int minute) {
     return "20250101_08" + std::to_string(100 + minute).substr(1) + "00_F.mp4";
 }
@@ -30,21 +19,21 @@ TEST_F(FileCommands, PutGetLsAndInfoAgreeOnMoreFilesThanOnePage) {
     // more files than ls fetches in one call (16).
     std::vector<std::size_t> sizes = {1, 128 * 1024, 3 * kMiB + 17};
     sizes.resize(20, 1000);
-    std::vector<std::string> names;
+    std::string names;
     for (int k = 0; k < 20; ++k) {
-        names.push_back(clip_name(k));
-        put("card.img", "/DATA/" + names.back(), sizes[k], k);
+        names += clip_name(k) + "\n";
+        put("card.img", "/DATA/" + clip_name(k), sizes[k], k);
     }
     expect_run({"get", "card.img", "/DATA", "out"}, 0, "copied 20 files");
     for (int k = 0; k < 20; ++k) {
-        EXPECT_EQ(read_file("out/" + names[k]), sample_bytes(sizes[k], k));
+        EXPECT_EQ(read_file("out/" + clip_name(k)), sample_bytes(sizes[k], k));
     }
     const ToolRun ls = expect_run({"ls", "card.img", "/DATA"}, 0,
                                   "    3145745     3.0 MiB  20250101_080200_F.mp4");
     EXPECT_TRUE(contains(ls.out, "20 files, "));
-    EXPECT_TRUE(in_order(ls.out, names)) << ls.out;
-    EXPECT_TRUE(in_order(lyfs({"ls", "card.img", "/DATA", "--newest-first"}).out,
-                         std::vector<std::string>(names.rbegin(), names.rend())));
+    const std::string ls_names = std::string(LYFS_TOOL_PATH) + " ls card.img /DATA ";
+    EXPECT_EQ(shell(ls_names + "| grep -o '2025.*mp4'").out, names);
+    EXPECT_EQ(shell(ls_names + "--newest-first | grep -o '2025.*mp4' | tac").out, names);
     // Its reserve, slots, files.
     expect_run({"ls", "card.img"}, 0, "10.0 MiB   5120     20\n");
     expect_run({"check", "card.img"}, 0, "clean, 20 files in 4 folders");
@@ -63,15 +52,11 @@ TEST_F(FileCommands, PutGetLsAndInfoAgreeOnMoreFilesThanOnePage) {
 TEST_F(FileCommands, PutAndDemoReportEachReclaimedFileOldestFirstAndKeepTheRest) {
     // DATA gets about 23 MiB and keeps 10 MiB free, so the fourth clip of 4 MiB needs room.
     formatted_image("card.img", "256M", "DATA:12:100,EVENT:0:100");
-    std::string said;
-    std::vector<std::string> reclaimed;
     for (int k = 0; k < 7; ++k) {
         write_file(clip_name(k), sample_bytes(4 * kMiB + 7, k));
-        said += expect_run({"put", "card.img", clip_name(k), "/DATA"}, 0).out;
-        reclaimed.push_back("reclaimed /DATA/" + clip_name(k));
+        expect_run({"put", "card.img", clip_name(k), "/DATA"}, 0,
+                   k < 3 ? "" : "reclaimed /DATA/" + clip_name(k - 3) + "\n" + clip_name(k));
     }
-    reclaimed.resize(4);  // the oldest four
-    EXPECT_TRUE(in_order(said, reclaimed)) << said;
     expect_run({"get", "card.img", "/DATA", "out"}, 0, "copied 3 files");
     expect_run({"check", "card.img"}, 0, "clean");
     // The demo does the same on a card of its own and reads everything back.
