@@ -128,11 +128,6 @@ protected:
     std::string fingerprint(const std::string& image) {
         return shell("stat -c %b " + image + " && md5sum <" + image).out;
     }
-    // A sparse file of the given size: a blank card.
-    void blank_image(const std::string& name, std::uint64_t bytes) {
-        std::ofstream{name};
-        std::filesystem::resize_file(name, bytes);
-    }
     // A card image made by lyfs mkimage.
     void formatted_image(const std::string& name, const std::string& size = "256M",
                          const std::string& layout =

@@ -65,7 +65,6 @@ TEST_F(PrepareCommands, CommandLineMistakesAreRefusedAndLeaveNoFile) {
     expect_runs({
         {{}, 2, ""},
         {{"partition", "card.img"}, 2, "--fat32"},
-        {{"get", "card.img", "DATA/NAME"}, 2, ""},
         {{"mkimage", "card.img", "--size", "10X"}, 2, "--size"},
         // Too small for the card file system behind the FAT32 partition.
         {{"mkimage", "tiny.img", "--size", "1M"}, 1, "no room on tiny.img"},

@@ -29,16 +29,15 @@ protected:
         put("card.img", "/DATA/good_clip_2.mp4", 5000, 7);
         put("card.img", "/DATA/WWWWW_newest_1.mp4", 2 * kClusterBytes, 10);
         const std::string card = "card.img";
-        const auto record = [&](int slot) { return record_at(card, slot); };
         const auto first_cluster = [&](off_t record) {
             return (peek(card, record + 116) & 0xFFFF) << 16 | (peek(card, record + 122) & 0xFFFF);
         };
         // The first long-name entry, which holds the name's start, lies just before the short one.
-        poke(card, record(1) + 65, '/', 1);
-        poke(card, record(2) + 65, 0x1B, 1);
-        poke(card, fat_entry(card, first_cluster(record(3))), 0x0FFFFFF7);
-        poke(card, record(4) + 107, peek(card, record(4) + 107) ^ 0x80, 1);
-        const off_t newest = record(6);
+        poke(card, record_at(card, 1) + 65, '/', 1);
+        poke(card, record_at(card, 2) + 65, 0x1B, 1);
+        poke(card, fat_entry(card, first_cluster(record_at(card, 3))), 0x0FFFFFF7);
+        poke(card, record_at(card, 4) + 107, peek(card, record_at(card, 4) + 107) ^ 0x80, 1);
+        const off_t newest = record_at(card, 6);
         poke(card, newest + 124, 0);                                // never closed
         poke(card, fat_entry(card, first_cluster(newest) + 1), 0);  // no end mark
     }
@@ -60,9 +59,7 @@ TEST_F(ReadOnlyCommands, ADamagedCardGivesUpAllItHoldsAndLookingChangesNoByte) {
     EXPECT_EQ(read_file("out/good_clip_2.mp4"), sample_bytes(5000, 7)) << "copied past the others";
     // The unclosed recording reads as its whole clusters.
     EXPECT_EQ(read_file("out/WWWWW_newest_1.mp4"), sample_bytes(2 * kClusterBytes, 10));
-    EXPECT_TRUE(contains(get.err,
-                         "/DATA//SSSS_slash_1.mp4: its name cannot be a local file name "
-                         "(it holds a path separator)"));
+    EXPECT_TRUE(contains(get.err, "/DATA//SSSS_slash_1.mp4: its name cannot be a local file"));
     EXPECT_TRUE(contains(get.err, "\\x1BEEEE_escape1.mp4: its name cannot be a local file name"));
     EXPECT_EQ(get.err.find('\x1B'), std::string::npos);
     EXPECT_FALSE(fs::exists("/SSSS_slash_1.mp4"));
