@@ -427,6 +427,17 @@ LYFS_API int32_t LYFS_CALL CL_LyFS_File_Write(dev_desc* dev_handle, const void* 
 LYFS_API int32_t LYFS_CALL CL_LyFS_File_Close(dev_desc* dev_handle, uint32_t fd);
 
 /*
+ * Makes what was written to a file so far durable without closing it: the
+ * bytes it held back are written out and the device is flushed. The file is
+ * committed only by CL_LyFS_File_Close; a card pulled before that keeps it
+ * as a file whose writer never closed it, which its next open recovers as
+ * its whole clusters. Returns 0 (at once for a file opened for reading);
+ * -1 when fd is not open; 40, 41 or 42 when a transfer failed (the bytes
+ * stay held) or the flush did.
+ */
+LYFS_API int32_t LYFS_CALL lyfs_file_flush(dev_desc* dev_handle, uint32_t fd);
+
+/*
  * Cancels a file being written, instead of closing it: "cancel this copy".
  * The file (opened with mode "w" and still the newest of its folder) is
  * removed as if it had never been created: its clusters are free again, its

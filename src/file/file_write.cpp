@@ -270,4 +270,24 @@ LYFS_API int32_t CL_LyFS_File_Close(dev_desc* dev_handle, uint32_t fd) {
     return LYFS_OK;
 }
 
+LYFS_API int32_t lyfs_file_flush(dev_desc* dev_handle, uint32_t fd) {
+    stPARTITION* part = nullptr;
+    stOPEN_FILE* node = open_file_of(dev_handle, fd, "lyfs_file_flush", &part);
+    if (node == nullptr) {
+        return LYFS_FAIL;
+    }
+    if ((node->open_mode & kOpenForWriting) == 0 || part->p_disk->read_only != 0) {
+        return LYFS_OK;  // a reader holds nothing back
+    }
+    if (int32_t status = write_held_bytes(part, node); status != LYFS_OK) {
+        log_error("[ERROR]lyfs_file_flush, write_held_bytes failed\n");
+        return status;
+    }
+    if (int32_t status = flush_device(part->p_disk->h_disk); status != LYFS_OK) {
+        log_error("[ERROR]lyfs_file_flush, flush_device failed\n");
+        return status;
+    }
+    return LYFS_OK;
+}
+
 }  // extern "C"
