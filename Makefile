@@ -5,7 +5,7 @@ TSAN_BUILD ?= build-tsan
 FUZZ_BUILD ?= build-fuzz
 WIN64_BUILD ?= build-win64
 WIN32_BUILD ?= build-win32
-FUZZ_TIME  ?= 120
+FUZZ_TIME  ?= 60
 CMAKE_ARGS ?=
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 
@@ -63,7 +63,7 @@ asan: deps
 # The tests that run threads at once, under ThreadSanitizer.
 tsan: deps
 	cmake -S . -B $(TSAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLYFS_SANITIZE=thread $(CMAKE_ARGS)
-	cmake --build $(TSAN_BUILD) -j $(JOBS) --target lyfs_tests
+	cmake --build $(TSAN_BUILD) -j $(JOBS) --target lyfs_tests lyfs_view_tests
 	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
 		ctest --test-dir $(TSAN_BUILD) --output-on-failure -R 'Stress|Thread'
 
@@ -78,20 +78,24 @@ fuzz-deps:
 			libclang-rt-$$(clang++ -dumpversion | cut -d. -f1)-dev; } || \
 		{ echo "missing: $$rt (install libclang-rt-N-dev)"; exit 1; }
 
-# Corrupt cards: the fuzz target runs FUZZ_TIME seconds on a copy of its
-# seed corpus under AddressSanitizer and UndefinedBehaviorSanitizer. A crash,
-# a leak or an input slower than 10 s fails; the input is left in
-# $(FUZZ_BUILD)/crashes/ to be kept under tests/fuzz/regressions/mount/.
+# Corrupt cards: each fuzz target (the library's mount, and the mount's view of a card that
+# lyfs mount serves) runs FUZZ_TIME seconds on a copy of the seed corpus under AddressSanitizer
+# and UndefinedBehaviorSanitizer. A crash, a leak or an input slower than 10 s fails; the input
+# is left in $(FUZZ_BUILD)/crashes/ (named after its target) to be kept under
+# tests/fuzz/regressions/TARGET/.
 fuzz: deps fuzz-deps
 	cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 		-DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DLYFS_FUZZ=ON $(CMAKE_ARGS)
-	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target lyfs_fuzz_mount
-	rm -rf $(FUZZ_BUILD)/corpus
-	mkdir -p $(FUZZ_BUILD)/corpus $(FUZZ_BUILD)/crashes
-	cp tests/fuzz/corpus/mount/* $(FUZZ_BUILD)/corpus/
-	ASAN_OPTIONS=quarantine_size_mb=16 $(FUZZ_BUILD)/tests/fuzz/lyfs_fuzz_mount \
-		-max_total_time=$(FUZZ_TIME) -timeout=10 -print_final_stats=1 \
-		-artifact_prefix=$(FUZZ_BUILD)/crashes/ $(FUZZ_BUILD)/corpus
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target lyfs_fuzz_mount lyfs_fuzz_view
+	mkdir -p $(FUZZ_BUILD)/crashes
+	for target in mount view; do \
+		rm -rf $(FUZZ_BUILD)/corpus-$$target && mkdir -p $(FUZZ_BUILD)/corpus-$$target && \
+		cp tests/fuzz/corpus/mount/* $(FUZZ_BUILD)/corpus-$$target/ && \
+		ASAN_OPTIONS=quarantine_size_mb=16 $(FUZZ_BUILD)/tests/fuzz/lyfs_fuzz_$$target \
+			-max_total_time=$(FUZZ_TIME) -timeout=10 -print_final_stats=1 \
+			-artifact_prefix=$(FUZZ_BUILD)/crashes/$$target- $(FUZZ_BUILD)/corpus-$$target \
+			|| exit 1; \
+	done
 
 # MinGW-w64 for both Windows targets, Wine for the 64-bit one, and the
 # GoogleTest sources to build for Windows (only when root).

@@ -101,7 +101,18 @@ TEST(Checker, EachKindOfDamageIsReportedAlone) {
         const Report report = check_card(b);
         ASSERT_TRUE(only(report, kind)) << listing(report);
         EXPECT_EQ(report.problems[0].what.rfind(std::string(kind_name(kind)) + ": ", 0), 0u);
+        if (!report.files.empty()) {
+            // Its chain still reaches the whole size but for a size past its end.
+            EXPECT_EQ(report.files[0].damage,
+                      kind == K::ShortChain ? "3 clusters for 393217 bytes, needs 4" : "");
+        }
     }
+    // A chain that stops early: a reader gets its first two clusters, then nothing.
+    CardBuilder b = card_with_one_file();
+    b.set_fat(5, 0x0FFFFFF7);
+    const FileSummary file = check_card(b).files.at(0);
+    EXPECT_EQ(file.damage, "cluster 5 holds 0x0FFFFFF7");
+    EXPECT_EQ(file.readable_bytes, 2 * b.cluster_bytes());
 }
 
 // Nothing read from the card may crash the checker, hang it or make it allocate without

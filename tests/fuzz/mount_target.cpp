@@ -12,10 +12,9 @@
 
 #include "base_card.h"
 #include "core/handles.h"
-#include "device/partition.h"
-#include "folder/folder.h"
 #include "lyfs/lyfs.h"
 #include "platform/memory.h"
+#include "run_input.h"
 #include "support/pattern.h"
 #include "write_guard.h"
 
@@ -123,16 +122,6 @@ bool write_new_file(dev_desc* desc, const std::string& path, std::uint32_t size,
     return committed;
 }
 
-std::vector<Range> folder_regions(const dev_desc& desc) {
-    std::vector<Range> regions;
-    const auto* part = resolve<stPARTITION>(desc.part_handle, HandleKind::kPartition);
-    for (const stFOLDER* f = part != nullptr ? part->folder_list : nullptr; f != nullptr;
-         f = f->next) {
-        regions.push_back({f->start_cluster, std::uint64_t{f->start_cluster} + f->total_clusters});
-    }
-    return regions;
-}
-
 // The paths of the new files committed.
 std::vector<std::string> exercise_mount(dev_desc* desc, const std::string& new_name) {
     lyfs_dir_list dirs{};
@@ -179,60 +168,6 @@ void find_again(const std::vector<std::string>& paths) {
     CL_LyFS_Device_Close(&desc);
 }
 
-// How the input changes the base card and the run: the input is a run of
-// records, each a four-byte head and its data:
-//   selector < 0xF0: [selector][offset lo][offset hi][n] then n bytes, which
-//     replace bytes offset.. of patchable sector (selector mod count), cut at
-//     the sector's end;
-//   selector >= 0xF0: [selector][k lo][k hi][unused], no data: the k-th
-//     allocation (0xF0), sector read (0xF1) or sector write (0xF2) of the run
-//     fails (one transfer fault at a time: the last one counts); with 0xF3
-//     every flush fails; with 0xF4, [0xF4][unused][unused][n] then n bytes,
-//     the run names its new files so; other selectors are ignored.
-// Small records keep mutations local: a changed data byte changes one byte
-// of one sector, and the sector stays the base card's everywhere else.
-struct RunSetup {
-    std::uint64_t failing_allocation = 0;    // 1-based; 0: none
-    std::string name = "FUZZ_NEW_0001.MP4";  // of the file the run writes into each folder
-    bool intact = true;                      // the card as built, no faults
-};
-
-RunSetup apply_input(const std::uint8_t* data, std::size_t size, test::TestPlatform& platform,
-                     test::MemoryDevice& card) {
-    const std::vector<PatchableSector>& patchable = BaseCard::get().patchable();
-    RunSetup setup;
-    test::Fault fault;
-    fault.nth = 0;
-    for (std::size_t at = 0; size - at >= 4;) {
-        const std::uint8_t selector = data[at];
-        const std::uint32_t value = data[at + 1] | (data[at + 2] << 8);
-        const std::uint8_t* bytes = data + at + 4;
-        const std::size_t take = selector < 0xF0 || selector == 0xF4
-                                     ? std::min<std::size_t>(data[at + 3], size - at - 4)
-                                     : 0;
-        at += 4 + take;
-        setup.intact = setup.intact && selector >= 0xF4;
-        if (selector < 0xF0) {
-            const std::uint64_t lba = patchable[selector % patchable.size()].lba;
-            card.write(lba * 512 + value % 512, bytes,
-                       static_cast<std::uint32_t>(std::min<std::size_t>(take, 512 - value % 512)));
-        } else if (selector == 0xF0) {
-            setup.failing_allocation = value;
-        } else if (selector <= 0xF2) {
-            fault.op = selector == 0xF2 ? test::IoOp::kWrite : test::IoOp::kRead;
-            fault.nth = value;
-        } else if (selector == 0xF3) {
-            platform.fail_flush = true;
-        } else if (selector == 0xF4) {
-            setup.name.assign(bytes, bytes + take);
-        }
-    }
-    if (fault.nth != 0) {
-        platform.arm(fault);
-    }
-    return setup;
-}
-
 void run(const std::uint8_t* data, std::size_t size) {
     const BaseCard& base = BaseCard::get();  // built first: it brings up a platform of its own
     test::TestPlatform platform;
@@ -257,12 +192,7 @@ void run(const std::uint8_t* data, std::size_t size) {
             }
         }
     }
-    CL_LyFS_Stop();
-    platform::fail_allocation_at(0);
-
-    require(!guard.first_stray_write(platform.log), "write outside the FAT and the folders");
-    require(live_handle_count() == handles_before, "handles left behind");
-    require(platform.open_devices() == 0, "devices left open");
+    end_run(guard, platform, handles_before);
 }
 
 }  // namespace

@@ -83,6 +83,10 @@ struct FileSummary {
     std::uint32_t start_cluster = 0;
     std::uint32_t size = 0;            // 0 while the file is not committed
     std::uint32_t chain_clusters = 0;  // clusters of its chain that belong to it alone
+    // Why a committed file's chain ends before its size ("cluster 7 holds 0x0FFFFFF7"), and
+    // the bytes it reaches until then; empty when it reaches them all (or is not committed).
+    std::string damage;
+    std::uint64_t readable_bytes = 0;
     bool committed() const { return size != 0; }
 };
 

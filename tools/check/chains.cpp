@@ -9,6 +9,14 @@ namespace {
 constexpr std::size_t kLostClustersNamed = 8;
 constexpr std::uint32_t kNoOwner = 0;
 
+// What the walk of one file's chain found.
+struct Walk {
+    std::uint32_t length = 0;  // clusters of the chain that no earlier file held
+    // Why the chain stops before its end as a reader following it would, or empty. A cluster
+    // shared with another file is no such stop: a reader goes on into the other file's chain.
+    std::string broken;
+};
+
 class ChainWalker {
 public:
     ChainWalker(CheckContext& context, const Geometry& geometry, const Fat& fat,
@@ -20,8 +28,7 @@ public:
           files_(files),
           owners_(fat.size(), kNoOwner) {}
 
-    // Returns the number of clusters the file's chain holds that no earlier file held.
-    std::uint32_t walk(std::size_t file_index);
+    Walk walk(std::size_t file_index);
 
     void report_lost_clusters(const FolderLayout& folder);
 
@@ -48,7 +55,7 @@ private:
     std::vector<std::uint32_t> owners_;  // per cluster: 1 + index of the file whose chain has it
 };
 
-std::uint32_t ChainWalker::walk(std::size_t file_index) {
+Walk ChainWalker::walk(std::size_t file_index) {
     const FileRecord& file = files_[file_index];
     const FolderLayout& folder = folders_[file.folder];
     const auto me = static_cast<std::uint32_t>(file_index + 1);
@@ -56,26 +63,28 @@ std::uint32_t ChainWalker::walk(std::size_t file_index) {
     const auto in_content = [&folder, this](std::uint64_t c) {
         return c >= folder.content_first() && c < folder.region_end() && c < owners_.size();
     };
+    Walk walk;
+    const auto broken = [&](ProblemKind kind, std::string detail) {
+        context_.problem(kind, path(file_index) + ": " + detail);
+        walk.broken = std::move(detail);
+    };
 
     if (!in_content(file.start_cluster)) {
-        context_.problem(ProblemKind::ChainLeavesFolder, path(file_index) + ": start cluster " +
-                                                             std::to_string(file.start_cluster) +
-                                                             " lies " +
-                                                             where(file.start_cluster, folder));
-        return 0;
+        broken(ProblemKind::ChainLeavesFolder, "start cluster " +
+                                                   std::to_string(file.start_cluster) + " lies " +
+                                                   where(file.start_cluster, folder));
+        return walk;
     }
     // Every step claims a cluster of the content area or stops, so the walk is bounded by
     // the size of that area.
-    std::uint32_t length = 0;
     std::uint32_t previous = 0;
     std::uint32_t cluster = file.start_cluster;
     bool ended = false;
     for (;;) {
         const std::uint32_t owner = owners_[cluster];
         if (owner == me) {
-            context_.problem(ProblemKind::Loop,
-                             path(file_index) + ": cluster " + std::to_string(previous) +
-                                 " links back to cluster " + std::to_string(cluster));
+            broken(ProblemKind::Loop, "cluster " + std::to_string(previous) +
+                                          " links back to cluster " + std::to_string(cluster));
             break;
         }
         if (owner != kNoOwner) {
@@ -85,7 +94,7 @@ std::uint32_t ChainWalker::walk(std::size_t file_index) {
             break;
         }
         owners_[cluster] = me;
-        ++length;
+        ++walk.length;
         const std::uint32_t value = *fat_.value(cluster);
         const FatValue kind = classify(value);
         if (kind == FatValue::End) {
@@ -97,23 +106,20 @@ std::uint32_t ChainWalker::walk(std::size_t file_index) {
             // in the FAT until the file is closed and committed.
             ended = !committed;
             if (committed) {
-                context_.problem(ProblemKind::InvalidLink,
-                                 path(file_index) + ": cluster " + std::to_string(cluster) +
-                                     " is free before the end of the chain");
+                broken(ProblemKind::InvalidLink, "cluster " + std::to_string(cluster) +
+                                                     " is free before the end of the chain");
             }
             break;
         }
         if (kind == FatValue::Invalid) {
-            context_.problem(
-                ProblemKind::InvalidLink,
-                path(file_index) + ": cluster " + std::to_string(cluster) + " holds " + hex(value));
+            broken(ProblemKind::InvalidLink,
+                   "cluster " + std::to_string(cluster) + " holds " + hex(value));
             break;
         }
         if (!in_content(value)) {
-            context_.problem(ProblemKind::ChainLeavesFolder,
-                             path(file_index) + ": cluster " + std::to_string(cluster) +
-                                 " links to " + std::to_string(value) + ", " +
-                                 where(value, folder));
+            broken(ProblemKind::ChainLeavesFolder, "cluster " + std::to_string(cluster) +
+                                                       " links to " + std::to_string(value) + ", " +
+                                                       where(value, folder));
             break;
         }
         previous = cluster;
@@ -122,12 +128,12 @@ std::uint32_t ChainWalker::walk(std::size_t file_index) {
 
     const std::uint64_t needed =
         (file.size + geometry_.cluster_bytes() - 1) / geometry_.cluster_bytes();
-    if (ended && length < needed) {
-        context_.problem(ProblemKind::ShortChain, path(file_index) + ": " + std::to_string(length) +
-                                                      " clusters for " + std::to_string(file.size) +
-                                                      " bytes, needs " + std::to_string(needed));
+    if (ended && walk.length < needed) {
+        broken(ProblemKind::ShortChain, std::to_string(walk.length) + " clusters for " +
+                                            std::to_string(file.size) + " bytes, needs " +
+                                            std::to_string(needed));
     }
-    return length;
+    return walk;
 }
 
 void ChainWalker::report_lost_clusters(const FolderLayout& folder) {
@@ -161,10 +167,21 @@ void check_chains(CheckContext& context, const Geometry& geometry, const Fat& fa
     Report& report = context.report();
     for (std::size_t i = 0; i < files.size(); ++i) {
         const FileRecord& file = files[i];
-        const std::uint32_t length = walker.walk(i);
-        report.used_clusters += length;
-        report.files.push_back({folders[file.folder].name, file.name, file.slot, file.start_cluster,
-                                file.size, length});
+        const Walk walk = walker.walk(i);
+        report.used_clusters += walk.length;
+        FileSummary summary;
+        summary.folder = folders[file.folder].name;
+        summary.name = file.name;
+        summary.slot = file.slot;
+        summary.start_cluster = file.start_cluster;
+        summary.size = file.size;
+        summary.chain_clusters = walk.length;
+        const std::uint64_t reached = std::uint64_t{walk.length} * geometry.cluster_bytes();
+        if (summary.committed() && !walk.broken.empty() && reached < file.size) {
+            summary.damage = walk.broken;
+            summary.readable_bytes = reached;
+        }
+        report.files.push_back(std::move(summary));
     }
     for (const FolderLayout& folder : folders) {
         if (folder.usable) {

@@ -7,6 +7,7 @@
 #include "diagnosis.h"
 #include "failure.h"
 #include "library.h"
+#include "local_names.h"
 
 namespace lyfs::tool {
 namespace {
@@ -102,7 +103,16 @@ std::int32_t Card::mount_mode() const {
 }
 
 Card::~Card() {
-    CL_LyFS_Device_Close(&desc_);
+    if (open_) {
+        CL_LyFS_Device_Close(&desc_);
+    }
+}
+
+std::string Card::close() {
+    forget_library_failures();
+    const std::int32_t status = CL_LyFS_Device_Close(&desc_);
+    open_ = false;
+    return status == LYFS_OK ? std::string() : failure_words(status, library_failure());
 }
 
 std::vector<DirInfo> Card::folders() {
@@ -179,6 +189,33 @@ std::vector<FileInfo> Card::files(const std::string& folder, AgeOrder order) {
     return files;
 }
 
+std::vector<ListedFile> Card::listed_files(const std::string& folder) {
+    std::vector<ListedFile> listed;
+    std::vector<std::string> card_names;
+    for_each_file(folder, AgeOrder::OldestFirst, [&](const FileInfo& info) {
+        listed.push_back({info, file_name(info), {}});
+        card_names.push_back(listed.back().card_name);
+    });
+    const std::vector<std::string> local = local_names(card_names);
+    for (std::size_t i = 0; i < listed.size(); ++i) {
+        listed[i].local_name = local[i];
+    }
+    return listed;
+}
+
+std::optional<ListedFile> Card::find_file(const CardPath& path) {
+    space(path.folder);  // a clear message for a folder the card does not have
+    const std::vector<ListedFile> listed = listed_files(path.folder);
+    for (std::string ListedFile::*name : {&ListedFile::local_name, &ListedFile::card_name}) {
+        for (const ListedFile& file : listed) {
+            if (file.*name == path.name) {
+                return file;
+            }
+        }
+    }
+    return std::nullopt;
+}
+
 bool Card::has_file(const CardPath& path) {
     bool found = false;
     for_each_file(path.folder, AgeOrder::OldestFirst,
@@ -205,6 +242,17 @@ CardFile::CardFile(Card& card, const CardPath& path, Mode mode) : card_(card), p
     throw Failure("cannot open " + path.text() + (mode == Mode::Write ? " for writing" : "") +
                       ": " + failure_words(LYFS_FAIL, library_said),
                   library_said);
+}
+
+CardFile::CardFile(Card& card, const CardPath& path, const ListedFile& file)
+    : card_(card), path_(path) {
+    forget_library_failures();
+    fd_ = CL_LyFS_File_Open(card.handle(), nullptr, "r", 0, 0, file.info.fd);
+    if (fd_ == LYFS_INVALID_FD) {
+        const std::string library_said = library_failure();
+        throw Failure("cannot open " + path.text() + ": " + failure_words(LYFS_FAIL, library_said),
+                      library_said);
+    }
 }
 
 CardFile::~CardFile() {

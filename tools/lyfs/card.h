@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -38,6 +39,13 @@ struct FolderUsage {
 
 enum class AgeOrder { OldestFirst, NewestFirst };
 
+// A file of a folder as the card lists it, with the name it goes by on this computer.
+struct ListedFile {
+    FileInfo info{};
+    std::string card_name;
+    std::string local_name;  // local_names.h
+};
+
 class Card {
 public:
     // ReadOnly never writes to the device: what the mount would repair (an unclosed
@@ -48,6 +56,7 @@ public:
     // Mounts the card file system of the device; fails with the reason and what to do when there
     // is none (not partitioned, not formatted, an image cut short).
     Card(const std::string& device, Access access);
+    // Closes the card if close() did not.
     ~Card();
     Card(const Card&) = delete;
     Card& operator=(const Card&) = delete;
@@ -67,12 +76,20 @@ public:
     void for_each_file(const std::string& folder, AgeOrder order,
                        const std::function<void(const FileInfo&)>& visit);
     std::vector<FileInfo> files(const std::string& folder, AgeOrder order);
+    // The folder's files oldest first, each with its local name.
+    std::vector<ListedFile> listed_files(const std::string& folder);
+    // The file `path` names by its local name or, failing that, by its card name (the oldest
+    // of that name); fails, naming the folders when there is no such folder.
+    std::optional<ListedFile> find_file(const CardPath& path);
     bool has_file(const CardPath& path);
+    // Flushes and closes the card; why it could not be flushed, or empty.
+    std::string close();
 
 private:
     std::string device_;
     std::uint32_t sectors_per_cluster_ = 0;
     dev_desc desc_{};
+    bool open_ = true;
 };
 
 // A file of the card opened for reading or writing; closed (and committed) at the latest when
@@ -81,6 +98,8 @@ class CardFile {
 public:
     enum class Mode { Read, Write };
     CardFile(Card& card, const CardPath& path, Mode mode);
+    // Opens a listed file for reading by its fd, whatever its name; `path` names it in messages.
+    CardFile(Card& card, const CardPath& path, const ListedFile& file);
     ~CardFile();
     CardFile(const CardFile&) = delete;
     CardFile& operator=(const CardFile&) = delete;

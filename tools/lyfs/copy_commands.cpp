@@ -53,9 +53,9 @@ std::string settle_unfinished(CopyDestination& local, bool keep, bool hint) {
 }
 
 // Copies one card file to a local destination, which changes only when the copy is kept.
-std::uint64_t copy_out(Card& card, const CardPath& source, const std::string& destination,
-                       bool keep_partial) {
-    CardFile file(card, source, CardFile::Mode::Read);
+std::uint64_t copy_out(Card& card, const CardPath& source, const ListedFile& listed,
+                       const std::string& destination, bool keep_partial) {
+    CardFile file(card, source, listed);
     CopyDestination local(destination);
     // A stream written as it stands may be standard output itself.
     std::FILE* said = local.in_place() ? stderr : stdout;
@@ -93,18 +93,11 @@ int get_folder(Card& card, const CardPath& folder, const std::string& destinatio
     std::uint64_t total = 0;
     std::vector<std::string> not_copied;
     // The names are taken first: reading may recover an unfinished file, which changes the list.
-    for (const FileInfo& info : card.files(folder.folder, AgeOrder::OldestFirst)) {
-        const std::string name = file_name(info);
-        const CardPath source{folder.folder, name};
-        if (const std::string why = unsafe_local_name(name); !why.empty()) {
-            not_copied.push_back(printable(source.text()) +
-                                 ": its name cannot be a local file "
-                                 "name (" +
-                                 why + ")");
-            continue;
-        }
+    for (const ListedFile& listed : card.listed_files(folder.folder)) {
+        const CardPath source{folder.folder, listed.card_name};
         try {
-            total += copy_out(card, source, (fs::path(destination) / name).string(), keep_partial);
+            total += copy_out(card, source, listed,
+                              (fs::path(destination) / listed.local_name).string(), keep_partial);
             ++count;
         } catch (const Interrupted&) {
             throw;
@@ -152,8 +145,12 @@ int run_get(const GetOptions& options) {
     if (source.name.empty()) {
         return get_folder(card, source, options.destination, options.keep_partial);
     }
-    copy_out(card, source, single_destination(options.destination, source.name),
-             options.keep_partial);
+    const std::optional<ListedFile> listed = card.find_file(source);
+    if (!listed) {
+        throw Failure("no file " + source.text() + " on " + options.device);
+    }
+    copy_out(card, {source.folder, listed->card_name}, *listed,
+             single_destination(options.destination, listed->local_name), options.keep_partial);
     return kExitSuccess;
 }
 

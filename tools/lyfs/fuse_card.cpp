@@ -108,8 +108,11 @@ int read_directory(const char* path, void* buffer, fuse_fill_dir_t fill, off_t /
 int open_file(const char* path, fuse_file_info* fi) {
     return guarded([&] {
         CardView::Handle* handle = nullptr;
-        const int error = view().open(path, (fi->flags & O_ACCMODE) != O_RDONLY, &handle);
+        bool uncached = false;
+        const int error =
+            view().open(path, (fi->flags & O_ACCMODE) != O_RDONLY, &handle, &uncached);
         fi->fh = reinterpret_cast<std::uint64_t>(handle);
+        fi->direct_io = uncached ? 1 : 0;
         return error;
     });
 }
@@ -147,9 +150,8 @@ int release_file(const char* /*path*/, fuse_file_info* fi) {
     });
 }
 
-// A new file is durable once it is committed at its release.
-int sync_file(const char* /*path*/, int /*data_only*/, fuse_file_info* /*fi*/) {
-    return 0;
+int sync_file(const char* /*path*/, int /*data_only*/, fuse_file_info* fi) {
+    return guarded([&] { return view().sync(handle_of(fi)); });
 }
 
 int truncate_file(const char* path, off_t size, fuse_file_info* /*fi*/) {
@@ -266,12 +268,6 @@ FuseMount::FuseMount(CardView& view, const std::string& mountpoint, const std::s
 FuseMount::~FuseMount() {
     fuse_unmount(fuse_);
     fuse_destroy(fuse_);
-}
-
-void FuseMount::detach() {
-    if (fuse_daemonize(0) != 0) {
-        throw Failure("cannot go on in the background");
-    }
 }
 
 void FuseMount::serve() {

@@ -25,8 +25,6 @@ public:
     FuseMount(const FuseMount&) = delete;
     FuseMount& operator=(const FuseMount&) = delete;
 
-    // Goes on in a background process; the calling process exits once it runs.
-    void detach();
     // Answers the kernel, on several threads, until the file system is unmounted or the
     // process is asked to stop.
     void serve();

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "damage.h"
 #include "diagnosis.h"
 #include "names.h"
 #include "space_bar.h"
@@ -40,6 +41,11 @@ void print_folders(Card& card) {
                     static_cast<unsigned long long>(
                         entry_slots(usage.info.max_file_num, card.sectors_per_cluster())),
                     usage.files);
+    }
+    const DamagedFiles damaged(card.device());
+    for (const check::FileSummary& file : damaged.all()) {
+        std::printf("damaged: /%s/%s: %s\n", printable(file.folder).c_str(),
+                    printable(file.name).c_str(), damage_words(file).c_str());
     }
     std::fflush(stdout);
     for (const LeftOutFolder& left_out : folders_left_out(card.device(), names)) {
@@ -80,16 +86,28 @@ void print_space_bars(Card& card) {
 void print_files(Card& card, const std::string& folder, AgeOrder order) {
     card.space(folder);  // a clear message for a folder the card does not have
     std::printf("%11s %11s  %s\n", "BYTES", "SIZE", "NAME");
+    const DamagedFiles damaged(card.device());
     std::uint64_t count = 0;
     std::uint64_t total = 0;
+    std::uint64_t damaged_count = 0;
     card.for_each_file(folder, order, [&](const FileInfo& info) {
-        std::printf("%11u %11s  %s\n", info.file_size, format_size(info.file_size).c_str(),
-                    printable(file_name(info)).c_str());
+        const std::string name = file_name(info);
+        const check::FileSummary* damage = damaged.find(folder, name, info.file_size);
+        std::printf(
+            "%11u %11s  %s%s\n", info.file_size, format_size(info.file_size).c_str(),
+            printable(name).c_str(),
+            damage != nullptr ? ("  [damaged: " + damage_words(*damage) + "]").c_str() : "");
         ++count;
         total += info.file_size;
+        damaged_count += damage != nullptr ? 1 : 0;
     });
-    std::printf("%llu file%s, %s\n", static_cast<unsigned long long>(count), count == 1 ? "" : "s",
+    std::printf("%llu file%s, %s", static_cast<unsigned long long>(count), count == 1 ? "" : "s",
                 format_size(total).c_str());
+    if (damaged_count != 0) {
+        std::printf(", %llu damaged (lyfs get --keep-partial copies what can be read)",
+                    static_cast<unsigned long long>(damaged_count));
+    }
+    std::printf("\n");
 }
 
 }  // namespace lyfs::tool

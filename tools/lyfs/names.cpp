@@ -96,19 +96,4 @@ std::string unfit_card_name(std::string_view name) {
     return {};
 }
 
-std::string unsafe_local_name(std::string_view name) {
-    if (name.empty() || name == "." || name == "..") {
-        return "it is not a file name";
-    }
-    for (const char c : name) {
-        if (c == '/' || c == '\\') {
-            return "it holds a path separator";
-        }
-        if (is_control(static_cast<unsigned char>(c))) {
-            return "it holds a control character";
-        }
-    }
-    return {};
-}
-
 }  // namespace lyfs::tool

@@ -20,8 +20,4 @@ std::string printable(std::string_view text);
 // or a dot (what every host can open). Empty when it can.
 std::string unfit_card_name(std::string_view name);
 
-// Why a name from the card cannot be used as a local file name: it holds a slash, a backslash
-// or a control character, or is empty, "." or "..". Empty when it can.
-std::string unsafe_local_name(std::string_view name);
-
 }  // namespace lyfs::tool

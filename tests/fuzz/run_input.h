@@ -1,0 +1,44 @@
+// How a fuzz input changes the base card and the run, for every target that mounts it. The
+// input is a run of records, each a four-byte head and its data:
+//   selector < 0xF0: [selector][offset lo][offset hi][n] then n bytes, which
+//     replace bytes offset.. of patchable sector (selector mod count), cut at
+//     the sector's end;
+//   selector >= 0xF0: [selector][k lo][k hi][unused], no data: the k-th
+//     allocation (0xF0), sector read (0xF1) or sector write (0xF2) of the run
+//     fails (one transfer fault at a time: the last one counts); with 0xF3
+//     every flush fails; with 0xF4, [0xF4][unused][unused][n] then n bytes,
+//     the run names its new files so; other selectors are ignored.
+// Small records keep mutations local: a changed data byte changes one byte
+// of one sector, and the sector stays the base card's everywhere else.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "lyfs/lyfs.h"
+#include "support/memory_device.h"
+#include "support/test_platform.h"
+#include "write_guard.h"
+
+namespace lyfs::fuzz {
+
+struct RunSetup {
+    std::uint64_t failing_allocation = 0;    // 1-based; 0: none
+    std::string name = "FUZZ_NEW_0001.MP4";  // of the file the run writes into each folder
+    bool intact = true;                      // the card as built, no faults
+};
+
+// Patches `card` (holding the base card) and arms the platform's faults as the input says.
+RunSetup apply_input(const std::uint8_t* data, std::size_t size, test::TestPlatform& platform,
+                     test::MemoryDevice& card);
+
+// Stops the library and checks what the run left: no write outside the FAT and the folders,
+// no handle and no open device.
+void end_run(const WriteGuard& guard, const test::TestPlatform& platform,
+             std::uint64_t handles_before);
+
+// The regions, in clusters, of the folders the mount set up.
+std::vector<Range> folder_regions(const dev_desc& desc);
+
+}  // namespace lyfs::fuzz
