@@ -4,8 +4,8 @@
 #include <cstring>
 
 #include "core/handles.h"
-#include "core/open_files.h"
 #include "device/partition.h"
+#include "file/open_files.h"
 #include "folder/folder.h"
 
 namespace lyfs::bench {

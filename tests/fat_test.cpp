@@ -4,6 +4,7 @@
 
 #include "fat/fat.h"
 #include "fat/fat_cache.h"
+#include "folder/content_area.h"
 #include "support/folder_bench.h"
 
 namespace lyfs {

@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "entry/file_object.h"
 #include "folder/dir_entry.h"
 #include "folder/folder.h"
 #include "support/card_bytes.h"

@@ -24,7 +24,7 @@
 #include <string>
 #include <vector>
 
-#include "core/open_files.h"
+#include "file/open_files.h"
 #include "support/card_check.h"
 #include "support/mounted_card.h"
 #include "support/pattern.h"

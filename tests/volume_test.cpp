@@ -1,10 +1,10 @@
 // On-card layout: geometry, the table's extent rule, FAT entry classes, records.
 #include <gtest/gtest.h>
 
+#include "layout/layout.h"
+#include "layout/records.h"
 #include "support/card_bytes.h"
 #include "support/library_fixture.h"
-#include "volume/layout.h"
-#include "volume/records.h"
 
 namespace lyfs {
 namespace {

@@ -2,13 +2,13 @@
 #include <cstring>
 
 #include "api/release.h"
-#include "core/dev_desc.h"
 #include "core/handles.h"
 #include "core/log.h"
+#include "device/dev_desc.h"
 #include "device/disk.h"
 #include "device/partition.h"
+#include "layout/layout.h"
 #include "lyfs/lyfs.h"
-#include "volume/layout.h"
 
 using namespace lyfs;
 

@@ -1,17 +1,17 @@
 // Mounting and unmounting a card.
 #include <cstring>
 
+#include "api/folder_setup.h"
 #include "api/release.h"
-#include "core/dev_desc.h"
 #include "core/handles.h"
 #include "core/log.h"
+#include "device/dev_desc.h"
 #include "device/disk.h"
 #include "device/partition.h"
 #include "device/sector_io.h"
 #include "folder/folder.h"
-#include "folder/folder_setup.h"
+#include "layout/layout.h"
 #include "lyfs/lyfs.h"
-#include "volume/layout.h"
 
 using namespace lyfs;
 

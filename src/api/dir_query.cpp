@@ -3,14 +3,14 @@
 #include <algorithm>
 #include <cstring>
 
-#include "core/dev_desc.h"
 #include "core/log.h"
-#include "core/open_files.h"
+#include "device/dev_desc.h"
 #include "entry/file_object.h"
+#include "file/open_files.h"
 #include "folder/folder.h"
+#include "layout/codec.h"
+#include "layout/dir_entry_codec.h"
 #include "lyfs/lyfs.h"
-#include "volume/codec.h"
-#include "volume/dir_entry_codec.h"
 
 using namespace lyfs;
 

@@ -1,10 +1,10 @@
 #include "api/release.h"
 
-#include "core/open_files.h"
 #include "device/disk.h"
 #include "device/partition.h"
+#include "entry/file_object.h"
 #include "file/file_io.h"
-#include "folder/folder.h"
+#include "file/open_files.h"
 
 namespace lyfs {
 

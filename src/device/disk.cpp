@@ -10,9 +10,9 @@
 #include "device/partition_table.h"
 #include "device/sector_io.h"
 #include "device/window.h"
+#include "layout/layout.h"
 #include "lyfs/lyfs.h"
 #include "platform/memory.h"
-#include "volume/layout.h"
 
 namespace lyfs {
 

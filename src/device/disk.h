@@ -3,9 +3,9 @@
 
 #include <cstdint>
 
+#include "layout/records.h"
 #include "platform/mutex.h"
 #include "platform/platform.h"
-#include "volume/records.h"
 
 namespace lyfs {
 

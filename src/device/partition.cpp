@@ -5,10 +5,10 @@
 #include "core/handles.h"
 #include "core/list.h"
 #include "core/log.h"
-#include "fat/fat_cache.h"
+#include "device/sector_io.h"
+#include "layout/layout.h"
 #include "lyfs/lyfs.h"
 #include "platform/memory.h"
-#include "volume/layout.h"
 
 namespace lyfs {
 namespace {
@@ -81,6 +81,21 @@ stPARTITION* get_partition_object_type(stDISK* disk) {
                   part->p_entry != nullptr ? part->p_entry->type : 0);
         return part->is_lyfs == 1;
     });
+}
+
+int32_t setup_fat_tbl_cache(stPARTITION* part) {
+    part->fat_cache = static_cast<std::uint8_t*>(platform::allocate_zeroed(kSectorBytes));
+    part->fat_cache_sector = kNoSector;
+    if (part->fat_cache == nullptr) {
+        log_error("[ERROR]setup_fat_tbl_cache, malloc for fat cache failed\n");
+        return LYFS_ERR_NO_MEMORY;
+    }
+    return LYFS_OK;
+}
+
+void release_fat_tbl_cache(stPARTITION* part) {
+    platform::release(part->fat_cache);
+    part->fat_cache_sector = kNoSector;
 }
 
 void teardown_partition(stPARTITION* part) {

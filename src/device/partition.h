@@ -4,8 +4,8 @@
 #include <cstdint>
 
 #include "device/disk.h"
+#include "layout/records.h"
 #include "platform/mutex.h"
-#include "volume/records.h"
 
 namespace lyfs {
 
@@ -48,6 +48,10 @@ struct stPARTITION {
     platform::Mutex* h_file_commit_mutex;
     std::uint32_t handle;  // what the host holds in dev_desc
 };
+
+// The buffer of the FAT cache (fat/fat_cache.h), which the partition owns: one sector, empty.
+int32_t setup_fat_tbl_cache(stPARTITION* part);
+void release_fat_tbl_cache(stPARTITION* part);
 
 // Partition objects of a disk.
 stPARTITION* create_partition_object(stDISK* disk);

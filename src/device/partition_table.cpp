@@ -3,9 +3,9 @@
 #include "core/log.h"
 #include "device/sector_io.h"
 #include "device/window.h"
+#include "layout/codec.h"
+#include "layout/layout.h"
 #include "lyfs/lyfs.h"
-#include "volume/codec.h"
-#include "volume/layout.h"
 
 namespace lyfs {
 namespace {

@@ -4,9 +4,9 @@
 
 #include "core/log.h"
 #include "entry/file_entry_cache.h"
+#include "layout/codec.h"
+#include "layout/dir_entry_codec.h"
 #include "lyfs/lyfs.h"
-#include "volume/codec.h"
-#include "volume/dir_entry_codec.h"
 
 namespace lyfs {
 namespace {

@@ -5,8 +5,9 @@
 #include "core/handles.h"
 #include "core/list.h"
 #include "core/log.h"
+#include "entry/file_entry_cache.h"
+#include "layout/codec.h"
 #include "platform/memory.h"
-#include "volume/codec.h"
 
 namespace lyfs {
 
@@ -71,6 +72,21 @@ stFILE* find_file_object(stFOLDER* folder, const char* name) {
 stFILE* check_file_object(stFOLDER* folder, const stFILE* file) {
     platform::MutexGuard guard(folder->h_file_list_mutex);
     return list_find(folder->file_list_head, [&](stFILE* f) { return f == file; });
+}
+
+void release_folder_objects(stPARTITION* part) {
+    for (stFOLDER* folder = part->folder_list; folder != nullptr; folder = folder->next) {
+        free_file_object_list(folder);
+        free_file_entry_cache(folder);
+        platform::close_mutex(folder->h_fe_mutex);
+        platform::close_mutex(folder->h_space_mutex);
+        platform::close_mutex(folder->h_file_list_mutex);
+    }
+    while (stFOLDER* folder = part->folder_list) {
+        remove_folder_object(part, folder);
+        release_handle(folder->handle);
+        platform::release(folder);
+    }
 }
 
 }  // namespace lyfs

@@ -33,4 +33,7 @@ stFILE* get_last_file_object(stFOLDER* folder);
 stFILE* find_file_object(stFOLDER* folder, const char* name);
 stFILE* check_file_object(stFOLDER* folder, const stFILE* file);
 
+// Frees every folder of the partition with its files, file-entry cache and locks.
+void release_folder_objects(stPARTITION* part);
+
 }  // namespace lyfs

@@ -10,10 +10,9 @@
 #include "entry/file_entry_cache.h"
 #include "entry/file_object.h"
 #include "entry/ring.h"
-#include "file/reclaim.h"
+#include "layout/codec.h"
 #include "lyfs/lyfs.h"
 #include "platform/memory.h"
-#include "volume/codec.h"
 
 namespace lyfs {
 namespace {
@@ -158,7 +157,7 @@ int32_t find_ring(stPARTITION* part, stFOLDER* folder, AreaCopy* copy) {
 // Lists the file of one slot and charges its size; a file that does not fit
 // in what is left is deleted where it stands.
 int32_t list_slot(stPARTITION* part, stFOLDER* folder, std::uint32_t index,
-                  const std::uint8_t* record, AreaCopy* copy) {
+                  const std::uint8_t* record, AreaCopy* copy, DeleteListedFile delete_misfit) {
     if (!file_entry_in_use(record) || !file_entry_decodes(record)) {
         return LYFS_OK;
     }
@@ -184,8 +183,7 @@ int32_t list_slot(stPARTITION* part, stFOLDER* folder, std::uint32_t index,
     if (folder->free_space >= need) {
         folder->free_space -= need;
     } else {
-        std::uint64_t freed = 0;
-        int32_t status = delete_file(part, folder, file, &freed, DeleteFrom::kAnywhere);
+        int32_t status = delete_misfit(part, folder, file);
         // Only this slot's record changes on the card, and it is not looked
         // at again: the area copy stays good for the others.
         copy->changed = true;
@@ -202,7 +200,8 @@ int32_t list_slot(stPARTITION* part, stFOLDER* folder, std::uint32_t index,
     return LYFS_OK;
 }
 
-int32_t list_files(stPARTITION* part, stFOLDER* folder, AreaCopy* copy) {
+int32_t list_files(stPARTITION* part, stFOLDER* folder, AreaCopy* copy,
+                   DeleteListedFile delete_misfit) {
     const std::uint32_t header = folder->fe_hdr_index;
     const std::uint32_t count = folder->fe_valid_entries;
     std::uint32_t slot = header;
@@ -211,14 +210,16 @@ int32_t list_files(stPARTITION* part, stFOLDER* folder, AreaCopy* copy) {
         if (int32_t status = scanned_record(part, folder, copy, slot, &record); status != LYFS_OK) {
             return status;
         }
-        if (int32_t status = list_slot(part, folder, slot, record, copy); status != LYFS_OK) {
+        if (int32_t status = list_slot(part, folder, slot, record, copy, delete_misfit);
+            status != LYFS_OK) {
             return status;
         }
     }
     return LYFS_OK;
 }
 
-int32_t scan_folder(stPARTITION* part, stFOLDER* folder, AreaCopy* copy) {
+int32_t scan_folder(stPARTITION* part, stFOLDER* folder, AreaCopy* copy,
+                    DeleteListedFile delete_misfit) {
     if (int32_t status = create_folder_locks(folder); status != LYFS_OK) {
         return status;
     }
@@ -250,7 +251,7 @@ int32_t scan_folder(stPARTITION* part, stFOLDER* folder, AreaCopy* copy) {
     }
     if (folder->fe_valid_entries == 0) {
         log_info("[INFO]setup_folder_file_list, no file found\n");
-    } else if (int32_t status = list_files(part, folder, copy); status != LYFS_OK) {
+    } else if (int32_t status = list_files(part, folder, copy, delete_misfit); status != LYFS_OK) {
         return status;
     }
     keep_last_sector(part, folder, *copy);
@@ -293,7 +294,8 @@ void update_file_entry_ring(stFOLDER* folder, RingSearch* s, std::uint32_t index
                                    : get_file_entry_count(s->header, s->tail, folder->fe_totals);
 }
 
-int32_t setup_folder_file_list(stPARTITION* part, stFOLDER* folder) {
+int32_t setup_folder_file_list(stPARTITION* part, stFOLDER* folder,
+                               DeleteListedFile delete_misfit) {
     log_debug("+setup_folder_file_list, fold_name:%s\n", folder->fold_name);
     if (alloc_file_entry_cache(folder) != LYFS_OK) {
         log_error(
@@ -302,7 +304,7 @@ int32_t setup_folder_file_list(stPARTITION* part, stFOLDER* folder) {
         return LYFS_ERR_NO_MEMORY;
     }
     AreaCopy copy;
-    const int32_t status = scan_folder(part, folder, &copy);
+    const int32_t status = scan_folder(part, folder, &copy, delete_misfit);
     platform::release(copy.bytes);
     if (status != LYFS_OK) {
         free_file_object_list(folder);

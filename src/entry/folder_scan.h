@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "device/partition.h"
+#include "entry/file_object.h"
 #include "folder/folder.h"
 
 namespace lyfs {
@@ -21,10 +22,15 @@ struct RingSearch {
 // count into the folder.
 void update_file_entry_ring(stFOLDER* folder, RingSearch* search, std::uint32_t index, bool used);
 
+// Deletes a listed file wherever it stands in the ring, for the scan, which
+// cannot follow a file's cluster chain itself; 0 or the failure.
+using DeleteListedFile = int32_t (*)(stPARTITION* part, stFOLDER* folder, stFILE* file);
+
 // Lays the folder out, creates its locks and cache, finds its ring, lists
 // its files oldest first and charges their sizes against its free space.
-// A file that no longer fits is deleted and the scan goes on; a record that
-// cannot be decoded is counted, not listed, and left on the card.
-int32_t setup_folder_file_list(stPARTITION* part, stFOLDER* folder);
+// A file that no longer fits is deleted through `delete_misfit` and the scan
+// goes on; a record that cannot be decoded is counted, not listed, and left
+// on the card.
+int32_t setup_folder_file_list(stPARTITION* part, stFOLDER* folder, DeleteListedFile delete_misfit);
 
 }  // namespace lyfs

@@ -1,12 +1,10 @@
-// FAT entries of a mounted partition: following links, ending chains, and
-// finding free clusters in a folder's content area. Every operation holds
-// the partition's FAT lock for its whole run.
+// FAT entries of a mounted partition: following links and ending chains.
+// Every operation holds the partition's FAT lock for its whole run.
 #pragma once
 
 #include <cstdint>
 
 #include "device/partition.h"
-#include "folder/folder.h"
 
 namespace lyfs {
 
@@ -17,8 +15,6 @@ inline constexpr std::uint32_t kFatInvalidValue = 1;
 // Whether `cluster` is one the partition has (2 .. M + 1) and its FAT
 // describes (below 128 F). Nothing else is ever used to address the FAT.
 bool cluster_in_partition(const stPARTITION* part, std::uint32_t cluster);
-// Whether `cluster` lies in the folder's file-content area.
-bool cluster_in_content_area(const stFOLDER* folder, std::uint32_t cluster);
 
 // The cluster's entry, masked to 28 bits, in `next`. A cluster outside the
 // partition yields the invalid value without touching the card; a failed
@@ -27,14 +23,6 @@ int32_t get_next_cluster(stPARTITION* part, std::uint32_t cluster, std::uint32_t
 
 // Makes the cluster's entry an end of chain (unless it already is one).
 int32_t write_fat_entry(stPARTITION* part, std::uint32_t cluster);
-
-// Finds a free cluster of the folder's content area after `fc_cursor`,
-// cyclically, and moves the cursor to it. 37 when there is none.
-int32_t find_free_fcon_fat_entry(stPARTITION* part, stFOLDER* folder, std::uint32_t* cluster);
-
-// The same, and links `previous` to the cluster found, so the chain grows.
-int32_t get_next_free_cluster(stPARTITION* part, stFOLDER* folder, std::uint32_t previous,
-                              std::uint32_t* cluster);
 
 // Fills the FAT cache with relative sector `sector` through the disk's read
 // window, for long runs of FAT sectors.

@@ -2,27 +2,12 @@
 
 #include "core/log.h"
 #include "device/sector_io.h"
+#include "layout/codec.h"
+#include "layout/layout.h"
 #include "lyfs/lyfs.h"
 #include "platform/memory.h"
-#include "volume/codec.h"
-#include "volume/layout.h"
 
 namespace lyfs {
-
-int32_t setup_fat_tbl_cache(stPARTITION* part) {
-    part->fat_cache = static_cast<std::uint8_t*>(platform::allocate_zeroed(kSectorBytes));
-    part->fat_cache_sector = kNoSector;
-    if (part->fat_cache == nullptr) {
-        log_error("[ERROR]setup_fat_tbl_cache, malloc for fat cache failed\n");
-        return LYFS_ERR_NO_MEMORY;
-    }
-    return LYFS_OK;
-}
-
-void release_fat_tbl_cache(stPARTITION* part) {
-    platform::release(part->fat_cache);
-    part->fat_cache_sector = kNoSector;
-}
 
 int32_t read_fat_entry_sector(stPARTITION* part, std::uint32_t sector) {
     int32_t status = read_sectors(part->p_disk->h_disk, part->fat_cache, sector, 1);

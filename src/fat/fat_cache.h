@@ -19,9 +19,6 @@ inline FatPosition fat_position(const stPARTITION* part, std::uint32_t cluster) 
             cluster % part->fat_entries_per_sct};
 }
 
-int32_t setup_fat_tbl_cache(stPARTITION* part);
-void release_fat_tbl_cache(stPARTITION* part);
-
 // Single-sector transfers of the cache at an absolute sector. The caller
 // holds the FAT lock and keeps `fat_cache_sector` in step.
 int32_t read_fat_entry_sector(stPARTITION* part, std::uint32_t sector);

@@ -4,9 +4,10 @@
 
 #include "core/log.h"
 #include "fat/fat.h"
+#include "folder/content_area.h"
+#include "layout/layout.h"
 #include "lyfs/lyfs.h"
 #include "platform/memory.h"
-#include "volume/layout.h"
 
 namespace lyfs {
 namespace {

@@ -1,13 +1,13 @@
 // Cancelling a file while it is written: what it took goes back, and the
 // card and the folder are as they were before it was created.
 #include "core/log.h"
-#include "core/open_files.h"
 #include "device/disk.h"
 #include "device/sector_io.h"
 #include "entry/ring.h"
+#include "file/open_files.h"
 #include "file/reclaim.h"
+#include "layout/codec.h"
 #include "lyfs/lyfs.h"
-#include "volume/codec.h"
 
 namespace lyfs {
 namespace {

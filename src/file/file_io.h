@@ -4,8 +4,8 @@
 
 #include <cstdint>
 
-#include "core/open_files.h"
 #include "device/partition.h"
+#include "file/open_files.h"
 
 namespace lyfs {
 

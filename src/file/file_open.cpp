@@ -2,16 +2,17 @@
 // whose writer never closed them.
 #include <cstring>
 
-#include "core/dev_desc.h"
 #include "core/log.h"
+#include "device/dev_desc.h"
 #include "entry/file_entry.h"
 #include "entry/ring.h"
 #include "fat/fat.h"
 #include "file/file_io.h"
 #include "file/reclaim.h"
+#include "folder/content_area.h"
 #include "folder/folder.h"
+#include "layout/codec.h"
 #include "lyfs/lyfs.h"
-#include "volume/codec.h"
 
 namespace lyfs {
 namespace {

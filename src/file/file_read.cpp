@@ -5,8 +5,9 @@
 #include "core/log.h"
 #include "fat/fat.h"
 #include "file/file_io.h"
+#include "folder/content_area.h"
+#include "layout/layout.h"
 #include "lyfs/lyfs.h"
-#include "volume/layout.h"
 
 namespace lyfs {
 namespace {

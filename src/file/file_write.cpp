@@ -8,8 +8,9 @@
 #include "fat/fat.h"
 #include "file/file_io.h"
 #include "file/reclaim.h"
+#include "folder/content_area.h"
+#include "layout/codec.h"
 #include "lyfs/lyfs.h"
-#include "volume/codec.h"
 
 namespace lyfs {
 namespace {

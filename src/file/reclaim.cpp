@@ -5,9 +5,9 @@
 
 #include "core/delete_notify.h"
 #include "core/log.h"
-#include "core/open_files.h"
 #include "entry/ring.h"
 #include "fat/fat_cache.h"
+#include "file/open_files.h"
 #include "file/unreadable_entry.h"
 #include "lyfs/lyfs.h"
 

@@ -11,10 +11,11 @@
 #include "fat/fat_cache.h"
 #include "file/cluster_chain.h"
 #include "file/reclaim.h"
+#include "folder/content_area.h"
+#include "layout/dir_entry_codec.h"
+#include "layout/layout.h"
 #include "lyfs/lyfs.h"
 #include "platform/memory.h"
-#include "volume/dir_entry_codec.h"
-#include "volume/layout.h"
 
 namespace lyfs {
 namespace {

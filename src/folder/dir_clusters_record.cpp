@@ -2,8 +2,8 @@
 
 #include "core/log.h"
 #include "device/sector_io.h"
-#include "volume/codec.h"
-#include "volume/layout.h"
+#include "layout/codec.h"
+#include "layout/layout.h"
 
 namespace lyfs {
 

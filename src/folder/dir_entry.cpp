@@ -3,9 +3,9 @@
 #include <cstring>
 
 #include "core/log.h"
+#include "layout/codec.h"
+#include "layout/dir_entry_codec.h"
 #include "lyfs/lyfs.h"
-#include "volume/codec.h"
-#include "volume/dir_entry_codec.h"
 
 namespace lyfs {
 namespace {

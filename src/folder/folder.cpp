@@ -5,8 +5,6 @@
 #include "core/handles.h"
 #include "core/list.h"
 #include "core/log.h"
-#include "entry/file_entry_cache.h"
-#include "entry/file_object.h"
 #include "platform/memory.h"
 
 namespace lyfs {
@@ -53,21 +51,6 @@ void add_folder_object(stPARTITION* part, stFOLDER* folder) {
 void remove_folder_object(stPARTITION* part, stFOLDER* folder) {
     platform::MutexGuard guard(part->h_folder_list_mutex);
     list_remove(part->folder_list, folder);
-}
-
-void release_folder_objects(stPARTITION* part) {
-    for (stFOLDER* folder = part->folder_list; folder != nullptr; folder = folder->next) {
-        free_file_object_list(folder);
-        free_file_entry_cache(folder);
-        platform::close_mutex(folder->h_fe_mutex);
-        platform::close_mutex(folder->h_space_mutex);
-        platform::close_mutex(folder->h_file_list_mutex);
-    }
-    while (stFOLDER* folder = part->folder_list) {
-        remove_folder_object(part, folder);
-        release_handle(folder->handle);
-        platform::release(folder);
-    }
 }
 
 stFOLDER* get_folder_object(stPARTITION* part, const char* name) {

@@ -59,8 +59,6 @@ std::uint32_t file_entry_clusters(std::uint32_t max_file_num, std::uint32_t sect
 stFOLDER* create_folder_object(stPARTITION* part);
 void add_folder_object(stPARTITION* part, stFOLDER* folder);
 void remove_folder_object(stPARTITION* part, stFOLDER* folder);
-// Frees every folder of the partition with its cache and locks.
-void release_folder_objects(stPARTITION* part);
 stFOLDER* get_folder_object(stPARTITION* part, const char* name);
 // Free space below which the folder's oldest files are reclaimed.
 std::uint32_t get_fold_min_free_space(const stFOLDER* folder);

@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "entry/file_entry.h"
+#include "layout/layout.h"
 #include "support/card_bytes.h"
 #include "support/memory_device.h"
-#include "volume/layout.h"
 
 namespace lyfs::test {
 

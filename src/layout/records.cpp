@@ -1,9 +1,9 @@
-#include "volume/records.h"
+#include "layout/records.h"
 
 #include <cstring>
 
-#include "volume/codec.h"
-#include "volume/layout.h"
+#include "layout/codec.h"
+#include "layout/layout.h"
 
 namespace lyfs {
 

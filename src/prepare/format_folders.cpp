@@ -8,8 +8,8 @@
 #include "entry/file_entry_cache.h"
 #include "fat/fat_cache.h"
 #include "folder/dir_entry.h"
-#include "volume/format.h"
-#include "volume/layout.h"
+#include "layout/layout.h"
+#include "prepare/format.h"
 
 namespace lyfs {
 namespace {

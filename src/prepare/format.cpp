@@ -1,4 +1,4 @@
-#include "volume/format.h"
+#include "prepare/format.h"
 
 #include <cstring>
 #include <initializer_list>
@@ -6,9 +6,9 @@
 #include "core/log.h"
 #include "device/sector_io.h"
 #include "folder/dir_clusters_record.h"
+#include "layout/codec.h"
+#include "layout/layout.h"
 #include "platform/memory.h"
-#include "volume/codec.h"
-#include "volume/layout.h"
 
 namespace lyfs {
 namespace {

@@ -1,8 +1,8 @@
-#include "volume/dir_entry_codec.h"
+#include "layout/dir_entry_codec.h"
 
 #include <cstring>
 
-#include "volume/codec.h"
+#include "layout/codec.h"
 
 namespace lyfs {
 namespace {

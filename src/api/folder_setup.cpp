@@ -1,4 +1,4 @@
-#include "folder/folder_setup.h"
+#include "api/folder_setup.h"
 
 #include <algorithm>
 #include <cstring>
@@ -12,16 +12,24 @@
 #include "fat/fat.h"
 #include "fat/fat_cache.h"
 #include "file/cluster_chain.h"
+#include "file/reclaim.h"
+#include "folder/content_area.h"
 #include "folder/dir_clusters_record.h"
 #include "folder/dir_entry.h"
+#include "layout/codec.h"
+#include "layout/dir_entry_codec.h"
+#include "layout/layout.h"
 #include "lyfs/lyfs.h"
 #include "platform/memory.h"
-#include "volume/codec.h"
-#include "volume/dir_entry_codec.h"
-#include "volume/layout.h"
 
 namespace lyfs {
 namespace {
+
+// A file that no longer fits its folder at mount goes wherever it stands in the ring.
+int32_t delete_misfit(stPARTITION* part, stFOLDER* folder, stFILE* file) {
+    std::uint64_t freed = 0;
+    return delete_file(part, folder, file, &freed, DeleteFrom::kAnywhere);
+}
 
 constexpr int kMaxFatPasses = 3;  // a repair that does not hold is not retried forever
 
@@ -161,7 +169,7 @@ int32_t set_up_folder(stPARTITION* part, const std::uint8_t* entry_bytes, const 
         discard_folder(part, folder);
         return LYFS_OK;
     }
-    int32_t status = setup_folder_file_list(part, folder);
+    int32_t status = setup_folder_file_list(part, folder, &delete_misfit);
     if (status != LYFS_OK) {
         log_error("[ERROR]setup_root_folder_info, setup_folder_file_list failed\n");
         return status;

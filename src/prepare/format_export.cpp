@@ -4,10 +4,11 @@
 #include "core/log.h"
 #include "device/disk.h"
 #include "device/sector_io.h"
+#include "entry/file_object.h"
 #include "folder/dir_clusters_record.h"
+#include "layout/layout.h"
 #include "platform/memory.h"
-#include "volume/format.h"
-#include "volume/layout.h"
+#include "prepare/format.h"
 
 namespace lyfs {
 namespace {

@@ -1,4 +1,4 @@
-#include "volume/partition_edit.h"
+#include "prepare/partition_edit.h"
 
 #include <cstring>
 
@@ -6,10 +6,10 @@
 #include "device/disk.h"
 #include "device/partition.h"
 #include "device/sector_io.h"
+#include "layout/codec.h"
+#include "layout/layout.h"
+#include "layout/records.h"
 #include "lyfs/lyfs.h"
-#include "volume/codec.h"
-#include "volume/layout.h"
-#include "volume/records.h"
 
 namespace lyfs {
 namespace {

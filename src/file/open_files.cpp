@@ -1,11 +1,11 @@
-#include "core/open_files.h"
+#include "file/open_files.h"
 
 #include <cstring>
 
-#include "core/dev_desc.h"
 #include "core/handles.h"
 #include "core/list.h"
 #include "core/log.h"
+#include "device/dev_desc.h"
 #include "device/sector_io.h"
 #include "lyfs/lyfs.h"
 #include "platform/memory.h"

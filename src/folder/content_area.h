@@ -1,0 +1,23 @@
+// A folder's file-content area in the FAT: which clusters it owns, and the
+// search for its free ones behind the allocation cursor. Every search holds
+// the partition's FAT lock for its whole run.
+#pragma once
+
+#include <cstdint>
+
+#include "device/partition.h"
+#include "folder/folder.h"
+
+namespace lyfs {
+
+// Whether `cluster` lies in the folder's file-content area.
+bool cluster_in_content_area(const stFOLDER* folder, std::uint32_t cluster);
+
+// Finds a free cluster of the folder's content area after `fc_cursor`,
+// cyclically, and moves the cursor to it. 37 when there is none.
+int32_t find_free_fcon_fat_entry(stPARTITION* part, stFOLDER* folder, std::uint32_t* cluster);
+// The same, and links `previous` to the cluster found, so the chain grows.
+int32_t get_next_free_cluster(stPARTITION* part, stFOLDER* folder, std::uint32_t previous,
+                              std::uint32_t* cluster);
+
+}  // namespace lyfs
