@@ -1,0 +1,560 @@
+// Long random sessions of what recorders and hosts do to a card, on the in-memory platform, with
+// every answer of the library predicted by a small model of its own: which files each folder
+// holds in which order, with which bytes, how much room is left, which files the reclaim takes
+// (by name groups, oldest first) and what a pulled card keeps. After every remount the
+// independent checker must find the card clean. A failure names its seed and the shortest
+// sequence of steps that still fails. LYFS_RANDOM_SEEDS=N runs seeds 1 to N instead of the few
+// fixed ones.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <deque>
+#include <functional>
+#include <optional>
+#include <random>
+#include <sstream>
+
+#include "support/card_check.h"
+#include "support/card_maker.h"
+#include "support/library_fixture.h"
+
+namespace lyfs {
+namespace {
+
+constexpr std::uint64_t kCluster = 128 * 1024;
+constexpr std::uint64_t kPage = 4096;
+constexpr std::size_t kGroupPrefix = 15;
+constexpr std::uint32_t kFreeEntriesKept = 10;
+constexpr const char* kCard = "mem:model";
+constexpr std::uint32_t kPieces[] = {511, 4096, 65536, 131072, 200001};
+
+// The bytes a file's writer writes: the same file always gets the same bytes at an offset.
+std::uint8_t byte_at(std::uint32_t file, std::uint64_t offset) {
+    std::uint64_t x = (file + 1) * 0x9E3779B97F4A7C15ull ^ (offset + 1) * 0xBF58476D1CE4E5B9ull;
+    x ^= x >> 29;
+    return static_cast<std::uint8_t>(x >> 24 | 1);
+}
+
+enum class Kind { kCreate, kWrite, kClose, kDiscard, kFlush, kRead, kList, kPull, kRemount, kLook };
+
+// One step; `folder`, `a` and `b` are taken modulo what they choose from when it runs, so that
+// any part of a sequence is a sequence too.
+struct Step {
+    Kind kind;
+    std::uint32_t folder;
+    std::uint32_t a;
+    std::uint32_t b;
+};
+
+std::string describe(const Step& s) {
+    const char* names[] = {"create", "write", "close", "discard", "flush",
+                           "read",   "list",  "pull",  "remount", "look read-only"};
+    std::ostringstream out;
+    out << names[static_cast<int>(s.kind)] << " folder " << s.folder << " " << s.a << " " << s.b;
+    return out.str();
+}
+
+std::vector<Step> random_steps(std::uint32_t seed, std::size_t count) {
+    std::mt19937 rng(seed);
+    const auto next = [&rng] { return static_cast<std::uint32_t>(rng()); };
+    const std::pair<Kind, int> weights[] = {
+        {Kind::kCreate, 14}, {Kind::kWrite, 30}, {Kind::kClose, 12}, {Kind::kDiscard, 2},
+        {Kind::kFlush, 3},   {Kind::kRead, 20},  {Kind::kList, 6},   {Kind::kPull, 3},
+        {Kind::kRemount, 2}, {Kind::kLook, 1},
+    };
+    int total = 0;
+    for (const auto& w : weights) {
+        total += w.second;
+    }
+    std::vector<Step> steps;
+    for (std::size_t i = 0; i < count; ++i) {
+        int pick = static_cast<int>(next() % total);
+        Kind kind = Kind::kList;
+        for (const auto& [k, weight] : weights) {
+            if ((pick -= weight) < 0) {
+                kind = k;
+                break;
+            }
+        }
+        steps.push_back({kind, next() % 2, next(), next()});
+    }
+    return steps;
+}
+
+struct ModelFile {
+    enum class State { kWriting, kCommitted, kUnclosed };
+    std::string name;
+    std::uint32_t serial = 0;  // whose bytes it holds
+    State state = State::kWriting;
+    std::uint64_t written = 0;  // bytes its writer's calls returned
+    std::uint64_t known = 0;    // of them, those certainly on the card
+    std::uint64_t size = 0;     // as the library lists it
+    std::uint32_t clusters = 0;
+    std::uint32_t fd = LYFS_INVALID_FD;
+};
+
+struct ModelFolder {
+    std::string name;
+    std::uint64_t reserve = 0;
+    std::uint64_t content_clusters = 0;
+    std::uint32_t entries = 0;  // records of the file-entry area
+    std::uint64_t free = 0;
+    std::deque<ModelFile> ring;  // oldest first
+    std::uint32_t next_clip = 0;
+    ModelFile* writer() {
+        return !ring.empty() && ring.back().state == ModelFile::State::kWriting ? &ring.back()
+                                                                                : nullptr;
+    }
+};
+
+std::vector<std::string>* g_deleted = nullptr;
+
+void note_deleted(std::uint32_t, std::uint32_t length, char* path) {
+    g_deleted->emplace_back(path, length);
+}
+
+// One run of a sequence on a fresh card; stops at the first answer the model did not expect.
+class Session {
+public:
+    Session(test::TestPlatform& platform, const test::MemoryDevice& blank) : platform_(platform) {
+        platform_.put_card("model", blank.clone());
+        g_deleted = &deleted_;
+        CL_LyFS_File_Delete_Callback_Register(&note_deleted);
+        for (const char* name : {"DATA", "PHOTO"}) {
+            folders_.emplace_back().name = name;
+            folders_.back().reserve = 10ull << 20;
+        }
+        mount(false);
+        for (ModelFolder& f : folders_) {
+            DirInfo info{};
+            std::uint64_t total = 0;
+            CL_LyFS_Get_Dir_Info(&desc_, f.name.c_str(), &info, &total, &f.free);
+            f.content_clusters = total / kCluster;
+            f.entries = static_cast<std::uint32_t>(kCluster / 128);
+        }
+    }
+    ~Session() {
+        if (mounted_) {
+            CL_LyFS_Device_Close(&desc_);
+        }
+        CL_LyFS_File_Delete_Callback_Register(nullptr);
+    }
+
+    std::optional<std::string> run(const std::vector<Step>& steps) {
+        for (std::size_t i = 0; i < steps.size() && !error_; ++i) {
+            step(steps[i]);
+            if (error_) {
+                return "step " + std::to_string(i) + " (" + describe(steps[i]) + "): " + *error_;
+            }
+        }
+        return error_;
+    }
+
+private:
+    bool expect(bool ok, const std::string& what) {
+        if (!ok && !error_) {
+            error_ = what;
+        }
+        return ok;
+    }
+    std::string path(const ModelFolder& f, const ModelFile& file) const {
+        return "/" + f.name + "/" + file.name;
+    }
+
+    void mount(bool read_only) {
+        const int32_t status = read_only ? lyfs_device_open_read_only(kCard, "card", &desc_)
+                                         : CL_LyFS_Device_Open(kCard, "card", 0, &desc_);
+        mounted_ = expect(status == LYFS_OK, "the card does not mount: " + std::to_string(status));
+    }
+    // The card as the next mount finds it: writers' files left unclosed, `kept` of what they
+    // wrote on it, the clusters they took in use, and the free space as the FAT counts it.
+    void after_unmount(const std::function<std::uint64_t(const ModelFile&)>& kept) {
+        for (ModelFolder& f : folders_) {
+            std::uint64_t used = 0;
+            for (ModelFile& file : f.ring) {
+                if (file.state == ModelFile::State::kWriting) {
+                    file.state = ModelFile::State::kUnclosed;
+                    file.known = std::max(file.known, kept(file));
+                    file.size = 0;
+                    // The mount ends the newest file's chain at its start cluster at least.
+                    file.clusters = std::max<std::uint32_t>(file.clusters, 1);
+                }
+                used += file.clusters;
+            }
+            f.free = (f.content_clusters - used) * kCluster;
+        }
+    }
+    void check_clean() {
+        const check::Report report = test::check_memory_card(platform_.card("model"));
+        expect(report.clean(), "the checker finds: " + test::problems_of(report));
+    }
+
+    // The folder's reclaim before a create and before each piece of a write, as the model
+    // sees it; false when it cannot make room (the files it took stay deleted).
+    bool reclaim(ModelFolder& f) {
+        if (f.free > f.reserve && f.entries - f.ring.size() > kFreeEntriesKept) {
+            return true;
+        }
+        std::string group;
+        std::uint32_t deleted = 0;
+        for (;;) {
+            const ModelFile* oldest = f.ring.empty() ? nullptr : &f.ring.front();
+            const bool same_group = oldest != nullptr && deleted > 0 &&
+                                    oldest->name.compare(0, kGroupPrefix, group) == 0;
+            if (!same_group && deleted > 0 && f.free > f.reserve) {
+                return true;
+            }
+            if (oldest == nullptr) {
+                return f.free > f.reserve;
+            }
+            if (oldest->state == ModelFile::State::kWriting) {
+                return false;
+            }
+            if (!same_group) {
+                group = oldest->name.substr(0, kGroupPrefix);
+                deleted = 0;
+            }
+            expected_deleted_.push_back(path(f, *oldest));
+            f.free += oldest->clusters * kCluster;
+            f.ring.pop_front();
+            ++deleted;
+        }
+    }
+    void expect_deleted() {
+        expect(deleted_ == expected_deleted_,
+               "reclaimed " + std::to_string(deleted_.size()) + " files, the model " +
+                   std::to_string(expected_deleted_.size()) +
+                   (deleted_.empty() ? "" : ", the first " + deleted_.front()));
+        deleted_.clear();
+        expected_deleted_.clear();
+    }
+
+    void step(const Step& s) {
+        ModelFolder& f = folders_[s.folder % folders_.size()];
+        switch (s.kind) {
+            case Kind::kCreate:
+                return create(f);
+            case Kind::kWrite:
+                return write(f, s.a, s.b);
+            case Kind::kClose:
+                return close(f);
+            case Kind::kDiscard:
+                return discard(f);
+            case Kind::kFlush:
+                return flush(f);
+            case Kind::kRead:
+                return read(f, s.a, s.b);
+            case Kind::kList:
+                return list();
+            case Kind::kPull:
+                return pull();
+            case Kind::kRemount:
+                return remount();
+            case Kind::kLook:
+                return look_read_only();
+        }
+    }
+
+    // Clips of one minute share their first 15 characters: the reclaim takes them together.
+    void create(ModelFolder& f) {
+        if (f.writer() != nullptr) {
+            return;  // one writer per folder, as on a recorder
+        }
+        const std::uint32_t clip = f.next_clip++;
+        char name[40];
+        std::snprintf(name, sizeof name, "20250614_%06u_%c.mp4", 80000 + clip / 2 * 100,
+                      clip % 2 == 0 ? 'F' : 'R');
+        ModelFile file;
+        file.name = name;
+        file.serial = serial_++;
+        const bool room = reclaim(f);
+        file.fd = CL_LyFS_File_Open(&desc_, path(f, file).c_str(), "w", 0, 0, 0);
+        expect_deleted();
+        if (expect((file.fd != LYFS_INVALID_FD) == room,
+                   "create of " + file.name + " gave fd " + std::to_string(file.fd)) &&
+            room) {
+            f.ring.push_back(file);
+        }
+    }
+
+    void write(ModelFolder& f, std::uint32_t a, std::uint32_t b) {
+        ModelFile* w = f.writer();
+        if (w == nullptr) {
+            return;
+        }
+        const std::uint32_t piece = kPieces[a % std::size(kPieces)];
+        const std::uint64_t length = 1 + b % (piece < kPage ? 20'000 : 1'200'000);
+        for (std::uint64_t done = 0; done < length && !error_;) {
+            const auto n =
+                static_cast<std::uint32_t>(std::min<std::uint64_t>(piece, length - done));
+            write_piece(f, *f.writer(), n);
+            done += n;
+        }
+    }
+    // One call of the export: the reclaim and a new cluster for each cluster it enters.
+    void write_piece(ModelFolder& f, ModelFile& w, std::uint32_t n) {
+        std::vector<std::uint8_t> bytes(n);
+        for (std::uint32_t i = 0; i < n; ++i) {
+            bytes[i] = byte_at(w.serial, w.written + i);
+        }
+        bool ok = true;
+        for (std::uint32_t done = 0; done < n;) {
+            if (!reclaim(f)) {
+                ok = false;
+                break;
+            }
+            if (w.written % kCluster == 0) {
+                if (f.free < kCluster) {
+                    ok = false;
+                    break;
+                }
+                f.free -= kCluster;
+                ++w.clusters;
+            }
+            const auto m = static_cast<std::uint32_t>(
+                std::min<std::uint64_t>(n - done, kCluster - w.written % kCluster));
+            w.written += m;
+            done += m;
+        }
+        w.size = w.written;
+        const int32_t got = CL_LyFS_File_Write(&desc_, bytes.data(), n, w.fd);
+        expect_deleted();
+        expect(got == (ok ? static_cast<int32_t>(n) : -1),
+               "write of " + std::to_string(n) + " to " + w.name + " gave " + std::to_string(got));
+    }
+
+    void close(ModelFolder& f) {
+        ModelFile* w = f.writer();
+        if (w == nullptr) {
+            return;
+        }
+        if (w->written == 0) {
+            return discard(f);  // a file closed empty is one whose writer never closed it
+        }
+        expect(CL_LyFS_File_Close(&desc_, w->fd) == LYFS_OK, "close of " + w->name);
+        w->state = ModelFile::State::kCommitted;
+        w->known = w->size = w->written;
+    }
+
+    void discard(ModelFolder& f) {
+        ModelFile* w = f.writer();
+        if (w == nullptr) {
+            return;
+        }
+        expect(lyfs_file_discard(&desc_, w->fd) == LYFS_OK, "discard of " + w->name);
+        f.free += w->clusters * kCluster;
+        f.ring.pop_back();
+    }
+
+    void flush(ModelFolder& f) {
+        if (ModelFile* w = f.writer()) {
+            expect(lyfs_file_flush(&desc_, w->fd) == LYFS_OK, "flush of " + w->name);
+            w->known = w->written;
+        }
+    }
+
+    // Opens a file that is not being written, checks its size, reads at a random place and
+    // compares what the model knows of those bytes.
+    void read(ModelFolder& f, std::uint32_t a, std::uint32_t b) {
+        std::vector<ModelFile*> closed;
+        for (ModelFile& file : f.ring) {
+            if (file.state != ModelFile::State::kWriting) {
+                closed.push_back(&file);
+            }
+        }
+        if (!closed.empty()) {
+            read_file(f, *closed[a % closed.size()], b % 1'000'000, b % 300'000 + 1);
+        }
+    }
+    void read_file(ModelFolder& f, ModelFile& file, std::uint64_t at, std::uint32_t length) {
+        const std::uint32_t fd = CL_LyFS_File_Open(&desc_, path(f, file).c_str(), "r", 0, 0, 0);
+        if (!expect(fd != LYFS_INVALID_FD, "open of " + file.name)) {
+            return;
+        }
+        // A file whose writer never closed it is given its whole clusters, on the card unless
+        // the mount is read-only.
+        const std::uint64_t size =
+            file.state == ModelFile::State::kUnclosed ? file.clusters * kCluster : file.size;
+        if (file.state == ModelFile::State::kUnclosed && !read_only_) {
+            file.state = ModelFile::State::kCommitted;
+            file.size = size;
+        }
+        FileInfo info{};
+        CL_LyFS_Get_FileInfo(&desc_, fd, &info);
+        expect(info.file_size == size, file.name + " opens with " + std::to_string(info.file_size) +
+                                           " bytes, not " + std::to_string(size));
+        at %= size;
+        if (at != 0) {
+            expect(
+                CL_LyFS_File_Seek(&desc_, fd, LYFS_SEEK_SET, static_cast<std::int32_t>(at)) == at,
+                "seek in " + file.name);
+        }
+        // Reads follow the chain to the end of its last cluster, past the size.
+        std::vector<std::uint8_t> got(length);
+        const std::uint64_t expected =
+            std::min<std::uint64_t>(length, file.clusters * kCluster - at);
+        const int32_t n = CL_LyFS_File_Read(&desc_, got.data(), length, fd);
+        expect(n == static_cast<int32_t>(expected), "read of " + std::to_string(length) + " at " +
+                                                        std::to_string(at) + " in " + file.name +
+                                                        " gave " + std::to_string(n));
+        for (std::uint64_t i = 0; n > 0 && at + i < file.known && i < static_cast<std::uint64_t>(n);
+             ++i) {
+            if (!expect(got[i] == byte_at(file.serial, at + i),
+                        file.name + " differs at byte " + std::to_string(at + i))) {
+                break;
+            }
+        }
+        expect(CL_LyFS_File_Close(&desc_, fd) == LYFS_OK, "close of the reader of " + file.name);
+    }
+
+    void list() {
+        for (ModelFolder& f : folders_) {
+            std::vector<std::uint8_t> page(LYFS_FILE_LIST_BYTES(8));
+            auto* records = reinterpret_cast<lyfs_file_list*>(page.data());
+            std::string listed;
+            std::string modelled;
+            for (const ModelFile& file : f.ring) {
+                modelled += file.name + " " + std::to_string(file.size) + "\n";
+            }
+            for (std::uint32_t start = 1;;) {
+                records->count = 8;
+                const int32_t n = CL_LyFS_Get_FileList(&desc_, f.name.c_str(), &start, records, 0);
+                for (int32_t i = 0; i < n; ++i) {
+                    const FileInfo& info = *LYFS_FILE_LIST_RECORD(records, i);
+                    listed += std::string(info.name) + " " + std::to_string(info.file_size) + "\n";
+                }
+                if (n < 8) {
+                    break;
+                }
+            }
+            expect(listed == modelled,
+                   "/" + f.name + " lists\n" + listed + "the model\n" + modelled);
+            DirInfo info{};
+            std::uint64_t total = 0;
+            std::uint64_t free = 0;
+            CL_LyFS_Get_Dir_Info(&desc_, f.name.c_str(), &info, &total, &free);
+            expect(free == f.free, "/" + f.name + " has " + std::to_string(free) +
+                                       " bytes free, the model " + std::to_string(f.free));
+        }
+    }
+
+    // The card pulled with its writers open: what they held back is lost.
+    void pull() {
+        auto pulled = platform_.card("model").clone();
+        CL_LyFS_Stop();
+        CL_LyFS_Start();
+        CL_LyFS_File_Delete_Callback_Register(&note_deleted);
+        platform_.put_card("model", std::move(pulled));
+        after_unmount([](const ModelFile& w) { return w.written > kPage ? w.written - kPage : 0; });
+        mount(false);
+        check_clean();
+        list();
+    }
+
+    // A clean unmount writes out what writers held back, and commits nothing.
+    void remount() {
+        expect(CL_LyFS_Device_Close(&desc_) == LYFS_OK, "device close");
+        after_unmount([](const ModelFile& w) { return w.written; });
+        mount(false);
+        check_clean();
+        list();
+    }
+
+    // A read-only mount of the same card reads everything and writes nothing.
+    void look_read_only() {
+        expect(CL_LyFS_Device_Close(&desc_) == LYFS_OK, "device close");
+        after_unmount([](const ModelFile& w) { return w.written; });
+        mount(true);
+        read_only_ = true;
+        const std::uint64_t writes = platform_.counters.writes;
+        list();
+        for (ModelFolder& f : folders_) {
+            for (ModelFile& file : f.ring) {
+                read_file(f, file, 0, static_cast<std::uint32_t>(file.clusters * kCluster));
+            }
+        }
+        expect(platform_.counters.writes == writes, "the read-only mount wrote to the card");
+        read_only_ = false;
+        expect(CL_LyFS_Device_Close(&desc_) == LYFS_OK, "device close");
+        mount(false);
+        check_clean();
+    }
+
+    test::TestPlatform& platform_;
+    dev_desc desc_{};
+    bool mounted_ = false;
+    bool read_only_ = false;
+    std::vector<ModelFolder> folders_;
+    std::uint32_t serial_ = 0;
+    std::vector<std::string> deleted_;
+    std::vector<std::string> expected_deleted_;
+    std::optional<std::string> error_;
+};
+
+class ModelTest : public test::LibraryTest {
+protected:
+    void SetUp() override {
+        LibraryTest::SetUp();
+        // DATA 45 % and PHOTO the rest of 32 MiB: each keeps 10 MiB free, so they reclaim
+        // after a few MiB of clips.
+        test::MemoryDevice& card = platform.add_card("model", 32ull << 20);
+        lyfs_folder_table table{};
+        table.count = 2;
+        table.folders[0] = test::folder_spec("DATA", 45, 100);
+        table.folders[1] = test::folder_spec("PHOTO", 0, 100);
+        ASSERT_EQ(test::partition_and_format(kCard, table), LYFS_OK);
+        blank_ = card.clone();
+        ASSERT_EQ(CL_LyFS_Stop(), LYFS_OK);
+        ASSERT_EQ(CL_LyFS_Start(), LYFS_OK);
+    }
+
+    std::optional<std::string> run(const std::vector<Step>& steps) {
+        Session session(platform, *blank_);
+        return session.run(steps);
+    }
+
+    // The shortest sequence found that still fails, removing steps in ever smaller runs.
+    std::vector<Step> shrink(std::vector<Step> steps) {
+        for (std::size_t run_length = steps.size() / 2; run_length >= 1; run_length /= 2) {
+            for (std::size_t at = 0; at + run_length <= steps.size();) {
+                std::vector<Step> shorter = steps;
+                shorter.erase(shorter.begin() + at, shorter.begin() + at + run_length);
+                if (run(shorter)) {
+                    steps = std::move(shorter);
+                } else {
+                    at += run_length;
+                }
+            }
+        }
+        return steps;
+    }
+
+    std::unique_ptr<test::MemoryDevice> blank_;
+};
+
+TEST_F(ModelTest, RandomSessionsAgreeWithTheModel) {
+    std::vector<std::uint32_t> seeds = {7, 11, 2026};
+    if (const char* many = std::getenv("LYFS_RANDOM_SEEDS")) {
+        seeds.clear();
+        for (std::uint32_t s = 1; s <= static_cast<std::uint32_t>(std::atoi(many)); ++s) {
+            seeds.push_back(s);
+        }
+    }
+    for (std::uint32_t seed : seeds) {
+        const std::vector<Step> steps = random_steps(seed, 400);
+        if (const std::optional<std::string> error = run(steps)) {
+            const std::vector<Step> shortest = shrink(steps);
+            std::string listing;
+            for (const Step& s : shortest) {
+                listing += "  " + describe(s) + "\n";
+            }
+            ADD_FAILURE() << "seed " << seed << ": " << *error << "\nshortest failing sequence ("
+                          << shortest.size() << " steps), failing with "
+                          << run(shortest).value_or("") << ":\n"
+                          << listing;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace lyfs
