@@ -35,7 +35,19 @@ std::uint8_t byte_at(std::uint32_t file, std::uint64_t offset) {
     return static_cast<std::uint8_t>(x >> 24 | 1);
 }
 
-enum class Kind { kCreate, kWrite, kClose, kDiscard, kFlush, kRead, kList, kPull, kRemount, kLook };
+enum class Kind {
+    kCreate,
+    kWrite,
+    kClose,
+    kDiscard,
+    kFlush,
+    kRead,
+    kReadBack,
+    kList,
+    kPull,
+    kRemount,
+    kLook
+};
 
 // One step; `folder`, `a` and `b` are taken modulo what they choose from when it runs, so that
 // any part of a sequence is a sequence too.
@@ -47,8 +59,8 @@ struct Step {
 };
 
 std::string describe(const Step& s) {
-    const char* names[] = {"create", "write", "close", "discard", "flush",
-                           "read",   "list",  "pull",  "remount", "look read-only"};
+    const char* names[] = {"create",    "write", "close", "discard", "flush",         "read",
+                           "read back", "list",  "pull",  "remount", "look read-only"};
     std::ostringstream out;
     out << names[static_cast<int>(s.kind)] << " folder " << s.folder << " " << s.a << " " << s.b;
     return out.str();
@@ -58,9 +70,9 @@ std::vector<Step> random_steps(std::uint32_t seed, std::size_t count) {
     std::mt19937 rng(seed);
     const auto next = [&rng] { return static_cast<std::uint32_t>(rng()); };
     const std::pair<Kind, int> weights[] = {
-        {Kind::kCreate, 14}, {Kind::kWrite, 30}, {Kind::kClose, 12}, {Kind::kDiscard, 2},
-        {Kind::kFlush, 3},   {Kind::kRead, 20},  {Kind::kList, 6},   {Kind::kPull, 3},
-        {Kind::kRemount, 2}, {Kind::kLook, 1},
+        {Kind::kCreate, 14}, {Kind::kWrite, 30},  {Kind::kClose, 12},   {Kind::kDiscard, 2},
+        {Kind::kFlush, 3},   {Kind::kRead, 20},   {Kind::kReadBack, 4}, {Kind::kList, 6},
+        {Kind::kPull, 3},    {Kind::kRemount, 2}, {Kind::kLook, 1},
     };
     int total = 0;
     for (const auto& w : weights) {
@@ -244,6 +256,8 @@ private:
                 return flush(f);
             case Kind::kRead:
                 return read(f, s.a, s.b);
+            case Kind::kReadBack:
+                return read_back(f, s.a, s.b);
             case Kind::kList:
                 return list();
             case Kind::kPull:
@@ -405,6 +419,40 @@ private:
             }
         }
         expect(CL_LyFS_File_Close(&desc_, fd) == LYFS_OK, "close of the reader of " + file.name);
+    }
+
+    // Reads what a writer wrote through its own fd, which writes out what it held back, then
+    // goes on at the end.
+    void read_back(ModelFolder& f, std::uint32_t a, std::uint32_t b) {
+        ModelFile* w = f.writer();
+        if (w == nullptr) {
+            return;
+        }
+        const std::uint64_t at = w->written == 0 ? 0 : a % w->written;
+        const std::uint32_t length = b % 300'000 + 1;
+        if (at != 0) {
+            expect(CL_LyFS_File_Seek(&desc_, w->fd, LYFS_SEEK_SET, static_cast<std::int32_t>(at)) ==
+                       at,
+                   "seek in " + w->name);
+        }
+        std::vector<std::uint8_t> got(length);
+        const std::uint64_t expected =
+            w->written == 0 ? 0 : std::min<std::uint64_t>(length, w->clusters * kCluster - at);
+        const int32_t n = CL_LyFS_File_Read(&desc_, got.data(), length, w->fd);
+        expect(n == static_cast<int32_t>(expected), "read back of " + std::to_string(length) +
+                                                        " at " + std::to_string(at) + " in " +
+                                                        w->name + " gave " + std::to_string(n));
+        for (std::uint64_t i = 0; n > 0 && at + i < w->written && i < static_cast<std::uint64_t>(n);
+             ++i) {
+            if (!expect(got[i] == byte_at(w->serial, at + i),
+                        w->name + " reads back other bytes at " + std::to_string(at + i))) {
+                break;
+            }
+        }
+        w->known = w->written;
+        CL_LyFS_File_Seek(&desc_, w->fd, LYFS_SEEK_END, 0);
+        expect(CL_LyFS_File_Tell(&desc_, w->fd) == static_cast<int32_t>(w->written),
+               "the writer of " + w->name + " stands elsewhere than at its end");
     }
 
     void list() {

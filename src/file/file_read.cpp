@@ -12,23 +12,6 @@
 namespace lyfs {
 namespace {
 
-// A node positioned before its first transfer starts at the file's start.
-int32_t start_at_beginning(stPARTITION* part, stOPEN_FILE* node) {
-    stCLUS_CHAIN& chain = node->clus_chain;
-    if (chain.p_clus_chain == nullptr && alloc_cluster_chain_mem(part, &chain) != LYFS_OK) {
-        log_error("[ERROR]read_file, alloc_cluster_chain_mem failed\n");
-        return LYFS_FAIL;
-    }
-    std::fill(chain.p_clus_chain, chain.p_clus_chain + chain.max_chain_entries, 0u);
-    chain.cur_clus = node->p_file->start_cluster;
-    chain.clus_pos = 0;
-    chain.p_clus_chain[0] = node->p_file->start_cluster;
-    chain.n_chain_entries = 1;
-    chain.n_clus = 1;
-    node->file_pos = 0;
-    return LYFS_OK;
-}
-
 enum class Step { kRead, kEnd, kFailed };
 
 // Puts cur_clus on the cluster of the node's position: from the array, or,
@@ -106,8 +89,10 @@ int32_t read_file(stPARTITION* part, stOPEN_FILE* node, std::uint8_t* dst, std::
         log_error("[ERROR]read_file, write_held_bytes failed\n");
         return LYFS_FAIL;
     }
-    if (node->file_pos == kNotPositioned && start_at_beginning(part, node) != LYFS_OK) {
-        return LYFS_FAIL;
+    // A file being written that was never written to holds nothing yet: its start cluster
+    // holds whatever the card had there before.
+    if (node->file_pos == kNotPositioned) {
+        return 0;
     }
     std::uint32_t done = 0;
     while (done < len) {
