@@ -2,6 +2,7 @@
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
 TSAN_BUILD ?= build-tsan
+COVERAGE_BUILD ?= build-coverage
 FUZZ_BUILD ?= build-fuzz
 WIN64_BUILD ?= build-win64
 WIN32_BUILD ?= build-win32
@@ -9,7 +10,7 @@ FUZZ_TIME  ?= 60
 CMAKE_ARGS ?=
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps build test demo bench asan tsan fuzz fuzz-deps windows windows-deps install clean
+.PHONY: all deps build test demo bench asan tsan coverage fuzz fuzz-deps windows windows-deps install clean
 
 all: build
 
@@ -66,6 +67,27 @@ tsan: deps
 	cmake --build $(TSAN_BUILD) -j $(JOBS) --target lyfs_tests lyfs_view_tests
 	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
 		ctest --test-dir $(TSAN_BUILD) --output-on-failure -R 'Stress|Thread'
+
+# Line and branch coverage of the library (src/) and of the tools over the whole ctest run,
+# unoptimised: a summary on stdout, the report in $(COVERAGE_BUILD)/coverage/index.html. A
+# measure, not a gate: nothing fails on a low figure.
+coverage: deps
+	@command -v gcovr >/dev/null || { [ "$$(id -u)" = 0 ] && apt-get update -qq && \
+		DEBIAN_FRONTEND=noninteractive apt-get install -y -qq gcovr; } || \
+		{ echo "missing: gcovr (run as root, or install it)"; exit 1; }
+	cmake -S . -B $(COVERAGE_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+		-DCMAKE_C_FLAGS="--coverage -O0" -DCMAKE_CXX_FLAGS="--coverage -O0" \
+		-DCMAKE_EXE_LINKER_FLAGS=--coverage -DCMAKE_SHARED_LINKER_FLAGS=--coverage $(CMAKE_ARGS)
+	cmake --build $(COVERAGE_BUILD) -j $(JOBS)
+	find $(COVERAGE_BUILD) -name '*.gcda' -delete
+	ctest --test-dir $(COVERAGE_BUILD) --output-on-failure -j $(JOBS)
+	mkdir -p $(COVERAGE_BUILD)/coverage
+	gcovr -r . $(COVERAGE_BUILD) --filter src/ --exclude-throw-branches \
+		--exclude-unreachable-branches --html-details $(COVERAGE_BUILD)/coverage/index.html \
+		--print-summary | tail -3 | sed 's/^/src:   /'
+	gcovr -r . $(COVERAGE_BUILD) --filter tools/ --exclude-throw-branches \
+		--exclude-unreachable-branches --html-details $(COVERAGE_BUILD)/coverage/tools.html \
+		--print-summary | tail -3 | sed 's/^/tools: /'
 
 # libFuzzer needs clang and its runtime libraries (installed only when root).
 fuzz-deps:
