@@ -28,12 +28,11 @@ TEST_F(FileCommands, PutGetLsAndInfoAgreeOnMoreFilesThanOnePage) {
     for (int k = 0; k < 20; ++k) {
         EXPECT_EQ(read_file("out/" + clip_name(k)), sample_bytes(sizes[k], k));
     }
-    const ToolRun ls = expect_run({"ls", "card.img", "/DATA"}, 0,
-                                  "    3145745     3.0 MiB  20250101_080200_F.mp4");
+    const ToolRun ls = expect_run({"ls", "card.img", "/DATA"}, 0, "    3145745     3.0 MiB  ");
     EXPECT_TRUE(contains(ls.out, "20 files, "));
     const std::string ls_names = std::string(LYFS_TOOL_PATH) + " ls card.img /DATA ";
-    EXPECT_EQ(shell(ls_names + "| grep -o '2025.*mp4'").out, names);
-    EXPECT_EQ(shell(ls_names + "--newest-first | grep -o '2025.*mp4' | tac").out, names);
+    EXPECT_EQ(shell(ls_names + "| awk 'NF == 6 {print $6}'").out, names);
+    EXPECT_EQ(shell(ls_names + "--newest-first | awk 'NF == 6 {print $6}' | tac").out, names);
     // Its reserve, slots, files.
     expect_run({"ls", "card.img"}, 0, "10.0 MiB   5120     20\n");
     expect_run({"check", "card.img"}, 0, "clean, 20 files in 4 folders");

@@ -299,7 +299,7 @@ int run_demo(const DemoOptions& options) {
         Drive drive(card);
         drive.record();
         std::printf("\n");
-        print_folders(card);
+        print_folders(FolderListing(card));
         const std::uint64_t read_bytes = drive.verify();
         std::printf(
             "\nrecorded %zu clips (%s) into DATA and EVENT; the oldest %zu were reclaimed\n",

@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "card.h"
+#include "card_inventory.h"
 #include "commands.h"
 #include "device.h"
 #include "failure.h"
@@ -23,16 +24,12 @@ struct ListOptions {
     bool newest_first = false;
 };
 
-std::string sectors_and_size(std::uint64_t sectors) {
-    return std::to_string(sectors) + " sectors (" + format_size(sectors * kSectorBytes) + ")";
-}
-
 int run_info(const InfoOptions& options) {
     Library library;
     const lyfs_device_info info = read_device_info(options.device);
     std::printf("device:              %s (%s)\n", options.device.c_str(),
                 is_block_device(options.device) ? "block device" : "card image file");
-    std::printf("size:                %s\n", sectors_and_size(info.total_sectors).c_str());
+    std::printf("size:                %s\n", format_sectors(info.total_sectors).c_str());
     std::printf("sectors per cluster: %u (%s clusters)\n", info.n_scts_per_clus,
                 format_size(std::uint64_t{info.n_scts_per_clus} * kSectorBytes).c_str());
     if (CL_LyFS_Check_LyFS_partition(options.device.c_str()) != LYFS_IS_LYFS) {
@@ -45,13 +42,14 @@ int run_info(const InfoOptions& options) {
                                                  : "no");
     const lyfs_part_slot& slot = card.handle()->slots[1];
     std::printf("card file system:    slot 1, from sector %u, %s\n", slot.first_sector,
-                sectors_and_size(slot.sector_count).c_str());
+                format_sectors(slot.sector_count).c_str());
     std::printf("largest file:        %s\n",
                 format_size(largest_file_bytes(card.sectors_per_cluster())).c_str());
     std::printf("\n");
-    print_folders(card);
+    const FolderListing listing(card);
+    print_folders(listing);
     std::printf("\n");
-    print_space_bars(card);
+    print_space_bars(listing.rows);
     return 0;
 }
 
@@ -59,14 +57,15 @@ int run_ls(const ListOptions& options) {
     Library library;
     Card card(options.device, Card::Access::ReadOnly);
     if (options.folder.empty()) {
-        print_folders(card);
+        print_folders(FolderListing(card));
         return 0;
     }
     const CardPath path = parse_card_path(options.folder);
     if (!path.name.empty()) {
         throw UsageError("give a folder such as /" + path.folder + ", not a file");
     }
-    print_files(card, path.folder,
+    const CardInventory inventory(card, path.folder);
+    print_files(inventory.folders().front(),
                 options.newest_first ? AgeOrder::NewestFirst : AgeOrder::OldestFirst);
     return 0;
 }
@@ -84,7 +83,9 @@ void add_show_commands(CLI::App& app, Commands& commands) {
 
     auto ls = std::make_shared<ListOptions>();
     CLI::App* ls_app = app.add_subcommand(
-        "ls", "List the files of a folder in age order, or the folders when none is given");
+        "ls",
+        "List the files of a folder in age order with their record times, or the folders when "
+        "none is given");
     ls_app->add_option("DEVICE", ls->device, "Block device or card image")->required();
     ls_app->add_option("FOLDER", ls->folder, "Folder to list, such as /EVENT");
     ls_app->add_flag("--newest-first", ls->newest_first, "List the newest file first");

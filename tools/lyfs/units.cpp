@@ -76,6 +76,10 @@ std::string format_size(std::uint64_t bytes) {
     return text;
 }
 
+std::string format_sectors(std::uint64_t sectors) {
+    return std::to_string(sectors) + " sectors (" + format_size(sectors * kSectorBytes) + ")";
+}
+
 std::string counted(std::uint64_t count, std::string_view noun) {
     return std::to_string(count) + " " + std::string(noun) + (count == 1 ? "" : "s");
 }

@@ -14,6 +14,9 @@ std::optional<std::uint64_t> parse_size(std::string_view text);
 // "512 B", "1.5 KiB", "7.4 GiB".
 std::string format_size(std::uint64_t bytes);
 
+// "393184 sectors (192.0 MiB)"
+std::string format_sectors(std::uint64_t sectors);
+
 // "1 file", "3 files".
 std::string counted(std::uint64_t count, std::string_view noun);
 
