@@ -48,6 +48,30 @@ TEST_F(FileCommands, PutGetLsAndInfoAgreeOnMoreFilesThanOnePage) {
     EXPECT_EQ(info.out.find('\033'), std::string::npos);
 }
 
+TEST_F(FileCommands, JsonTellsWhatTheTextShows) {
+    formatted_image("card.img");
+    // Clips a minute apart, but six minutes between the fourth and the fifth.
+    const int minutes[] = {0, 1, 2, 3, 9, 10};
+    for (int k = 0; k < 6; ++k) {
+        put("card.img", "/DATA/" + clip_name(k), 1000 * (k + 1), k);
+        stamp("card.img", record_at("card.img", k), 2025, 1, 1, 8, minutes[k]);
+    }
+    const std::string tool = LYFS_TOOL_PATH;
+    EXPECT_EQ(read_json({"ls", "card.img", "/DATA"}, 0,
+                        R"(rows(d["files"], "size_bytes", "recorded", "name"))"),
+              shell(tool + " ls card.img /DATA | awk 'NF == 6 {print $1, $4 \"T\" $5, $6}'").out);
+    EXPECT_EQ(read_json({"ls", "card.img"}, 0, R"(rows(d["folders"], "name", "slots", "files"))"),
+              shell(tool + " ls card.img | awk 'NR > 1 {print $1, $(NF - 1), $NF}'").out);
+    EXPECT_EQ(
+        read_json({"info", "card.img"}, 0, R"(rows([d["partition"]], "first_sector", "sectors"))"),
+        "131104 393184\n")
+        << "as info's text says (above)";
+    EXPECT_EQ(read_json({"check", "card.img"}, 0,
+                        R"(d["device"] + ": clean, " + rows([d], "file_count") + " files in " + )"
+                        R"(rows([d], "folder_count") + " folders")"),
+              lyfs({"check", "card.img"}).out);
+}
+
 TEST_F(FileCommands, PutAndDemoReportEachReclaimedFileOldestFirstAndKeepTheRest) {
     // DATA gets about 23 MiB and keeps 10 MiB free, so the fourth clip of 4 MiB needs room.
     formatted_image("card.img", "256M", "DATA:12:100,EVENT:0:100");

@@ -16,9 +16,10 @@ constexpr std::size_t kClusterBytes = 128 * 1024;
 class ReadOnlyCommands : public CliTest {
 protected:
     // DATA holds, in this order: a committed clip; names no host can use (a path separator,
-    // an escape); a chain that ends at a bad cluster after its first cluster; a record no
-    // reader can decode; another committed clip; and the newest, unclosed with its chain open
-    // as a crash leaves it: a normal mount would repair that one on the card.
+    // an escape and a byte that is not UTF-8); a chain that ends at a bad cluster after its
+    // first cluster; a record no reader can decode; another committed clip; and the newest,
+    // unclosed with its chain open as a crash leaves it: a normal mount would repair that one on
+    // the card.
     void make_damaged_card() {
         formatted_image("card.img");
         put("card.img", "/DATA/good_clip_1.mp4", 300'000, 1);
@@ -32,6 +33,7 @@ protected:
         // The first long-name entry, which holds the name's start, lies just before the short one.
         poke(card, record_at(card, 1) + 65, '/', 1);
         poke(card, record_at(card, 2) + 65, 0x1B, 1);
+        poke(card, record_at(card, 2) + 67, 0xE9, 1);  // no UTF-8
         poke(card, fat_entry(card, start_cluster(card, record_at(card, 3))), 0x0FFFFFF7);
         poke(card, record_at(card, 4) + 107, peek(card, record_at(card, 4) + 107) ^ 0x80, 1);
         const off_t newest = record_at(card, 6);
@@ -47,12 +49,20 @@ TEST_F(ReadOnlyCommands, ADamagedCardGivesUpAllItHoldsAndLookingChangesNoByte) {
     const ToolRun info = expect_run({"info", "card.img"}, 0, "write-protected:     no");
     EXPECT_TRUE(contains(info.out, "damaged: /DATA/DDDDD_damaged.mp4: " + damage));
     // The unreadable record costs only itself, and names never drive the terminal.
-    const ToolRun ls = expect_run({"ls", "card.img", "/DATA"}, 0, "\\x1BEEEE_escape1.mp4");
+    const ToolRun ls = expect_run({"ls", "card.img", "/DATA"}, 0, "\\x1B\\xE9EEE_escape1.mp4");
     EXPECT_TRUE(contains(ls.out, "DDDDD_damaged.mp4  [damaged: " + damage));
     EXPECT_TRUE(contains(ls.out, "6 files, 683.8 KiB, 1 damaged"));
     EXPECT_EQ(ls.out.find('\x1B'), std::string::npos);
     expect_run({"check", "card.img"}, 1,
                "bad attribute: folder DATA slot 4 is in use with attribute");
+    // Nor do they break what scripts read: the card's bytes come back from the JSON.
+    EXPECT_EQ(read_json({"ls", "card.img", "/DATA"}, 0,
+                        R"(*(f["name"].encode("utf-8", "surrogateescape") for f in d["files"] )"
+                        R"(if f["local_name"][0] == "%"))"),
+              "b'/SSSS_slash_1.mp4' b'\\x1b\\xe9EEE_escape1.mp4'\n");
+    EXPECT_EQ(read_json({"info", "card.img"}, 0, R"(d["damaged"][0]["readable_bytes"])"),
+              "131072\n");
+    EXPECT_EQ(read_json({"check", "card.img"}, 1, R"(d["clean"])"), "False\n");
 
     const ToolRun get = expect_run({"get", "card.img", "/DATA", "out"}, 1, "1 file not copied");
     EXPECT_TRUE(contains(get.err, "/DATA/DDDDD_damaged.mp4 ends after"));
@@ -61,7 +71,9 @@ TEST_F(ReadOnlyCommands, ADamagedCardGivesUpAllItHoldsAndLookingChangesNoByte) {
     // The unclosed recording reads as its whole clusters; names no host can use are escaped.
     EXPECT_EQ(read_file("out/WWWWW_newest_1.mp4"), sample_bytes(2 * kClusterBytes, 10));
     EXPECT_EQ(read_file("out/%2FSSSS_slash_1.mp4"), sample_bytes(1000, 2));
-    EXPECT_EQ(read_file("out/%1BEEEE_escape1.mp4"), sample_bytes(1000, 3));
+    EXPECT_EQ(read_file("out/%1B\xE9"
+                        "EEE_escape1.mp4"),
+              sample_bytes(1000, 3));
     EXPECT_EQ(get.out.find('\x1B'), std::string::npos);
     EXPECT_FALSE(fs::exists("/SSSS_slash_1.mp4"));
     EXPECT_EQ(shell("find out -type f | wc -l").out, "5\n") << "nothing of a failed copy stays";
