@@ -48,13 +48,18 @@ TEST_F(FileCommands, PutGetLsAndInfoAgreeOnMoreFilesThanOnePage) {
     EXPECT_EQ(info.out.find('\033'), std::string::npos);
 }
 
-TEST_F(FileCommands, JsonTellsWhatTheTextShows) {
+TEST_F(FileCommands, JsonBodyFileAndTimelineTellWhatTheTextShows) {
     formatted_image("card.img");
     // Clips a minute apart, but six minutes between the fourth and the fifth.
     const int minutes[] = {0, 1, 2, 3, 9, 10};
+    std::string body;
     for (int k = 0; k < 6; ++k) {
         put("card.img", "/DATA/" + clip_name(k), 1000 * (k + 1), k);
         stamp("card.img", record_at("card.img", k), 2025, 1, 1, 8, minutes[k]);
+        // 2025-01-01 08:00:00 in UTC.
+        const std::string time = std::to_string(1735718400 + 60 * minutes[k]);
+        body += "0|/DATA/" + clip_name(k) + "|" + std::to_string(k) + "|r/rr--r--r--|0|0|" +
+                std::to_string(1000 * (k + 1)) + "|0|" + time + "|0|" + time + "\n";
     }
     const std::string tool = LYFS_TOOL_PATH;
     EXPECT_EQ(read_json({"ls", "card.img", "/DATA"}, 0,
@@ -70,6 +75,20 @@ TEST_F(FileCommands, JsonTellsWhatTheTextShows) {
                         R"(d["device"] + ": clean, " + rows([d], "file_count") + " files in " + )"
                         R"(rows([d], "folder_count") + " folders")"),
               lyfs({"check", "card.img"}).out);
+
+    EXPECT_EQ(shell("TZ=UTC " + tool + " ls card.img --bodyfile").out, body);
+    const std::string row = "DATA     |" + std::string(17, '#') + std::string(32, '.') +
+                            std::string(6, '#') + std::string(5, ' ') +
+                            "| 2025-01-01 08:00:00 to 2025-01-01 08:10:00, 6 recordings\n";
+    const ToolRun timeline = expect_run({"ls", "card.img", "--timeline"}, 0, row);
+    EXPECT_TRUE(
+        contains(timeline.out, "DATA     2025-01-01 08:03:00 to 2025-01-01 08:09:00  6m\n"));
+    expect_runs({
+        {{"ls", "card.img", "--timeline", "--gap", "6m"}, 0, "no gaps longer than 6m\n"},
+        {{"ls", "card.img", "--timeline", "--gap", "5m59s"}, 0, "08:03:00 to 2025-01-01 08:09:00"},
+        {{"ls", "card.img", "--timeline", "--gap", "5 minutes"}, 2, "not a length of time"},
+        {{"ls", "card.img", "--json", "--bodyfile"}, 2, "excludes"},
+    });
 }
 
 TEST_F(FileCommands, PutAndDemoReportEachReclaimedFileOldestFirstAndKeepTheRest) {

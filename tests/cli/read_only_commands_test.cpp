@@ -2,6 +2,7 @@
 // their destination or drive the terminal.
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "cli_runner.h"
@@ -63,6 +64,10 @@ TEST_F(ReadOnlyCommands, ADamagedCardGivesUpAllItHoldsAndLookingChangesNoByte) {
     EXPECT_EQ(read_json({"info", "card.img"}, 0, R"(d["damaged"][0]["readable_bytes"])"),
               "131072\n");
     EXPECT_EQ(read_json({"check", "card.img"}, 1, R"(d["clean"])"), "False\n");
+    const ToolRun body = shell(std::string(LYFS_TOOL_PATH) +
+                               " ls card.img --bodyfile | awk -F'|' 'NF == 11 {print $2}'");
+    EXPECT_EQ(std::count(body.out.begin(), body.out.end(), '\n'), 6) << body.out;
+    EXPECT_TRUE(contains(body.out, "/DATA/%1B\\xE9EEE_escape1.mp4\n"));
 
     const ToolRun get = expect_run({"get", "card.img", "/DATA", "out"}, 1, "1 file not copied");
     EXPECT_TRUE(contains(get.err, "/DATA/DDDDD_damaged.mp4 ends after"));

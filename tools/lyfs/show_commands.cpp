@@ -1,8 +1,9 @@
-// info and ls: what a card holds, for people (text) and for scripts (JSON). Both mount
-// read-only: looking never changes a card.
+// info and ls: what a card holds, for people (text, a timeline) and for scripts (JSON, a body
+// file). Both mount read-only: looking never changes a card.
 #include <cstdio>
 #include <memory>
 
+#include "body_file.h"
 #include "card.h"
 #include "card_inventory.h"
 #include "commands.h"
@@ -11,6 +12,7 @@
 #include "json_listing.h"
 #include "library.h"
 #include "listing.h"
+#include "timeline.h"
 #include "units.h"
 
 namespace lyfs::tool {
@@ -26,6 +28,9 @@ struct ListOptions {
     std::string folder;
     bool newest_first = false;
     bool json = false;
+    bool body_file = false;
+    bool timeline = false;
+    std::string gap = "2m";
 };
 
 // The device as info tells of it, the card file system's partition when there is one.
@@ -118,6 +123,11 @@ int run_info(const InfoOptions& options) {
 }
 
 int run_ls(const ListOptions& options) {
+    const std::optional<std::int64_t> gap = parse_duration(options.gap);
+    if (!gap) {
+        throw UsageError("--gap: \"" + options.gap + "\" is not a length of time such as 90s, " +
+                         "5m or 1h30m");
+    }
     std::string folder;
     if (!options.folder.empty()) {
         const CardPath path = parse_card_path(options.folder);
@@ -129,6 +139,15 @@ int run_ls(const ListOptions& options) {
     const AgeOrder order = options.newest_first ? AgeOrder::NewestFirst : AgeOrder::OldestFirst;
     Library library;
     Card card(options.device, Card::Access::ReadOnly);
+    if (options.body_file || options.timeline) {
+        const CardInventory inventory(card, folder);
+        if (options.body_file) {
+            print_body_file(inventory);
+        } else {
+            print_timeline(inventory, *gap);
+        }
+        return kExitSuccess;
+    }
     if (folder.empty()) {
         const FolderListing listing(card);
         if (options.json) {
@@ -170,7 +189,21 @@ void add_show_commands(CLI::App& app, Commands& commands) {
     ls_app->add_option("DEVICE", ls->device, "Block device or card image")->required();
     ls_app->add_option("FOLDER", ls->folder, "Folder to list, such as /EVENT");
     ls_app->add_flag("--newest-first", ls->newest_first, "List the newest file first");
-    ls_app->add_flag("--json", ls->json, "Print one JSON document for scripts (see README)");
+    CLI::Option* json =
+        ls_app->add_flag("--json", ls->json, "Print one JSON document for scripts (see README)");
+    CLI::Option* body_file = ls_app->add_flag(
+        "--bodyfile", ls->body_file,
+        "Print a body file for timelines (mactime -b): a line per file of every folder, or of "
+        "FOLDER");
+    CLI::Option* timeline = ls_app->add_flag(
+        "--timeline", ls->timeline,
+        "Draw each folder's recordings along one time axis and list the gaps between them");
+    ls_app
+        ->add_option("--gap", ls->gap,
+                     "With --timeline: list the gaps longer than this (90s, 5m, 1h30m; default 2m)")
+        ->needs(timeline);
+    json->excludes(body_file)->excludes(timeline);
+    body_file->excludes(timeline);
     commands.push_back({ls_app, [ls] { return run_ls(*ls); }});
 }
 
