@@ -69,19 +69,35 @@ TEST_F(ReadOnlyCommands, ADamagedCardGivesUpAllItHoldsAndLookingChangesNoByte) {
     EXPECT_EQ(std::count(body.out.begin(), body.out.end(), '\n'), 6) << body.out;
     EXPECT_TRUE(contains(body.out, "/DATA/%1B\\xE9EEE_escape1.mp4\n"));
 
-    const ToolRun get = expect_run({"get", "card.img", "/DATA", "out"}, 1, "1 file not copied");
+    // The whole card: every file that can be read, hashed as it came off the card.
+    const ToolRun get =
+        expect_run({"get", "card.img", "/", "out", "--manifest"}, 1, "1 file not copied");
     EXPECT_TRUE(contains(get.err, "/DATA/DDDDD_damaged.mp4 ends after"));
-    EXPECT_EQ(read_file("out/good_clip_1.mp4"), sample_bytes(300'000, 1));
-    EXPECT_EQ(read_file("out/good_clip_2.mp4"), sample_bytes(5000, 7)) << "copied past the others";
+    EXPECT_EQ(read_file("out/DATA/good_clip_1.mp4"), sample_bytes(300'000, 1));
+    EXPECT_EQ(read_file("out/DATA/good_clip_2.mp4"), sample_bytes(5000, 7))
+        << "copied past the others";
     // The unclosed recording reads as its whole clusters; names no host can use are escaped.
-    EXPECT_EQ(read_file("out/WWWWW_newest_1.mp4"), sample_bytes(2 * kClusterBytes, 10));
-    EXPECT_EQ(read_file("out/%2FSSSS_slash_1.mp4"), sample_bytes(1000, 2));
-    EXPECT_EQ(read_file("out/%1B\xE9"
+    EXPECT_EQ(read_file("out/DATA/WWWWW_newest_1.mp4"), sample_bytes(2 * kClusterBytes, 10));
+    EXPECT_EQ(read_file("out/DATA/%2FSSSS_slash_1.mp4"), sample_bytes(1000, 2));
+    EXPECT_EQ(read_file("out/DATA/%1B\xE9"
                         "EEE_escape1.mp4"),
               sample_bytes(1000, 3));
     EXPECT_EQ(get.out.find('\x1B'), std::string::npos);
     EXPECT_FALSE(fs::exists("/SSSS_slash_1.mp4"));
-    EXPECT_EQ(shell("find out -type f | wc -l").out, "5\n") << "nothing of a failed copy stays";
+    EXPECT_EQ(shell("find out -type f | wc -l; LC_ALL=C ls out").out,
+              "7\nDATA\nEVENT\nPARKED\nPHOTO\nSHA256SUMS\nlyfs-report.txt\n")
+        << "nothing of a failed copy stays";
+    EXPECT_EQ(shell("cd out && sha256sum -c --quiet SHA256SUMS && wc -l <SHA256SUMS").out, "5\n");
+    poke("out/DATA/good_clip_2.mp4", 4999, 0, 1);
+    EXPECT_TRUE(
+        contains(shell("cd out && sha256sum -c SHA256SUMS").out, "DATA/good_clip_2.mp4: FAILED"));
+    const std::string report = text_of("out/lyfs-report.txt");
+    const std::string image_hash = shell("sha256sum card.img").out.substr(0, 64);
+    EXPECT_TRUE(contains(report, "device SHA-256:      " + image_hash + "\n"));
+    EXPECT_EQ(lyfs({"hash", "card.img"}).out, image_hash + "  card.img\n");
+    EXPECT_TRUE(contains(report, "WWWWW_newest_1.mp4\n    recovered whole-cluster"));
+    EXPECT_TRUE(contains(report, "DDDDD_damaged.mp4\n    damaged: " + damage));
+    EXPECT_TRUE(contains(report, "  bad attribute: folder DATA slot 4"));
     // One file by the name it is copied under, which is what a copy takes by default.
     expect_run({"get", "card.img", "/DATA/%2FSSSS_slash_1.mp4"}, 0);
     EXPECT_EQ(read_file("%2FSSSS_slash_1.mp4"), sample_bytes(1000, 2));
