@@ -41,7 +41,11 @@ int copy_many(Card& card, const std::string& folder, const std::string& destinat
     if (destination.empty() || destination == "-") {
         throw UsageError("give a local folder to copy " + source + " into");
     }
-    CopySession session{source, destination, local_now(), {}, options.hash_device, {}};
+    CopySession session;
+    session.source = source;
+    session.destination = destination;
+    session.started = local_now();
+    session.hash_device = options.hash_device;
     // The names are taken first: reading may recover an unfinished file, which changes the list.
     const CardInventory inventory(card, folder);
     create_folder(destination);
@@ -88,8 +92,7 @@ int copy_many(Card& card, const std::string& folder, const std::string& destinat
     if (whole_card) {
         session.left_out = folders_left_out(card.device(), folder_names(inventory));
         for (const LeftOutFolder& left_out : session.left_out) {
-            not_copied.push_back("folder " + printable(left_out.name) +
-                                 " is on the card but cannot be used: " + printable(left_out.why));
+            not_copied.push_back(left_out_words(left_out));
         }
     }
     session.finished = local_now();

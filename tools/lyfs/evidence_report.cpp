@@ -148,8 +148,7 @@ void write_report(Card& card, const CardInventory& inventory, const CopySession&
             format_size(cluster) + " clusters)\n\n";
     text += folder_table(folder_rows(card));
     for (const LeftOutFolder& left_out : session.left_out) {
-        text += "not copied: folder " + printable(left_out.name) +
-                " is on the card but cannot be " + "used: " + printable(left_out.why) + "\n";
+        text += "not copied: " + left_out_words(left_out) + "\n";
     }
     text += "\n";
     text += "FILES: bytes, record time, path under " + session.destination +

@@ -78,8 +78,7 @@ void print_folders(const FolderListing& listing) {
     }
     std::fflush(stdout);
     for (const LeftOutFolder& left_out : listing.left_out) {
-        std::fprintf(stderr, "warning: folder %s is on the card but cannot be used: %s\n",
-                     printable(left_out.name).c_str(), printable(left_out.why).c_str());
+        std::fprintf(stderr, "warning: %s\n", left_out_words(left_out).c_str());
     }
 }
 
