@@ -66,6 +66,20 @@ protected:
             expect_run(args, exit_code, said);
         }
     }
+    // Runs lyfs with --json, expecting its exit code, and prints what the Python expression
+    // makes of the document `d` (one that does not parse fails it). rows(items, *keys) gives
+    // the items' values of the keys, a line per item and spaces between.
+    std::string read_json(std::vector<std::string> args, int exit_code,
+                          const std::string& expression) {
+        args.push_back("--json");
+        const std::string document = expect_run(args, exit_code).out;
+        write_file("document.json", {document.begin(), document.end()});
+        return shell(R"(python3 -c 'import json; d = json.load(open("document.json")); )"
+                     R"(rows = lambda items, *keys: "\n".join(" ".join(str(i[k]) for k in keys) )"
+                     R"(for i in items); print()" +
+                     expression + ")'")
+            .out;
+    }
     // Runs a shell command line in the scratch folder.
     ToolRun shell(const std::string& command) {
         const int status =

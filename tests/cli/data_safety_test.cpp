@@ -75,6 +75,7 @@ TEST_F(DataSafety, WhatACardCannotTakeIsRefusedInWordsThatSayWhatToDo) {
     // The folder record gives EVENT more clusters than there are.
     poke("region.img", (off_t{peek("region.img", 0x1AE + 8)} + 1) * 512 + 12, 0x7FFFFFFF);
     put("region.img", "/DATA/kept_clip.mp4", 1000, 1);
+    put("region.img", "/DATA/SHA256SUMS", 1000, 2);
     write_file("empty.mp4", {});
     expect_runs({
         {{"put", "region.img", "local.bin", "/DATA/new\nline_clip.mp4"}, 2, "character (0x0A)"},
@@ -86,6 +87,9 @@ TEST_F(DataSafety, WhatACardCannotTakeIsRefusedInWordsThatSayWhatToDo) {
         {{"ls", "blank.img"}, 1, "partitioned but not formatted: lyfs format blank.img"},
         {{"ls", "short.img"}, 1, "the table needs 524288 sectors (256.0 MiB), short.img has"},
         {{"ls", "region.img", "/EVENT"}, 1, "folder EVENT is on region.img but cannot be used: "},
+        {{"get", "region.img", "/", "all"}, 1, "1 folder not copied:\n  folder EVENT is on the"},
+        // A card's file never takes the place of the manifest that vouches for the copies.
+        {{"get", "region.img", "/DATA", "data", "--manifest"}, 1, "its name is the manifest's"},
         // A folder smaller than the space it keeps free is named everywhere.
         {{"mkimage", "small.img", "--size", "100M"}, 0, "keeps 100.0 MiB of a folder of that name"},
     });

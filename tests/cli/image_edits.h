@@ -65,4 +65,15 @@ inline std::uint32_t start_cluster(const std::string& image, off_t record) {
     return (peek(image, record + 116) & 0xFFFF) << 16 | (peek(image, record + 122) & 0xFFFF);
 }
 
+// Stamps the record at `record` as made at that time: the create and the write time and date of
+// its short entry, coded as FAT codes them.
+inline void stamp(const std::string& image, off_t record, int year, int month, int day, int hour,
+                  int minute) {
+    const auto date = static_cast<std::uint32_t>((year - 1980) << 9 | month << 5 | day);
+    const auto time = static_cast<std::uint32_t>(hour << 11 | minute << 5);
+    for (const off_t at : {record + 96 + 14, record + 96 + 22}) {
+        poke(image, at, time | date << 16);
+    }
+}
+
 }  // namespace lyfs::cli_test

@@ -2,6 +2,7 @@
 // their destination or drive the terminal.
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "cli_runner.h"
@@ -16,9 +17,10 @@ constexpr std::size_t kClusterBytes = 128 * 1024;
 class ReadOnlyCommands : public CliTest {
 protected:
     // DATA holds, in this order: a committed clip; names no host can use (a path separator,
-    // an escape); a chain that ends at a bad cluster after its first cluster; a record no
-    // reader can decode; another committed clip; and the newest, unclosed with its chain open
-    // as a crash leaves it: a normal mount would repair that one on the card.
+    // an escape and a byte that is not UTF-8); a chain that ends at a bad cluster after its
+    // first cluster; a record no reader can decode; another committed clip; and the newest,
+    // unclosed with its chain open as a crash leaves it: a normal mount would repair that one on
+    // the card.
     void make_damaged_card() {
         formatted_image("card.img");
         put("card.img", "/DATA/good_clip_1.mp4", 300'000, 1);
@@ -32,6 +34,7 @@ protected:
         // The first long-name entry, which holds the name's start, lies just before the short one.
         poke(card, record_at(card, 1) + 65, '/', 1);
         poke(card, record_at(card, 2) + 65, 0x1B, 1);
+        poke(card, record_at(card, 2) + 67, 0xE9, 1);  // no UTF-8
         poke(card, fat_entry(card, start_cluster(card, record_at(card, 3))), 0x0FFFFFF7);
         poke(card, record_at(card, 4) + 107, peek(card, record_at(card, 4) + 107) ^ 0x80, 1);
         const off_t newest = record_at(card, 6);
@@ -47,24 +50,54 @@ TEST_F(ReadOnlyCommands, ADamagedCardGivesUpAllItHoldsAndLookingChangesNoByte) {
     const ToolRun info = expect_run({"info", "card.img"}, 0, "write-protected:     no");
     EXPECT_TRUE(contains(info.out, "damaged: /DATA/DDDDD_damaged.mp4: " + damage));
     // The unreadable record costs only itself, and names never drive the terminal.
-    const ToolRun ls = expect_run({"ls", "card.img", "/DATA"}, 0, "\\x1BEEEE_escape1.mp4");
+    const ToolRun ls = expect_run({"ls", "card.img", "/DATA"}, 0, "\\x1B\\xE9EEE_escape1.mp4");
     EXPECT_TRUE(contains(ls.out, "DDDDD_damaged.mp4  [damaged: " + damage));
     EXPECT_TRUE(contains(ls.out, "6 files, 683.8 KiB, 1 damaged"));
     EXPECT_EQ(ls.out.find('\x1B'), std::string::npos);
     expect_run({"check", "card.img"}, 1,
                "bad attribute: folder DATA slot 4 is in use with attribute");
+    // Nor do they break what scripts read: the card's bytes come back from the JSON.
+    EXPECT_EQ(read_json({"ls", "card.img", "/DATA"}, 0,
+                        R"(*(f["name"].encode("utf-8", "surrogateescape") for f in d["files"] )"
+                        R"(if f["local_name"][0] == "%"))"),
+              "b'/SSSS_slash_1.mp4' b'\\x1b\\xe9EEE_escape1.mp4'\n");
+    EXPECT_EQ(read_json({"info", "card.img"}, 0, R"(d["damaged"][0]["readable_bytes"])"),
+              "131072\n");
+    EXPECT_EQ(read_json({"check", "card.img"}, 1, R"(d["clean"])"), "False\n");
+    const ToolRun body = shell(std::string(LYFS_TOOL_PATH) +
+                               " ls card.img --bodyfile | awk -F'|' 'NF == 11 {print $2}'");
+    EXPECT_EQ(std::count(body.out.begin(), body.out.end(), '\n'), 6) << body.out;
+    EXPECT_TRUE(contains(body.out, "/DATA/%1B\\xE9EEE_escape1.mp4\n"));
 
-    const ToolRun get = expect_run({"get", "card.img", "/DATA", "out"}, 1, "1 file not copied");
+    // The whole card: every file that can be read, hashed as it came off the card.
+    const ToolRun get =
+        expect_run({"get", "card.img", "/", "out", "--manifest"}, 1, "1 file not copied");
     EXPECT_TRUE(contains(get.err, "/DATA/DDDDD_damaged.mp4 ends after"));
-    EXPECT_EQ(read_file("out/good_clip_1.mp4"), sample_bytes(300'000, 1));
-    EXPECT_EQ(read_file("out/good_clip_2.mp4"), sample_bytes(5000, 7)) << "copied past the others";
+    EXPECT_EQ(read_file("out/DATA/good_clip_1.mp4"), sample_bytes(300'000, 1));
+    EXPECT_EQ(read_file("out/DATA/good_clip_2.mp4"), sample_bytes(5000, 7))
+        << "copied past the others";
     // The unclosed recording reads as its whole clusters; names no host can use are escaped.
-    EXPECT_EQ(read_file("out/WWWWW_newest_1.mp4"), sample_bytes(2 * kClusterBytes, 10));
-    EXPECT_EQ(read_file("out/%2FSSSS_slash_1.mp4"), sample_bytes(1000, 2));
-    EXPECT_EQ(read_file("out/%1BEEEE_escape1.mp4"), sample_bytes(1000, 3));
+    EXPECT_EQ(read_file("out/DATA/WWWWW_newest_1.mp4"), sample_bytes(2 * kClusterBytes, 10));
+    EXPECT_EQ(read_file("out/DATA/%2FSSSS_slash_1.mp4"), sample_bytes(1000, 2));
+    EXPECT_EQ(read_file("out/DATA/%1B\xE9"
+                        "EEE_escape1.mp4"),
+              sample_bytes(1000, 3));
     EXPECT_EQ(get.out.find('\x1B'), std::string::npos);
     EXPECT_FALSE(fs::exists("/SSSS_slash_1.mp4"));
-    EXPECT_EQ(shell("find out -type f | wc -l").out, "5\n") << "nothing of a failed copy stays";
+    EXPECT_EQ(shell("find out -type f | wc -l; LC_ALL=C ls out").out,
+              "7\nDATA\nEVENT\nPARKED\nPHOTO\nSHA256SUMS\nlyfs-report.txt\n")
+        << "nothing of a failed copy stays";
+    EXPECT_EQ(shell("cd out && sha256sum -c --quiet SHA256SUMS && wc -l <SHA256SUMS").out, "5\n");
+    poke("out/DATA/good_clip_2.mp4", 4999, 0, 1);
+    EXPECT_TRUE(
+        contains(shell("cd out && sha256sum -c SHA256SUMS").out, "DATA/good_clip_2.mp4: FAILED"));
+    const std::string report = text_of("out/lyfs-report.txt");
+    const std::string image_hash = shell("sha256sum card.img").out.substr(0, 64);
+    EXPECT_TRUE(contains(report, "device SHA-256:      " + image_hash + "\n"));
+    EXPECT_EQ(lyfs({"hash", "card.img"}).out, image_hash + "  card.img\n");
+    EXPECT_TRUE(contains(report, "WWWWW_newest_1.mp4\n    recovered whole-cluster"));
+    EXPECT_TRUE(contains(report, "DDDDD_damaged.mp4\n    damaged: " + damage));
+    EXPECT_TRUE(contains(report, "  bad attribute: folder DATA slot 4"));
     // One file by the name it is copied under, which is what a copy takes by default.
     expect_run({"get", "card.img", "/DATA/%2FSSSS_slash_1.mp4"}, 0);
     EXPECT_EQ(read_file("%2FSSSS_slash_1.mp4"), sample_bytes(1000, 2));

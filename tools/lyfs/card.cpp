@@ -8,6 +8,7 @@
 #include "failure.h"
 #include "library.h"
 #include "local_names.h"
+#include "record_time.h"
 
 namespace lyfs::tool {
 namespace {
@@ -221,6 +222,14 @@ bool Card::has_file(const CardPath& path) {
     for_each_file(path.folder, AgeOrder::OldestFirst,
                   [&](const FileInfo& info) { found = found || file_name(info) == path.name; });
     return found;
+}
+
+std::optional<lyfs_file_time> Card::recorded(const FileInfo& info) {
+    lyfs_file_time stamp{};
+    if (lyfs_get_file_time(&desc_, info.fd, &stamp) != LYFS_OK) {
+        return std::nullopt;
+    }
+    return valid_time(stamp);
 }
 
 CardFile::CardFile(Card& card, const CardPath& path, Mode mode) : card_(card), path_(path) {

@@ -82,6 +82,9 @@ public:
     // of that name); fails, naming the folders when there is no such folder.
     std::optional<ListedFile> find_file(const CardPath& path);
     bool has_file(const CardPath& path);
+    // When a listed file was recorded (record_time.h), or nothing when its record holds no
+    // valid date or the file is gone.
+    std::optional<lyfs_file_time> recorded(const FileInfo& info);
     // Flushes and closes the card; why it could not be flushed, or empty.
     std::string close();
 

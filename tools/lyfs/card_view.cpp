@@ -10,6 +10,7 @@
 #include "library.h"
 #include "local_names.h"
 #include "names.h"
+#include "record_time.h"
 #include "units.h"
 
 namespace lyfs::tool {
@@ -17,18 +18,6 @@ namespace {
 
 // The view of the card the library's delete callback speaks of: one per process.
 CardView* g_view = nullptr;
-
-std::time_t epoch_of(const lyfs_file_time& t) {
-    std::tm parts{};
-    parts.tm_year = t.year - 1900;
-    parts.tm_mon = t.month - 1;
-    parts.tm_mday = t.day;
-    parts.tm_hour = t.hour;
-    parts.tm_min = t.minute;
-    parts.tm_sec = t.second;
-    parts.tm_isdst = -1;  // the recorder's clock is local time
-    return std::mktime(&parts);
-}
 
 }  // namespace
 

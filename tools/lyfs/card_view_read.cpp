@@ -5,7 +5,7 @@
 #include <chrono>
 
 #include "card_view_parts.h"
-#include "damage.h"
+#include "file_records.h"
 #include "library.h"
 #include "names.h"
 
@@ -171,11 +171,12 @@ int CardView::broken_chain(Reader& reader, std::uint64_t offset) {
             return -EIO;
         }
     }
-    const DamagedFiles damaged(card_.device());
-    const check::FileSummary* found = damaged.find(reader.folder, reader.card_name, reader.size);
+    const FileRecords records(card_.device());
+    const check::FileSummary* found = records.find(reader.folder, reader.card_name, reader.size);
     log_("reading " + printable(reader.path) + " failed at byte " + std::to_string(offset) +
          " of its " + std::to_string(reader.size) + ": its cluster chain ends there (" +
-         (found != nullptr ? found->damage : "the chain is shorter than the file") +
+         (found != nullptr && !found->damage.empty() ? found->damage
+                                                     : "the chain is shorter than the file") +
          "); lyfs get --keep-partial copies the bytes before it");
     return -EIO;
 }

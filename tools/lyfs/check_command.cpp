@@ -7,6 +7,7 @@
 #include "commands.h"
 #include "device.h"
 #include "failure.h"
+#include "json_listing.h"
 #include "units.h"
 
 namespace lyfs::tool {
@@ -14,6 +15,7 @@ namespace {
 
 struct CheckOptions {
     std::string device;
+    bool json = false;
 };
 
 int run_check(const CheckOptions& options, const GlobalOptions& global) {
@@ -23,6 +25,11 @@ int run_check(const CheckOptions& options, const GlobalOptions& global) {
         throw Failure("cannot open " + options.device + " for reading");
     }
     const check::Report report = check::check_card(reader);
+    const std::size_t problems = report.problems.size() + report.unlisted_problems;
+    if (options.json) {
+        std::fputs(check_document(options.device, report).text().c_str(), stdout);
+        return problems == 0 ? kExitSuccess : kExitFailure;
+    }
     if (global.verbosity > 0) {
         for (const std::string& note : report.notes) {
             std::printf("note: %s\n", note.c_str());
@@ -31,7 +38,6 @@ int run_check(const CheckOptions& options, const GlobalOptions& global) {
     for (const check::Problem& problem : report.problems) {
         std::printf("%s\n", problem.what.c_str());
     }
-    const std::size_t problems = report.problems.size() + report.unlisted_problems;
     if (problems == 0) {
         std::printf("%s: clean, %s in %s\n", options.device.c_str(),
                     counted(report.files.size(), "file").c_str(),
@@ -51,6 +57,8 @@ void add_check_command(CLI::App& app, const GlobalOptions& global, Commands& com
         "Check the card's structure with the independent checker (read only); exit "
         "status 1 when it finds problems");
     check_app->add_option("DEVICE", options->device, "Block device or card image")->required();
+    check_app->add_flag("--json", options->json,
+                        "Print one JSON document for scripts, notes included (see README)");
     commands.push_back({check_app, [options, &global] { return run_check(*options, global); }});
 }
 

@@ -22,12 +22,6 @@ std::uint32_t piece_bytes(std::uint32_t sectors_per_cluster) {
     return std::max<std::uint32_t>(1, static_cast<std::uint32_t>(kMiB) / cluster) * cluster;
 }
 
-void stop_if_interrupted(const std::string& what) {
-    if (const int signal_number = interruption(); signal_number != 0) {
-        throw Interrupted("stopped by " + signal_name(signal_number) + what, signal_number);
-    }
-}
-
 void refuse_what_never_fits(Card& card, const CardPath& path, std::uint64_t size) {
     const FolderUsage usage = card.space(path.folder);
     const std::uint64_t reserve = folder_reserve_bytes(path.folder);
@@ -68,10 +62,14 @@ std::string undo(CardFile& file, const CardPath& path, std::uint64_t size) {
 
 }  // namespace
 
-std::uint64_t read_card_file(CardFile& file, const CardPath& path, const PieceSink& take,
-                             bool show_progress) {
+void stop_if_interrupted(const std::string& what) {
+    if (const int signal_number = interruption(); signal_number != 0) {
+        throw Interrupted("stopped by " + signal_name(signal_number) + what, signal_number);
+    }
+}
+
+std::uint64_t read_card_file(CardFile& file, const CardPath& path, const PieceSink& take) {
     const std::uint64_t size = file.size();
-    Progress progress(path.text(), size, show_progress);
     std::vector<std::uint8_t> piece(kMiB);
     std::uint64_t done = 0;
     while (done < size) {
@@ -84,15 +82,13 @@ std::uint64_t read_card_file(CardFile& file, const CardPath& path, const PieceSi
         }
         take(std::span(piece.data(), got));
         done += got;
-        progress.update(done);
     }
     return size;
 }
 
-std::uint64_t read_card_file(Card& card, const CardPath& path, const PieceSink& take,
-                             bool show_progress) {
+std::uint64_t read_card_file(Card& card, const CardPath& path, const PieceSink& take) {
     CardFile file(card, path, CardFile::Mode::Read);
-    return read_card_file(file, path, take, show_progress);
+    return read_card_file(file, path, take);
 }
 
 std::uint64_t largest_file_of_folder(const FolderUsage& usage, const std::string& folder,
@@ -144,7 +140,7 @@ void write_card_file(Card& card, const CardPath& path, std::uint64_t size, const
             file->write(piece.data(), length);
             report_reclaimed();
             done += length;
-            progress.update(done);
+            progress.advance(length);
         }
     } catch (const Interrupted& stop) {
         report_reclaimed();

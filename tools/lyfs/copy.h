@@ -19,10 +19,12 @@ using ReclaimReport = std::function<void(const std::string&)>;
 
 // Reads the whole file, exactly its size (the library reads to the end of its last cluster).
 // Returns the size. Stops with Interrupted when a signal was caught (catch_interruptions).
-std::uint64_t read_card_file(CardFile& file, const CardPath& path, const PieceSink& take,
-                             bool show_progress);
-std::uint64_t read_card_file(Card& card, const CardPath& path, const PieceSink& take,
-                             bool show_progress);
+std::uint64_t read_card_file(CardFile& file, const CardPath& path, const PieceSink& take);
+std::uint64_t read_card_file(Card& card, const CardPath& path, const PieceSink& take);
+
+// Stops with Interrupted, naming the signal and then `what` was being done (" while ..."), when
+// one was caught since catch_interruptions.
+void stop_if_interrupted(const std::string& what);
 
 // The largest file the folder can ever take: the library keeps the folder's reserve free for
 // recording, so a file can fill its content area but for the reserve, and no more than the

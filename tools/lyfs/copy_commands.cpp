@@ -6,11 +6,13 @@
 #include "card.h"
 #include "commands.h"
 #include "copy.h"
-#include "copy_destination.h"
+#include "copy_many.h"
+#include "copy_out.h"
 #include "failure.h"
 #include "library.h"
 #include "local_file.h"
 #include "names.h"
+#include "progress.h"
 #include "system.h"
 #include "units.h"
 
@@ -24,6 +26,8 @@ struct GetOptions {
     std::string source;
     std::string destination;
     bool keep_partial = false;
+    bool manifest = false;
+    bool no_device_hash = false;
 };
 
 struct PutOptions {
@@ -31,92 +35,6 @@ struct PutOptions {
     std::string source;
     std::string destination;
 };
-
-// What becomes of a copy that did not finish, in words: what was written in place stays, a
-// partial copy is kept when asked (`keep`), anything else leaves the destination as it was.
-std::string settle_unfinished(CopyDestination& local, bool keep, bool hint) {
-    const std::string got = std::to_string(local.written());
-    const std::string name = local.name();
-    if (local.in_place()) {
-        local.abandon();
-        return got + " bytes of it went to " + name;
-    }
-    if (keep && local.written() != 0) {
-        local.keep();
-        return "kept its first " + got + " bytes as " + name;
-    }
-    local.abandon();
-    return name + " was left as it was" +
-           (hint && local.written() != 0
-                ? " (--keep-partial keeps the " + got + " bytes that could be read)"
-                : "");
-}
-
-// Copies one card file to a local destination, which changes only when the copy is kept.
-std::uint64_t copy_out(Card& card, const CardPath& source, const ListedFile& listed,
-                       const std::string& destination, bool keep_partial) {
-    CardFile file(card, source, listed);
-    CopyDestination local(destination);
-    // A stream written as it stands may be standard output itself.
-    std::FILE* said = local.in_place() ? stderr : stdout;
-    try {
-        const std::uint64_t size = read_card_file(
-            file, source, [&local](std::span<const std::uint8_t> piece) { local.write_all(piece); },
-            true);
-        local.keep();
-        std::fprintf(said, "%s -> %s (%s)\n", printable(source.text()).c_str(),
-                     printable(local.name()).c_str(), format_size(size).c_str());
-        return size;
-    } catch (const Interrupted& stop) {
-        throw Interrupted(std::string(stop.what()) + "; " + settle_unfinished(local, false, false),
-                          stop.signal_number());
-    } catch (const Failure& failure) {
-        throw Failure(
-            std::string(failure.what()) + "; " + settle_unfinished(local, keep_partial, true),
-            failure.library_said());
-    }
-}
-
-// Copies every file it can (on an evidence card each one counts) and names the others.
-int get_folder(Card& card, const CardPath& folder, const std::string& destination,
-               bool keep_partial) {
-    if (destination.empty() || destination == "-") {
-        throw UsageError("give a local folder to copy " + folder.text() + " into");
-    }
-    card.space(folder.folder);  // a clear message for a folder the card does not have
-    std::error_code error;
-    fs::create_directories(destination, error);
-    if (error) {
-        throw Failure("cannot create " + destination + ": " + error.message());
-    }
-    std::uint64_t count = 0;
-    std::uint64_t total = 0;
-    std::vector<std::string> not_copied;
-    // The names are taken first: reading may recover an unfinished file, which changes the list.
-    for (const ListedFile& listed : card.listed_files(folder.folder)) {
-        const CardPath source{folder.folder, listed.card_name};
-        try {
-            total += copy_out(card, source, listed,
-                              (fs::path(destination) / listed.local_name).string(), keep_partial);
-            ++count;
-        } catch (const Interrupted&) {
-            throw;
-        } catch (const Failure& failure) {
-            not_copied.push_back(printable(failure.what()));
-        }
-    }
-    std::printf("copied %llu file%s (%s) to %s\n", static_cast<unsigned long long>(count),
-                count == 1 ? "" : "s", format_size(total).c_str(), destination.c_str());
-    if (not_copied.empty()) {
-        return kExitSuccess;
-    }
-    std::fprintf(stderr, "lyfs get: %zu file%s not copied:\n", not_copied.size(),
-                 not_copied.size() == 1 ? "" : "s");
-    for (const std::string& line : not_copied) {
-        std::fprintf(stderr, "  %s\n", line.c_str());
-    }
-    return kExitFailure;
-}
 
 // The local file a single copy goes to: the file's name inside DEST when DEST is a folder, or
 // is meant as one ("newdir/" is created).
@@ -138,19 +56,32 @@ std::string single_destination(const std::string& given, const std::string& name
 }
 
 int run_get(const GetOptions& options) {
-    const CardPath source = parse_card_path(options.source);
+    const bool whole_card = options.source == "/";
+    const CardPath source = whole_card ? CardPath{} : parse_card_path(options.source);
+    const bool many = whole_card || source.name.empty();
+    if (!many && options.manifest) {
+        throw UsageError(
+            "--manifest is for a folder or the whole card (/); sha256sum hashes "
+            "the copy of one file");
+    }
     Library library;
     Card card(options.device, Card::Access::ReadOnly);
     catch_interruptions();
-    if (source.name.empty()) {
-        return get_folder(card, source, options.destination, options.keep_partial);
+    if (many) {
+        return copy_many(card, source.folder, options.destination,
+                         {options.keep_partial, options.manifest, !options.no_device_hash});
     }
     const std::optional<ListedFile> listed = card.find_file(source);
     if (!listed) {
         throw Failure("no file " + source.text() + " on " + options.device);
     }
-    copy_out(card, {source.folder, listed->card_name}, *listed,
-             single_destination(options.destination, listed->local_name), options.keep_partial);
+    Progress progress(source.text(), listed->info.file_size, true);
+    const CopyResult result = copy_out(card, {source.folder, listed->card_name}, *listed,
+                                       single_destination(options.destination, listed->local_name),
+                                       options.keep_partial, false, progress);
+    if (!result.failure.empty()) {
+        throw Failure(result.failure, result.library_said);
+    }
     return kExitSuccess;
 }
 
@@ -198,16 +129,32 @@ int run_put(const PutOptions& options) {
 void add_copy_commands(CLI::App& app, Commands& commands) {
     auto get = std::make_shared<GetOptions>();
     CLI::App* get_app = app.add_subcommand(
-        "get", "Copy a file out of the card, or every file of a folder into a local folder");
+        "get",
+        "Copy a file out of the card, or every file of a folder, or of every folder, into a "
+        "local folder (read only: the card is never written)");
     get_app->add_option("DEVICE", get->device, "Block device or card image")->required();
-    get_app->add_option("SOURCE", get->source, "/FOLDER/NAME, or /FOLDER for all its files")
+    get_app
+        ->add_option("SOURCE", get->source,
+                     "/FOLDER/NAME, /FOLDER for all its files, or / for every folder's (each "
+                     "into DEST/FOLDER)")
         ->required();
     get_app->add_option("DEST", get->destination,
                         "Local file or folder, - for standard output (default: the file's name "
-                        "in the current folder; required for a whole folder). A file there is "
+                        "in the current folder; required for a folder or /). A file there is "
                         "replaced only by a whole copy");
     get_app->add_flag("--keep-partial", get->keep_partial,
                       "Keep what can be read of a damaged file, rather than nothing");
+    CLI::Option* manifest = get_app->add_flag(
+        "--manifest", get->manifest,
+        "With a folder or /: write DEST/SHA256SUMS (for sha256sum -c) of the bytes "
+        "as read off the card, and DEST/lyfs-report.txt: the device and its "
+        "SHA-256, the card's layout, every file's size, record time and state, "
+        "the checker's findings, the tool's version and the time of the copy");
+    get_app
+        ->add_flag("--no-device-hash", get->no_device_hash,
+                   "With --manifest: leave out the report's SHA-256 of the whole device, "
+                   "which reads all of it once more")
+        ->needs(manifest);
     commands.push_back({get_app, [get] { return run_get(*get); }});
 
     auto put = std::make_shared<PutOptions>();

@@ -243,9 +243,8 @@ private:
         const Pattern pattern(clip);
         std::vector<std::uint8_t> expected;
         std::uint64_t offset = 0;
-        const std::uint64_t size = read_card_file(
-            card_, clip.path(),
-            [&](std::span<const std::uint8_t> piece) {
+        const std::uint64_t size =
+            read_card_file(card_, clip.path(), [&](std::span<const std::uint8_t> piece) {
                 expected.resize(piece.size());
                 pattern.fill(offset, expected);
                 if (!std::equal(piece.begin(), piece.end(), expected.begin())) {
@@ -254,8 +253,7 @@ private:
                                   std::to_string(offset + piece.size()));
                 }
                 offset += piece.size();
-            },
-            false);
+            });
         if (size != clip.size) {
             throw Failure(clip.path().text() + " reads back " + std::to_string(size) + " bytes, " +
                           std::to_string(clip.size) + " were written");
@@ -299,7 +297,7 @@ int run_demo(const DemoOptions& options) {
         Drive drive(card);
         drive.record();
         std::printf("\n");
-        print_folders(card);
+        print_folders(FolderListing(card));
         const std::uint64_t read_bytes = drive.verify();
         std::printf(
             "\nrecorded %zu clips (%s) into DATA and EVENT; the oldest %zu were reclaimed\n",

@@ -1,8 +1,12 @@
 #include "device.h"
 
 #include <iostream>
+#include <vector>
 
+#include "copy.h"
 #include "failure.h"
+#include "progress.h"
+#include "sha256.h"
 #include "system.h"
 #include "units.h"
 
@@ -66,6 +70,19 @@ void confirm_overwrite(const std::string& path, const std::string& what, bool as
     if (answer != "y" && answer != "Y" && answer != "yes") {
         throw Failure("nothing done on " + path + " (not confirmed; --yes skips the question)");
     }
+}
+
+std::string hash_device(DeviceReader& reader, const std::string& path) {
+    Sha256 hash;
+    Progress progress("hashing " + path, reader.size(), true);
+    std::vector<std::uint8_t> piece(4 * kMiB);
+    while (const std::size_t got = reader.read(piece)) {
+        stop_if_interrupted(" while " + path + " was hashed");
+        hash.update(std::span(piece.data(), got));
+        progress.advance(got);
+    }
+    progress.clear();
+    return hash.finish_hex();
 }
 
 std::uint64_t largest_file_bytes(std::uint32_t sectors_per_cluster) {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "lyfs/lyfs.h"
+#include "system.h"
 
 namespace lyfs::tool {
 
@@ -26,6 +27,10 @@ void require_not_in_use(const std::string& path, std::int32_t status);
 // Asks on the terminal before a block device is overwritten; image files need no question.
 // Fails when the answer is not yes.
 void confirm_overwrite(const std::string& path, const std::string& what, bool assume_yes);
+
+// The SHA-256 of the whole device or image, read once from start to end with a progress bar;
+// stops with Interrupted when a signal was caught (catch_interruptions).
+std::string hash_device(DeviceReader& reader, const std::string& path);
 
 // The largest file the card can hold: the library tracks at most 256 MiB of whole clusters.
 std::uint64_t largest_file_bytes(std::uint32_t sectors_per_cluster);

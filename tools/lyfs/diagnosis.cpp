@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "card_checker.h"
+#include "names.h"
 #include "units.h"
 
 namespace lyfs::tool {
@@ -42,6 +43,11 @@ std::string volume_trouble(const std::string& device) {
                " puts the card file system on it";
     }
     return {};
+}
+
+std::string left_out_words(const LeftOutFolder& folder) {
+    return "folder " + printable(folder.name) +
+           " is on the card but cannot be used: " + printable(folder.why);
 }
 
 std::vector<LeftOutFolder> folders_left_out(const std::string& device,

@@ -17,6 +17,9 @@ struct LeftOutFolder {
     std::string why;
 };
 
+// "folder EVENT is on the card but cannot be used: WHY", for the terminal.
+std::string left_out_words(const LeftOutFolder& folder);
+
 // The folders the card lists that are not among `usable` (the folders the mount set up), each
 // with the reason the checker finds.
 std::vector<LeftOutFolder> folders_left_out(const std::string& device,

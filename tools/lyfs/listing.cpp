@@ -2,14 +2,14 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <vector>
 
-#include "damage.h"
-#include "diagnosis.h"
+#include "local_names.h"
 #include "names.h"
+#include "record_time.h"
 #include "space_bar.h"
 #include "units.h"
 
@@ -28,29 +28,57 @@ std::uint64_t entry_slots(std::uint32_t max_files, std::uint32_t sectors_per_clu
 
 }  // namespace
 
-void print_folders(Card& card) {
-    std::printf("%-8s %11s %11s %11s %6s %6s\n", "FOLDER", "SIZE", "FREE", "RESERVE", "SLOTS",
-                "FILES");
+std::vector<FolderRow> folder_rows(Card& card) {
+    std::vector<FolderRow> rows;
     std::vector<std::string> names;
     for (const DirInfo& info : card.folders()) {
-        names.push_back(folder_name(info));
-        const FolderUsage usage = card.usage(names.back());
-        std::printf("%-8s %11s %11s %11s %6llu %6u\n", printable(names.back()).c_str(),
-                    format_size(usage.total_bytes).c_str(), format_size(usage.free_bytes).c_str(),
-                    format_size(folder_reserve_bytes(names.back())).c_str(),
-                    static_cast<unsigned long long>(
-                        entry_slots(usage.info.max_file_num, card.sectors_per_cluster())),
-                    usage.files);
+        FolderRow& row = rows.emplace_back();
+        row.name = folder_name(info);
+        row.usage = card.usage(row.name);
+        row.reserve_bytes = folder_reserve_bytes(row.name);
+        row.slots = entry_slots(row.usage.info.max_file_num, card.sectors_per_cluster());
+        names.push_back(row.name);
     }
-    const DamagedFiles damaged(card.device());
-    for (const check::FileSummary& file : damaged.all()) {
-        std::printf("damaged: /%s/%s: %s\n", printable(file.folder).c_str(),
-                    printable(file.name).c_str(), damage_words(file).c_str());
+    const std::vector<std::string> local = local_names(names);
+    for (std::size_t k = 0; k < rows.size(); ++k) {
+        rows[k].local_name = local[k];
+    }
+    return rows;
+}
+
+FolderListing::FolderListing(Card& card) : rows(folder_rows(card)), records(card.device()) {
+    std::vector<std::string> names;
+    for (const FolderRow& row : rows) {
+        names.push_back(row.name);
+    }
+    left_out = folders_left_out(card.device(), names);
+}
+
+std::string folder_table(const std::vector<FolderRow>& rows) {
+    char line[160];
+    std::snprintf(line, sizeof line, "%-8s %11s %11s %11s %6s %6s\n", "FOLDER", "SIZE", "FREE",
+                  "RESERVE", "SLOTS", "FILES");
+    std::string table = line;
+    for (const FolderRow& row : rows) {
+        std::snprintf(line, sizeof line, "%-8s %11s %11s %11s %6llu %6u\n",
+                      printable(row.name).c_str(), format_size(row.usage.total_bytes).c_str(),
+                      format_size(row.usage.free_bytes).c_str(),
+                      format_size(row.reserve_bytes).c_str(),
+                      static_cast<unsigned long long>(row.slots), row.usage.files);
+        table += line;
+    }
+    return table;
+}
+
+void print_folders(const FolderListing& listing) {
+    std::fputs(folder_table(listing.rows).c_str(), stdout);
+    for (const check::FileSummary* file : listing.records.damaged()) {
+        std::printf("damaged: /%s/%s: %s\n", printable(file->folder).c_str(),
+                    printable(file->name).c_str(), damage_words(*file).c_str());
     }
     std::fflush(stdout);
-    for (const LeftOutFolder& left_out : folders_left_out(card.device(), names)) {
-        std::fprintf(stderr, "warning: folder %s is on the card but cannot be used: %s\n",
-                     printable(left_out.name).c_str(), printable(left_out.why).c_str());
+    for (const LeftOutFolder& left_out : listing.left_out) {
+        std::fprintf(stderr, "warning: %s\n", left_out_words(left_out).c_str());
     }
 }
 
@@ -66,43 +94,48 @@ bool colour_wanted() {
 
 }  // namespace
 
-void print_space_bars(Card& card) {
+void print_space_bars(const std::vector<FolderRow>& rows) {
     const bool colour = colour_wanted();
     std::printf(
         "%-8s # used  . free  | reserve starts: the oldest files go when free space falls to it\n",
         "SPACE");
-    for (const DirInfo& info : card.folders()) {
-        const std::string name = folder_name(info);
-        const FolderUsage usage = card.space(name);
-        const std::uint64_t reserve = folder_reserve_bytes(name);
+    for (const FolderRow& row : rows) {
+        const std::uint64_t total = row.usage.total_bytes;
         std::printf(
-            "%-8s %s reserve %s%s\n", name.c_str(),
-            space_bar(usage.total_bytes, usage.free_bytes, reserve, kBarCells, colour).c_str(),
-            format_size(reserve).c_str(),
-            reserve >= usage.total_bytes ? ", more than the folder: it cannot take files" : "");
+            "%-8s %s reserve %s%s\n", printable(row.name).c_str(),
+            space_bar(total, row.usage.free_bytes, row.reserve_bytes, kBarCells, colour).c_str(),
+            format_size(row.reserve_bytes).c_str(),
+            row.reserve_bytes >= total ? ", more than the folder: it cannot take files" : "");
     }
 }
 
-void print_files(Card& card, const std::string& folder, AgeOrder order) {
-    card.space(folder);  // a clear message for a folder the card does not have
-    std::printf("%11s %11s  %s\n", "BYTES", "SIZE", "NAME");
-    const DamagedFiles damaged(card.device());
-    std::uint64_t count = 0;
+std::vector<const InventoryFile*> in_order(const InventoryFolder& folder, AgeOrder order) {
+    std::vector<const InventoryFile*> files;
+    for (const InventoryFile& file : folder.files) {
+        files.push_back(&file);
+    }
+    if (order == AgeOrder::NewestFirst) {
+        std::reverse(files.begin(), files.end());
+    }
+    return files;
+}
+
+void print_files(const InventoryFolder& folder, AgeOrder order) {
+    std::printf("%11s %11s  %-19s  %s\n", "BYTES", "SIZE", "RECORDED", "NAME");
     std::uint64_t total = 0;
     std::uint64_t damaged_count = 0;
-    card.for_each_file(folder, order, [&](const FileInfo& info) {
-        const std::string name = file_name(info);
-        const check::FileSummary* damage = damaged.find(folder, name, info.file_size);
-        std::printf(
-            "%11u %11s  %s%s\n", info.file_size, format_size(info.file_size).c_str(),
-            printable(name).c_str(),
-            damage != nullptr ? ("  [damaged: " + damage_words(*damage) + "]").c_str() : "");
-        ++count;
-        total += info.file_size;
-        damaged_count += damage != nullptr ? 1 : 0;
-    });
-    std::printf("%llu file%s, %s", static_cast<unsigned long long>(count), count == 1 ? "" : "s",
-                format_size(total).c_str());
+    for (const InventoryFile* file : in_order(folder, order)) {
+        const std::uint32_t size = file->listed.info.file_size;
+        const bool damaged = file->record != nullptr && !file->record->damage.empty();
+        std::printf("%11u %11s  %-19s  %s%s\n", size, format_size(size).c_str(),
+                    file->recorded ? shown_time(*file->recorded).c_str() : "unknown",
+                    printable(file->listed.card_name).c_str(),
+                    damaged ? ("  [damaged: " + damage_words(*file->record) + "]").c_str() : "");
+        total += size;
+        damaged_count += damaged ? 1 : 0;
+    }
+    const std::size_t count = folder.files.size();
+    std::printf("%s, %s", counted(count, "file").c_str(), format_size(total).c_str());
     if (damaged_count != 0) {
         std::printf(", %llu damaged (lyfs get --keep-partial copies what can be read)",
                     static_cast<unsigned long long>(damaged_count));

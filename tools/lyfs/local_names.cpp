@@ -6,14 +6,12 @@
 #include <cstdio>
 #include <set>
 
+#include "names.h"
+
 namespace lyfs::tool {
 namespace {
 
 constexpr char kEscape = '%';
-
-bool is_control(unsigned char c) {
-    return c < 0x20 || c == 0x7F;
-}
 
 bool cannot_stand(unsigned char c, NameRules rules) {
     if (c == '/' || is_control(c)) {

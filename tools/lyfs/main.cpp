@@ -32,6 +32,7 @@ int run(int argc, char** argv) {
     add_copy_commands(app, commands);
     add_prepare_commands(app, commands);
     add_check_command(app, global, commands);
+    add_hash_command(app, commands);
     add_demo_command(app, commands);
 #ifdef LYFS_WITH_MOUNT
     add_mount_command(app, commands);

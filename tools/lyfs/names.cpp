@@ -4,15 +4,12 @@
 #include <cstdio>
 
 namespace lyfs::tool {
-namespace {
 
 bool is_control(unsigned char c) {
     return c < 0x20 || c == 0x7F;
 }
 
-// Length of the well-formed UTF-8 sequence at the start of `text` that encodes a printable
-// character (not one of the C1 controls U+0080..U+009F), or 0.
-std::size_t printable_sequence(std::string_view text) {
+std::size_t utf8_sequence(std::string_view text, std::uint32_t* code) {
     const auto lead = static_cast<unsigned char>(text[0]);
     const std::size_t length = lead >= 0xF0 && lead <= 0xF4   ? 4
                                : lead >= 0xE0                 ? 3
@@ -21,29 +18,34 @@ std::size_t printable_sequence(std::string_view text) {
     if (length == 0 || length > text.size()) {
         return 0;
     }
-    std::uint32_t code = lead & (0x7F >> length);
+    std::uint32_t value = lead & (0x7F >> length);
     for (std::size_t i = 1; i < length; ++i) {
         const auto c = static_cast<unsigned char>(text[i]);
         if ((c & 0xC0) != 0x80) {
             return 0;
         }
-        code = code << 6 | (c & 0x3F);
+        value = value << 6 | (c & 0x3F);
     }
     const std::uint32_t shortest[] = {0, 0, 0x80, 0x800, 0x10000};
-    const bool valid = code >= shortest[length] && code <= 0x10FFFF &&
-                       !(code >= 0xD800 && code <= 0xDFFF) && !(code >= 0x80 && code <= 0x9F);
-    return valid ? length : 0;
+    if (value < shortest[length] || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) {
+        return 0;
+    }
+    *code = value;
+    return length;
 }
 
-}  // namespace
+bool is_c1_control(std::uint32_t code) {
+    return code >= 0x80 && code <= 0x9F;
+}
 
 std::string printable(std::string_view text) {
     std::string out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size();) {
         const auto c = static_cast<unsigned char>(text[i]);
-        if (c >= 0x80) {
-            if (const std::size_t n = printable_sequence(text.substr(i)); n != 0) {
+        if (std::uint32_t code = 0; c >= 0x80) {
+            if (const std::size_t n = utf8_sequence(text.substr(i), &code);
+                n != 0 && !is_c1_control(code)) {
                 out.append(text.substr(i, n));
                 i += n;
                 continue;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -10,6 +11,15 @@ namespace lyfs::tool {
 // The library takes file names of 9 to 39 characters.
 inline constexpr std::size_t kShortestFileName = 9;
 inline constexpr std::size_t kLongestFileName = 39;
+
+// ASCII's control characters, DEL included.
+bool is_control(unsigned char c);
+// The C1 controls, U+0080 to U+009F: some terminals obey them as they obey ESC.
+bool is_c1_control(std::uint32_t code);
+
+// The length of the well-formed UTF-8 sequence at the start of `text` (not empty), with the
+// character it encodes in `*code`; 0 when the bytes there are not one.
+std::size_t utf8_sequence(std::string_view text, std::uint32_t* code);
 
 // The text with control characters and bytes that are not printable UTF-8 escaped (\n, \t,
 // \xHH), so that what is printed cannot drive the terminal.

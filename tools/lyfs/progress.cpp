@@ -32,16 +32,17 @@ Progress::~Progress() {
     clear();
 }
 
-void Progress::update(std::uint64_t done_bytes) {
+void Progress::advance(std::uint64_t bytes) {
+    done_ += bytes;
     if (!shown_) {
         return;
     }
     const auto now = std::chrono::steady_clock::now();
-    if (drawn_ && done_bytes < total_ && now - last_draw_ < kRedrawInterval) {
+    if (drawn_ && done_ < total_ && now - last_draw_ < kRedrawInterval) {
         return;
     }
     last_draw_ = now;
-    draw(done_bytes);
+    draw();
 }
 
 void Progress::clear() {
@@ -52,13 +53,13 @@ void Progress::clear() {
     }
 }
 
-void Progress::draw(std::uint64_t done_bytes) {
-    const double fraction = static_cast<double>(done_bytes) / static_cast<double>(total_);
+void Progress::draw() {
+    const double fraction = static_cast<double>(done_) / static_cast<double>(total_);
     const int filled = static_cast<int>(fraction * kBarWidth);
     std::string bar(static_cast<std::size_t>(filled), '#');
     bar.resize(kBarWidth, '.');
     std::printf("\r%s [%s] %3d%%  %s of %s\033[K", label_.c_str(), bar.c_str(),
-                static_cast<int>(fraction * 100), format_size(done_bytes).c_str(),
+                static_cast<int>(fraction * 100), format_size(done_).c_str(),
                 format_size(total_).c_str());
     std::fflush(stdout);
     drawn_ = true;

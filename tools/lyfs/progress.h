@@ -1,4 +1,4 @@
-// A progress bar for long copies, drawn only when stdout is a terminal.
+// A progress bar for long copies and hashes, drawn only when stdout is a terminal.
 #pragma once
 
 #include <chrono>
@@ -15,15 +15,17 @@ public:
     Progress(const Progress&) = delete;
     Progress& operator=(const Progress&) = delete;
 
-    void update(std::uint64_t done_bytes);
+    // Counts `bytes` more as done.
+    void advance(std::uint64_t bytes);
     // Clears the bar so that a line can be printed; the next update draws it again.
     void clear();
 
 private:
-    void draw(std::uint64_t done_bytes);
+    void draw();
 
     std::string label_;
     std::uint64_t total_;
+    std::uint64_t done_ = 0;
     bool shown_;
     bool drawn_ = false;
     std::chrono::steady_clock::time_point last_draw_{};

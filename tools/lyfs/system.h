@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <span>
 #include <string>
 
 namespace lyfs::tool {
@@ -55,5 +56,29 @@ std::string signal_name(int signal_number);  // "SIGINT"
 // Whether the device cannot be written: a card's write-protect switch, a read-only device node
 // or image. Nothing is written to find out.
 bool is_write_protected(const std::string& path);
+
+// A device or image opened for reading only and read from its start to its end, as a whole:
+// what its hash is taken of.
+class DeviceReader {
+public:
+    // Fails with the system's words when it cannot be opened, and when another program holds it
+    // for writing (a mount, a format), which would change it under the reader.
+    explicit DeviceReader(const std::string& path);
+    ~DeviceReader();
+    DeviceReader(const DeviceReader&) = delete;
+    DeviceReader& operator=(const DeviceReader&) = delete;
+
+    // Bytes from its start to its end.
+    std::uint64_t size() const { return size_; }
+    // Reads the next bytes into `piece`: as many as fit or as are left, 0 at the end. Fails
+    // with the system's words and the offset.
+    std::size_t read(std::span<std::uint8_t> piece);
+
+private:
+    std::string path_;
+    std::intptr_t handle_ = -1;  // a descriptor, or a HANDLE on Windows
+    std::uint64_t size_ = 0;
+    std::uint64_t offset_ = 0;
+};
 
 }  // namespace lyfs::tool

@@ -1,9 +1,11 @@
 #include <fcntl.h>
 #include <linux/fs.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -11,7 +13,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "device.h"
 #include "failure.h"
+#include "lyfs/lyfs.h"
 #include "system.h"
 
 namespace lyfs::tool {
@@ -91,6 +95,51 @@ void replace_file(const std::string& from, const std::string& to) {
     if (std::rename(from.c_str(), to.c_str()) != 0) {
         throw Failure("cannot put the copy in place of " + to + ": " + std::strerror(errno));
     }
+}
+
+DeviceReader::DeviceReader(const std::string& path) : path_(path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        throw Failure("cannot open " + path + " for reading: " + std::strerror(errno));
+    }
+    handle_ = fd;
+    // The library holds a card it writes to exclusively, and a read-only mount shares it.
+    if (::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+        ::close(fd);
+        require_not_in_use(path, LYFS_ERR_SHARING_VIOLATION);
+    }
+    struct stat info {};
+    std::uint64_t device_bytes = 0;
+    if (::fstat(fd, &info) == 0 && S_ISBLK(info.st_mode) &&
+        ::ioctl(fd, BLKGETSIZE64, &device_bytes) == 0) {
+        size_ = device_bytes;
+    } else {
+        size_ = static_cast<std::uint64_t>(info.st_size);
+    }
+}
+
+DeviceReader::~DeviceReader() {
+    ::close(static_cast<int>(handle_));
+}
+
+std::size_t DeviceReader::read(std::span<std::uint8_t> piece) {
+    const std::size_t wanted =
+        static_cast<std::size_t>(std::min<std::uint64_t>(piece.size(), size_ - offset_));
+    std::size_t done = 0;
+    while (done < wanted) {
+        const ssize_t got = ::pread(static_cast<int>(handle_), piece.data() + done, wanted - done,
+                                    static_cast<off_t>(offset_ + done));
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            throw Failure("reading " + path_ + " failed at byte " + std::to_string(offset_ + done) +
+                          ": " + (got == 0 ? "it ends early" : std::strerror(errno)));
+        }
+        done += static_cast<std::size_t>(got);
+    }
+    offset_ += done;
+    return done;
 }
 
 namespace {

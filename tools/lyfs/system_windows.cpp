@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <winioctl.h>
 
+#include <algorithm>
 #include <cctype>
 #include <csignal>
 #include <cstdio>
@@ -130,6 +131,52 @@ void replace_file(const std::string& from, const std::string& to) {
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         throw Failure("cannot put the copy in place of " + to + ": " + error_text(GetLastError()));
     }
+}
+
+DeviceReader::DeviceReader(const std::string& path) : path_(path) {
+    // Shared as the library opens it; Windows has no lock that binds other programs.
+    HANDLE device = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, 0, nullptr);
+    if (device == INVALID_HANDLE_VALUE) {
+        throw Failure("cannot open " + path + " for reading: " + error_text(GetLastError()));
+    }
+    handle_ = reinterpret_cast<std::intptr_t>(device);
+    GET_LENGTH_INFORMATION length{};
+    DWORD returned = 0;
+    LARGE_INTEGER file_size{};
+    if (DeviceIoControl(device, IOCTL_DISK_GET_LENGTH_INFO, nullptr, 0, &length, sizeof length,
+                        &returned, nullptr)) {
+        size_ = static_cast<std::uint64_t>(length.Length.QuadPart);
+    } else if (GetFileSizeEx(device, &file_size)) {
+        size_ = static_cast<std::uint64_t>(file_size.QuadPart);
+    } else {
+        const DWORD error = GetLastError();
+        CloseHandle(device);
+        throw Failure("cannot tell the size of " + path + ": " + error_text(error));
+    }
+}
+
+DeviceReader::~DeviceReader() {
+    CloseHandle(reinterpret_cast<HANDLE>(handle_));
+}
+
+std::size_t DeviceReader::read(std::span<std::uint8_t> piece) {
+    const std::size_t wanted =
+        static_cast<std::size_t>(std::min<std::uint64_t>(piece.size(), size_ - offset_));
+    std::size_t done = 0;
+    while (done < wanted) {
+        DWORD got = 0;
+        const DWORD asked = static_cast<DWORD>(std::min<std::size_t>(wanted - done, 1u << 30));
+        const bool read =
+            ReadFile(reinterpret_cast<HANDLE>(handle_), piece.data() + done, asked, &got, nullptr);
+        if (!read || got == 0) {
+            throw Failure("reading " + path_ + " failed at byte " + std::to_string(offset_ + done) +
+                          ": " + (read ? "it ends early" : error_text(GetLastError())));
+        }
+        done += got;
+    }
+    offset_ += done;
+    return done;
 }
 
 namespace {

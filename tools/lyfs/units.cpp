@@ -1,5 +1,6 @@
 #include "units.h"
 
+#include <algorithm>
 #include <array>
 #include <cctype>
 #include <charconv>
@@ -73,6 +74,64 @@ std::string format_size(std::uint64_t bytes) {
     }
     char text[32];
     std::snprintf(text, sizeof text, "%.1f %s", value, kUnits[unit]);
+    return text;
+}
+
+std::string format_sectors(std::uint64_t sectors) {
+    return std::to_string(sectors) + " sectors (" + format_size(sectors * kSectorBytes) + ")";
+}
+
+namespace {
+
+struct TimeUnit {
+    char letter;
+    std::int64_t seconds;
+};
+constexpr std::array<TimeUnit, 4> kTimeUnits = {{{'d', 86400}, {'h', 3600}, {'m', 60}, {'s', 1}}};
+
+}  // namespace
+
+std::optional<std::int64_t> parse_duration(std::string_view text) {
+    if (text.empty()) {
+        return std::nullopt;
+    }
+    std::int64_t total = 0;
+    while (!text.empty()) {
+        std::int64_t number = 0;
+        const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
+        if (error != std::errc{} || end == text.data() || number < 0) {
+            return std::nullopt;
+        }
+        text.remove_prefix(static_cast<std::size_t>(end - text.data()));
+        std::int64_t unit = 1;
+        if (!text.empty()) {
+            const auto found =
+                std::find_if(kTimeUnits.begin(), kTimeUnits.end(), [&](const TimeUnit& u) {
+                    return u.letter == std::tolower(static_cast<unsigned char>(text[0]));
+                });
+            if (found == kTimeUnits.end()) {
+                return std::nullopt;
+            }
+            unit = found->seconds;
+            text.remove_prefix(1);
+        }
+        if (number > (std::numeric_limits<std::int64_t>::max() - total) / unit) {
+            return std::nullopt;
+        }
+        total += number * unit;
+    }
+    return total;
+}
+
+std::string format_duration(std::int64_t seconds) {
+    std::string text;
+    for (const TimeUnit& unit : kTimeUnits) {
+        if (seconds >= unit.seconds || (unit.seconds == 1 && text.empty())) {
+            text +=
+                (text.empty() ? "" : " ") + std::to_string(seconds / unit.seconds) + unit.letter;
+            seconds %= unit.seconds;
+        }
+    }
     return text;
 }
 
