@@ -27,6 +27,8 @@ TEST(Lifecycle, StartStopAndHandles) {
     EXPECT_TRUE(log.contains("[ERROR]CL_LyFS_Start, CreateMutex failed\n"));
     EXPECT_EQ(CL_LyFS_Stop(), LYFS_OK);
     EXPECT_EQ(log.count("[INFO], CL_LyFS_Stop, already stopped\n"), 2u);
+    CL_LyFS_File_Delete_Callback_Register(nullptr);
+    EXPECT_TRUE(log.contains("[ERROR]CL_LyFS_File_Delete_Callback_Register, library not started"));
 
     // Handles are never zero, never reused, and resolved by kind.
     int a = 0;

@@ -71,6 +71,37 @@ TEST_F(FileTest, FilesNeverClosedAreRecoveredAsWholeClusters) {
     expect_clean_card();
 }
 
+// Wherever the library makes what was written durable, a flush that fails is reported, and
+// what it could not make durable stays uncommitted.
+TEST_F(FileTest, FailedFlushesAreReported) {
+    const auto bytes = pattern(200'000, 5);
+    const auto writer = [&](const std::string& name) {
+        const std::uint32_t fd = open("/DATA/" + name, "w");
+        EXPECT_EQ(CL_LyFS_File_Write(&desc, bytes.data(), 200'000, fd), 200'000);
+        return fd;
+    };
+    platform.fail_flush = true;
+    // The data's flush before the commit writes the record, then the flush behind it.
+    EXPECT_EQ(CL_LyFS_File_Close(&desc, writer("data_not_flushed.ts")), LYFS_FAIL);
+    platform.flushes_before_failure = 1;
+    EXPECT_EQ(CL_LyFS_File_Close(&desc, writer("record_not_flushed.ts")), LYFS_FAIL);
+    const std::uint32_t reader = open("/DATA/record_not_flushed.ts", "r");
+    EXPECT_EQ(lyfs_file_flush(&desc, reader), LYFS_OK) << "a reader has nothing to flush";
+    EXPECT_EQ(CL_LyFS_File_Close(&desc, reader), LYFS_OK);
+    const std::uint32_t held = writer("left_open_write.ts");
+    EXPECT_EQ(lyfs_file_flush(&desc, held), LYFS_ERR_WRITE);
+    EXPECT_EQ(CL_LyFS_Device_Close(&desc), LYFS_ERR_WRITE) << "with what the writer held";
+    mounted = false;
+    platform.fail_flush = false;
+    ASSERT_EQ(mount(), LYFS_OK);
+    std::string sizes;
+    for (stFILE* f = folder("DATA")->file_list_head; f != nullptr; f = f->next) {
+        sizes += std::to_string(f->file_size) + " ";
+    }
+    EXPECT_EQ(sizes, "0 200000 0 ") << "the record was written, if not flushed";
+    expect_clean_card();
+}
+
 TEST_F(FileTest, SeekTellAndReadsAtTheChainsEnd) {
     write_file("/DATA/hundred_bytes.ts", pattern(100, 4), 100);
     const std::uint32_t fd = open("/DATA/hundred_bytes.ts", "r");

@@ -428,9 +428,13 @@ private:
         if (w == nullptr) {
             return;
         }
-        const std::uint64_t at = w->written == 0 ? 0 : a % w->written;
+        // From its end too: what lies behind it up to its last cluster's end, nothing beyond.
+        const bool from_end = a % 4 == 0;
+        const std::uint64_t at = w->written == 0 || from_end ? w->written : a % w->written;
         const std::uint32_t length = b % 300'000 + 1;
-        if (at != 0) {
+        if (from_end) {
+            expect(CL_LyFS_File_Seek(&desc_, w->fd, LYFS_SEEK_END, 0) == at, "seek to the end");
+        } else if (at != 0) {
             expect(CL_LyFS_File_Seek(&desc_, w->fd, LYFS_SEEK_SET, static_cast<std::int32_t>(at)) ==
                        at,
                    "seek in " + w->name);

@@ -159,8 +159,11 @@ TestPlatform::TestPlatform() {
         std::lock_guard<std::recursive_mutex> guard(g_current->mutex_);
         ++g_current->counters.flushes;
         const Open* open = static_cast<Open*>(h);
-        return !g_current->fail_flush &&
-               (open->real == nullptr || native().flush_device(open->real));
+        if (g_current->fail_flush && g_current->flushes_before_failure-- == 0) {
+            g_current->flushes_before_failure = 0;
+            return false;
+        }
+        return open->real == nullptr || native().flush_device(open->real);
     };
     table_.refresh_partitions = [](DeviceHandle) {
         std::lock_guard<std::recursive_mutex> guard(g_current->mutex_);

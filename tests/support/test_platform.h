@@ -80,6 +80,7 @@ public:
     bool fault_fired() const { return fault_fired_; }
     bool fail_geometry = false;
     bool fail_flush = false;
+    std::uint64_t flushes_before_failure = 0;  // with fail_flush: those that still succeed
 
     IoCounters counters;
     std::vector<IoRecord> log;  // every transfer that reached a device
