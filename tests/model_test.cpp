@@ -128,7 +128,8 @@ void note_deleted(std::uint32_t, std::uint32_t length, char* path) {
 // One run of a sequence on a fresh card; stops at the first answer the model did not expect.
 class Session {
 public:
-    Session(test::TestPlatform& platform, const test::MemoryDevice& blank) : platform_(platform) {
+    Session(test::TestPlatform& platform, test::LogCapture& log, const test::MemoryDevice& blank)
+        : platform_(platform), log_(log) {
         platform_.put_card("model", blank.clone());
         g_deleted = &deleted_;
         CL_LyFS_File_Delete_Callback_Register(&note_deleted);
@@ -217,9 +218,11 @@ private:
                 return true;
             }
             if (oldest == nullptr) {
+                refused_ = refused_ || f.free <= f.reserve;
                 return f.free > f.reserve;
             }
             if (oldest->state == ModelFile::State::kWriting) {
+                refused_ = true;
                 return false;
             }
             if (!same_group) {
@@ -241,7 +244,26 @@ private:
         expected_deleted_.clear();
     }
 
+    // A step the model expects to succeed logs no failure; reads may (the end of a chain is
+    // logged as one).
     void step(const Step& s) {
+        const std::size_t errors = log_.count("[ERROR]");
+        refused_ = false;
+        run_step(s);
+        expect(refused_ || s.kind == Kind::kRead || s.kind == Kind::kReadBack ||
+                   s.kind == Kind::kLook || log_.count("[ERROR]") == errors,
+               "logged a failure: " + last_error_line());
+    }
+    std::string last_error_line() const {
+        const auto lines = log_.lines();
+        for (auto it = lines.rbegin(); it != lines.rend(); ++it) {
+            if (it->starts_with("[ERROR]")) {
+                return *it;
+            }
+        }
+        return {};
+    }
+    void run_step(const Step& s) {
         ModelFolder& f = folders_[s.folder % folders_.size()];
         switch (s.kind) {
             case Kind::kCreate:
@@ -320,6 +342,7 @@ private:
             if (w.written % kCluster == 0) {
                 if (f.free < kCluster) {
                     ok = false;
+                    refused_ = true;
                     break;
                 }
                 f.free -= kCluster;
@@ -533,6 +556,7 @@ private:
     }
 
     test::TestPlatform& platform_;
+    test::LogCapture& log_;
     dev_desc desc_{};
     bool mounted_ = false;
     bool read_only_ = false;
@@ -541,6 +565,7 @@ private:
     std::vector<std::string> deleted_;
     std::vector<std::string> expected_deleted_;
     std::optional<std::string> error_;
+    bool refused_ = false;  // the model expects the step to be refused
 };
 
 class ModelTest : public test::LibraryTest {
@@ -561,7 +586,7 @@ protected:
     }
 
     std::optional<std::string> run(const std::vector<Step>& steps) {
-        Session session(platform, *blank_);
+        Session session(platform, log, *blank_);
         return session.run(steps);
     }
 
