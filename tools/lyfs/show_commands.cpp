@@ -8,6 +8,7 @@
 #include "failure.h"
 #include "library.h"
 #include "listing.h"
+#include "manual.h"
 #include "units.h"
 
 namespace lyfs::tool {
@@ -86,7 +87,8 @@ void add_show_commands(CLI::App& app, Commands& commands) {
     CLI::App* ls_app = app.add_subcommand(
         "ls", "List the files of a folder in age order, or the folders when none is given");
     ls_app->add_option("DEVICE", ls->device, "Block device or card image")->required();
-    ls_app->add_option("FOLDER", ls->folder, "Folder to list, such as /EVENT");
+    names_on_card(ls_app->add_option("FOLDER", ls->folder, "Folder to list, such as /EVENT"),
+                  OnCard::kFolder);
     ls_app->add_flag("--newest-first", ls->newest_first, "List the newest file first");
     commands.push_back({ls_app, [ls] { return run_ls(*ls); }});
 }
