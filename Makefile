@@ -5,6 +5,7 @@ TSAN_BUILD ?= build-tsan
 FUZZ_BUILD ?= build-fuzz
 WIN64_BUILD ?= build-win64
 WIN32_BUILD ?= build-win32
+DIST       ?= dist
 FUZZ_TIME  ?= 120
 # no: build the 32-bit Windows DLL without running it (for kernels that run
 # no 32-bit programs; CI never sets it).
@@ -13,7 +14,7 @@ CMAKE_ARGS ?=
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 
 .PHONY: all deps build test demo bench asan tsan fuzz fuzz-deps mingw-deps windows-deps windows \
-	install clean
+	package-deps package install clean
 
 all: build
 
@@ -156,8 +157,31 @@ else
 	tests/windows/run_suite.sh win32 $(WIN32_BUILD) $(BUILD)/tools/lyfs/lyfs $(JOBS)
 endif
 
+# CPack's tools for the Debian package (dpkg-shlibdeps, file).
+package-deps: deps
+	@missing=""; \
+	command -v dpkg-shlibdeps >/dev/null || missing="$$missing dpkg-dev"; \
+	command -v file >/dev/null || missing="$$missing file"; \
+	$(install_missing)
+
+# The packages, made by CPack into $(DIST): lyfs_VERSION_amd64.deb from the
+# Linux build, and lyfs-VERSION-windows-ARCH.zip from each Windows build
+# (those make windows tested, when it ran first).
+package: package-deps mingw-deps
+	cmake -S . -B $(BUILD) -G Ninja $(CMAKE_ARGS)
+	cmake --build $(BUILD) -j $(JOBS) --target lyfs_shared lyfs_static lyfs lyfs_manual
+	cmake -S . -B $(WIN64_BUILD) -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake $(CMAKE_ARGS)
+	cmake --build $(WIN64_BUILD) -j $(JOBS) --target lyfs_shared lyfs lyfs_msvc_import_library
+	cmake -S . -B $(WIN32_BUILD) -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake $(CMAKE_ARGS)
+	cmake --build $(WIN32_BUILD) -j $(JOBS) --target lyfs_shared lyfs lyfs_msvc_import_library
+	rm -rf $(DIST) && mkdir -p $(DIST)
+	cd $(BUILD) && rm -rf packages && cpack -B packages && cp packages/*.deb $(abspath $(DIST))
+	cd $(WIN64_BUILD) && rm -rf packages && cpack -B packages && cp packages/*.zip $(abspath $(DIST))
+	cd $(WIN32_BUILD) && rm -rf packages && cpack -B packages && cp packages/*.zip $(abspath $(DIST))
+	ls -l $(DIST)
+
 install: build
 	cmake --install $(BUILD)
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD) $(WIN64_BUILD) $(WIN32_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD) $(WIN64_BUILD) $(WIN32_BUILD) $(DIST)
