@@ -1,4 +1,5 @@
-# The two commands of the README, plus the sanitizer run CI makes.
+# The two commands of the README, plus the sanitizer, Windows and package runs
+# CI makes.
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
 TSAN_BUILD ?= build-tsan
@@ -14,7 +15,7 @@ CMAKE_ARGS ?=
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 
 .PHONY: all deps build test demo bench asan tsan fuzz fuzz-deps mingw-deps windows-deps windows \
-	package-deps package install clean
+	package-deps package package-check install clean
 
 all: build
 
@@ -157,11 +158,14 @@ else
 	tests/windows/run_suite.sh win32 $(WIN32_BUILD) $(BUILD)/tools/lyfs/lyfs $(JOBS)
 endif
 
-# CPack's tools for the Debian package (dpkg-shlibdeps, file).
+# CPack's tools for the Debian package (dpkg-shlibdeps, file), and what the
+# package check uses: man, and pkg-config for a host program.
 package-deps: deps
 	@missing=""; \
 	command -v dpkg-shlibdeps >/dev/null || missing="$$missing dpkg-dev"; \
 	command -v file >/dev/null || missing="$$missing file"; \
+	command -v man >/dev/null || missing="$$missing man-db"; \
+	command -v pkg-config >/dev/null || missing="$$missing pkg-config"; \
 	$(install_missing)
 
 # The packages, made by CPack into $(DIST): lyfs_VERSION_amd64.deb from the
@@ -179,6 +183,22 @@ package: package-deps mingw-deps
 	cd $(WIN64_BUILD) && rm -rf packages && cpack -B packages && cp packages/*.zip $(abspath $(DIST))
 	cd $(WIN32_BUILD) && rm -rf packages && cpack -B packages && cp packages/*.zip $(abspath $(DIST))
 	ls -l $(DIST)
+
+# Proves the packages as their users get them (tests/package/): the .deb
+# installed on this machine (as root), hosts built against it and run, the
+# tool, man page and completion, then removed without a trace; each zip
+# unpacked, a host built against it and run under Wine of its width.
+package-check: package windows-deps
+	@[ "$$(id -u)" = 0 ] || { echo "make package-check installs the package: run it as root"; exit 1; }
+	tests/package/check_deb.sh $(DIST)/lyfs_*_amd64.deb $(BUILD)/package-check/deb
+	tests/package/check_zip.sh $(DIST)/lyfs-*-windows-x86_64.zip win64 $(BUILD)/tools/lyfs/lyfs \
+		$(BUILD)/package-check/win64
+ifeq ($(LYFS_WIN32_RUN),no)
+	@echo "make package-check: the 32-bit zip was not run (LYFS_WIN32_RUN=no)"
+else
+	tests/package/check_zip.sh $(DIST)/lyfs-*-windows-i686.zip win32 $(BUILD)/tools/lyfs/lyfs \
+		$(BUILD)/package-check/win32
+endif
 
 install: build
 	cmake --install $(BUILD)
