@@ -1,4 +1,5 @@
-# The two commands of the README, plus the sanitizer run CI makes.
+# The two commands of the README, plus the sanitizer, Windows and package runs
+# CI makes.
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
 TSAN_BUILD ?= build-tsan
@@ -6,11 +7,16 @@ COVERAGE_BUILD ?= build-coverage
 FUZZ_BUILD ?= build-fuzz
 WIN64_BUILD ?= build-win64
 WIN32_BUILD ?= build-win32
+DIST       ?= dist
 FUZZ_TIME  ?= 60
+# no: build the 32-bit Windows DLL without running it (for kernels that run
+# no 32-bit programs; CI never sets it).
+LYFS_WIN32_RUN ?= yes
 CMAKE_ARGS ?=
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps build test demo bench asan tsan coverage fuzz fuzz-deps windows windows-deps install clean
+.PHONY: all deps build test demo bench asan tsan coverage fuzz fuzz-deps mingw-deps windows-deps \
+	windows package-deps package package-check install clean
 
 all: build
 
@@ -119,45 +125,110 @@ fuzz: deps fuzz-deps
 			|| exit 1; \
 	done
 
-# MinGW-w64 for both Windows targets, Wine for the 64-bit one, and the
-# GoogleTest sources to build for Windows (only when root).
-windows-deps: deps
+# Installs the Debian packages listed in the shell variable missing, with the
+# apt-get options $(1), when root; else names them and fails.
+define install_missing
+if [ "$$(id -u)" = 0 ] && [ -n "$$missing" ]; then \
+	echo "installing:$$missing"; \
+	case "$$missing" in *:i386*) dpkg --add-architecture i386;; esac; \
+	apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $(1) $$missing; \
+elif [ -n "$$missing" ]; then \
+	echo "missing:$$missing (run as root, or install them)"; exit 1; \
+fi
+endef
+
+# MinGW-w64 for both Windows targets, and the GoogleTest sources to build for
+# Windows.
+mingw-deps: deps
 	@missing=""; \
 	command -v i686-w64-mingw32-g++-posix >/dev/null || missing="$$missing g++-mingw-w64-i686"; \
 	command -v x86_64-w64-mingw32-g++-posix >/dev/null || missing="$$missing g++-mingw-w64-x86-64"; \
+	[ -f /usr/src/googletest/CMakeLists.txt ] || missing="$$missing googletest"; \
+	$(install_missing)
+
+# Wine to run both Windows builds, with its 32-bit loader (i386 packages; the
+# loader's recommended graphics, sound and media libraries, which console
+# programs never load, would double them). The 32-bit build runs only where
+# the kernel runs 32-bit programs: elsewhere this says so and fails, unless
+# LYFS_WIN32_RUN=no asks to build it without running it.
+windows-deps: mingw-deps
+	@missing=""; \
 	[ -x /usr/lib/wine/wine64 ] || missing="$$missing wine64"; \
 	command -v wine >/dev/null || missing="$$missing wine"; \
-	[ -f /usr/src/googletest/CMakeLists.txt ] || missing="$$missing googletest"; \
-	if [ "$$(id -u)" = 0 ] && [ -n "$$missing" ]; then \
-		echo "installing:$$missing"; \
-		apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$missing; \
-	elif [ -n "$$missing" ]; then \
-		echo "missing:$$missing (run as root, or install them)"; exit 1; \
-	fi
+	$(install_missing); \
+	missing=""; \
+	if [ "$(LYFS_WIN32_RUN)" != no ]; then \
+		why=$$(tests/windows/kernel_runs_32bit.sh) || \
+			{ echo "$$why, so the 32-bit Windows build cannot run here (LYFS_WIN32_RUN=no builds it without running it)"; exit 1; }; \
+		[ -x /usr/lib/wine/wine ] || missing="wine32:i386"; \
+	fi; \
+	$(call install_missing,--no-install-recommends)
 
-# lyfs.dll for 64-bit and 32-bit Windows, the tool and the tests. The 64-bit
-# tests run under Wine, in a Wine prefix inside the build; this kernel runs no
-# 32-bit programs, so the 32-bit DLL's export and import tables are checked
-# instead. Last, cards made by the Linux build and by the Windows one cross
-# over, and lyfs.exe runs its demo.
+# lyfs.dll for 64-bit and 32-bit Windows, the tool and the tests. Each build
+# runs the same under Wine, in a Wine prefix of its own inside the build: the
+# tests through ctest, cards crossing over with the Linux build both ways, and
+# lyfs.exe demo (tests/windows/run_suite.sh).
 windows: windows-deps
 	cmake -S . -B $(BUILD) -G Ninja $(CMAKE_ARGS)
 	cmake --build $(BUILD) -j $(JOBS) --target lyfs
-	cmake -S . -B $(WIN32_BUILD) -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake $(CMAKE_ARGS)
-	cmake --build $(WIN32_BUILD) -j $(JOBS) --target lyfs_shared lyfs lyfs_c_header_test
-	ctest --test-dir $(WIN32_BUILD) --output-on-failure -R dll_exports
 	cmake -S . -B $(WIN64_BUILD) -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake $(CMAKE_ARGS)
 	cmake --build $(WIN64_BUILD) -j $(JOBS)
-	export WINEPREFIX=$(abspath $(WIN64_BUILD))/wine-prefix WINEDEBUG=-all; \
-	status=0; \
-	cmake/wine-run.sh wineboot --init && \
-	ctest --test-dir $(WIN64_BUILD) --output-on-failure -j $(JOBS) && \
-	tests/windows/cross_check.sh $(BUILD)/tools/lyfs/lyfs $(WIN64_BUILD)/bin $(WIN64_BUILD)/cross && \
-	cmake/wine-run.sh $(WIN64_BUILD)/bin/lyfs.exe demo || status=$$?; \
-	wineserver -k 2>/dev/null; exit $$status
+	tests/windows/run_suite.sh win64 $(WIN64_BUILD) $(BUILD)/tools/lyfs/lyfs $(JOBS)
+	cmake -S . -B $(WIN32_BUILD) -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake $(CMAKE_ARGS)
+ifeq ($(LYFS_WIN32_RUN),no)
+	cmake --build $(WIN32_BUILD) -j $(JOBS) --target lyfs_shared lyfs lyfs_c_header_test
+	ctest --test-dir $(WIN32_BUILD) --output-on-failure -R dll_exports
+	@echo "make windows: the 32-bit build was not run (LYFS_WIN32_RUN=no)"
+else
+	cmake --build $(WIN32_BUILD) -j $(JOBS)
+	tests/windows/run_suite.sh win32 $(WIN32_BUILD) $(BUILD)/tools/lyfs/lyfs $(JOBS)
+endif
+
+# CPack's tools for the Debian package (dpkg-shlibdeps, file), and what the
+# package check uses: man, and pkg-config for a host program.
+package-deps: deps
+	@missing=""; \
+	command -v dpkg-shlibdeps >/dev/null || missing="$$missing dpkg-dev"; \
+	command -v file >/dev/null || missing="$$missing file"; \
+	command -v man >/dev/null || missing="$$missing man-db"; \
+	command -v pkg-config >/dev/null || missing="$$missing pkg-config"; \
+	$(install_missing)
+
+# The packages, made by CPack into $(DIST): lyfs_VERSION_amd64.deb from the
+# Linux build, and lyfs-VERSION-windows-ARCH.zip from each Windows build
+# (those make windows tested, when it ran first).
+package: package-deps mingw-deps
+	cmake -S . -B $(BUILD) -G Ninja $(CMAKE_ARGS)
+	cmake --build $(BUILD) -j $(JOBS) --target lyfs_shared lyfs_static lyfs lyfs_manual
+	cmake -S . -B $(WIN64_BUILD) -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake $(CMAKE_ARGS)
+	cmake --build $(WIN64_BUILD) -j $(JOBS) --target lyfs_shared lyfs lyfs_msvc_import_library
+	cmake -S . -B $(WIN32_BUILD) -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake $(CMAKE_ARGS)
+	cmake --build $(WIN32_BUILD) -j $(JOBS) --target lyfs_shared lyfs lyfs_msvc_import_library
+	rm -rf $(DIST) && mkdir -p $(DIST)
+	cd $(BUILD) && rm -rf packages && cpack -B packages && cp packages/*.deb $(abspath $(DIST))
+	cd $(WIN64_BUILD) && rm -rf packages && cpack -B packages && cp packages/*.zip $(abspath $(DIST))
+	cd $(WIN32_BUILD) && rm -rf packages && cpack -B packages && cp packages/*.zip $(abspath $(DIST))
+	ls -l $(DIST)
+
+# Proves the packages as their users get them (tests/package/): the .deb
+# installed on this machine (as root), hosts built against it and run, the
+# tool, man page and completion, then removed without a trace; each zip
+# unpacked, a host built against it and run under Wine of its width.
+package-check: package windows-deps
+	@[ "$$(id -u)" = 0 ] || { echo "make package-check installs the package: run it as root"; exit 1; }
+	tests/package/check_deb.sh $(DIST)/lyfs_*_amd64.deb $(BUILD)/package-check/deb
+	tests/package/check_zip.sh $(DIST)/lyfs-*-windows-x86_64.zip win64 $(BUILD)/tools/lyfs/lyfs \
+		$(BUILD)/package-check/win64
+ifeq ($(LYFS_WIN32_RUN),no)
+	@echo "make package-check: the 32-bit zip was not run (LYFS_WIN32_RUN=no)"
+else
+	tests/package/check_zip.sh $(DIST)/lyfs-*-windows-i686.zip win32 $(BUILD)/tools/lyfs/lyfs \
+		$(BUILD)/package-check/win32
+endif
 
 install: build
 	cmake --install $(BUILD)
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD) $(WIN64_BUILD) $(WIN32_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(COVERAGE_BUILD) $(FUZZ_BUILD) $(WIN64_BUILD) \
+		$(WIN32_BUILD) $(DIST)

@@ -11,6 +11,7 @@
 #include "failure.h"
 #include "library.h"
 #include "local_file.h"
+#include "manual.h"
 #include "names.h"
 #include "progress.h"
 #include "system.h"
@@ -133,10 +134,10 @@ void add_copy_commands(CLI::App& app, Commands& commands) {
         "Copy a file out of the card, or every file of a folder, or of every folder, into a "
         "local folder (read only: the card is never written)");
     get_app->add_option("DEVICE", get->device, "Block device or card image")->required();
-    get_app
-        ->add_option("SOURCE", get->source,
-                     "/FOLDER/NAME, /FOLDER for all its files, or / for every folder's (each "
-                     "into DEST/FOLDER)")
+    names_on_card(get_app->add_option("SOURCE", get->source,
+                                      "/FOLDER/NAME, /FOLDER for all its files, or / for every "
+                                      "folder's (each into DEST/FOLDER)"),
+                  OnCard::kFolderOrFile)
         ->required();
     get_app->add_option("DEST", get->destination,
                         "Local file or folder, - for standard output (default: the file's name "
@@ -164,10 +165,11 @@ void add_copy_commands(CLI::App& app, Commands& commands) {
         "it runs short of room. A copy that fails or is interrupted is removed again");
     put_app->add_option("DEVICE", put->device, "Block device or card image")->required();
     put_app->add_option("LOCALFILE", put->source, "Local file")->required();
-    put_app
-        ->add_option("DEST", put->destination,
-                     "/FOLDER/NAME, or /FOLDER to keep the local file's name: 9 to 39 printable "
-                     "ASCII characters without / \\ : * ? \" < > |")
+    names_on_card(put_app->add_option("DEST", put->destination,
+                                      "/FOLDER/NAME, or /FOLDER to keep the local file's name: 9 "
+                                      "to 39 printable ASCII characters without / \\ : * ? \" "
+                                      "< > |"),
+                  OnCard::kFolderOrFile)
         ->required();
     commands.push_back({put_app, [put] { return run_put(*put); }});
 }

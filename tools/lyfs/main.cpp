@@ -6,7 +6,9 @@
 #include "commands.h"
 #include "failure.h"
 #include "library.h"
+#include "manual.h"
 #include "names.h"
+#include "reference.h"
 
 namespace {
 
@@ -37,6 +39,8 @@ int run(int argc, char** argv) {
 #ifdef LYFS_WITH_MOUNT
     add_mount_command(app, commands);
 #endif
+    add_reference_footers(app);
+    add_manual_options(app);
 
     try {
         app.parse(argc, argv);

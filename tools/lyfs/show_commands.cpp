@@ -12,6 +12,7 @@
 #include "json_listing.h"
 #include "library.h"
 #include "listing.h"
+#include "manual.h"
 #include "timeline.h"
 #include "units.h"
 
@@ -187,7 +188,8 @@ void add_show_commands(CLI::App& app, Commands& commands) {
         "List the files of a folder in age order with their record times, or the folders when "
         "none is given");
     ls_app->add_option("DEVICE", ls->device, "Block device or card image")->required();
-    ls_app->add_option("FOLDER", ls->folder, "Folder to list, such as /EVENT");
+    names_on_card(ls_app->add_option("FOLDER", ls->folder, "Folder to list, such as /EVENT"),
+                  OnCard::kFolder);
     ls_app->add_flag("--newest-first", ls->newest_first, "List the newest file first");
     CLI::Option* json =
         ls_app->add_flag("--json", ls->json, "Print one JSON document for scripts (see README)");
