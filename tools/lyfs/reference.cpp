@@ -10,7 +10,7 @@ constexpr ReferenceRow kExitStatuses[] = {
     {"1",
      "failure: the message gives the library's status in words and, when there is one, the "
      "line the library logged about it; check exits 1 when it finds problems, get of a folder "
-     "when it skipped a file"},
+     "when it skipped a file, umount when a file could not be committed or the card flushed"},
     {"2", "a mistake on the command line"},
     {"128+N",
      "get or put was stopped by signal N (130 SIGINT, 143 SIGTERM, 129 SIGHUP) and took back "
@@ -24,10 +24,15 @@ constexpr ReferenceRow kMountRefusals[] = {
     {"EPERM", "a file beside the folders"},
     {"EINVAL", "a new name shorter than 9 characters"},
     {"ENAMETOOLONG", "a new name longer than 39 characters"},
+    {"EINVAL",
+     "a new name the card does not take (one of / \\ : * ? \" < > |, a control character, not "
+     "ASCII, ending in a space or a dot)"},
+    {"EEXIST", "a name the folder lists already, or holds on the card under another local name"},
     {"ESPIPE", "a write anywhere but at the end of a new file"},
     {"EFBIG", "a new file larger than the largest file (lyfs info)"},
     {"ENOSPC", "the folder cannot make room (its oldest recording is open, or it is too small)"},
     {"EBUSY", "opening a new file for reading while it is still being written"},
+    {"EACCES", "creating or writing as another user than the one who mounted"},
     {"EROFS", "anything that writes, on a read-only mount"},
 };
 
