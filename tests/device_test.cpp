@@ -276,11 +276,16 @@ TEST_F(DeviceTest, TheHeldDiskMountedAndSeenThroughTheExports) {
         EXPECT_EQ(disk->part_list, nullptr) << nth;
     }
     // Slots that are not ours (FAT32) or do not fit: running past the
-    // device's end, no room for a single cluster, empty.
+    // device's end, no room for a single cluster, empty, over the table.
     const auto ours = disk->part_entry[1];
-    for (auto [type, count] : {std::pair{0x0C, 62 * 2048}, {0x52, 64 * 2048}, {0x52, 40}, {0, 0}}) {
+    for (auto [type, count, first] : {std::tuple{0x0C, 62 * 2048, ours.first_sector},
+                                      {0x52, 64 * 2048, ours.first_sector},
+                                      {0x52, 40, ours.first_sector},
+                                      {0, 0, ours.first_sector},
+                                      {0x52, 62 * 2048, 0u}}) {
         disk->part_entry[1].type = static_cast<std::uint8_t>(type);
         disk->part_entry[1].sector_count = static_cast<std::uint32_t>(count);
+        disk->part_entry[1].first_sector = first;
         EXPECT_EQ(setup_partition_info(disk, "p", &part), LYFS_ERR_MOUNT) << count;
         EXPECT_EQ(disk->part_list, nullptr);
     }

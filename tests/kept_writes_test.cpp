@@ -49,6 +49,16 @@ TEST(KeptWrites, ReadsBackTheNewestBytesThroughSplitBuffers) {
         EXPECT_EQ(read[s * kSectorBytes], fill[s]) << "sector " << s + 2;
         EXPECT_EQ(read[(s + 1) * kSectorBytes - 1], fill[s]) << "sector " << s + 2;
     }
+    // More sectors than the store first holds: it grows and keeps them all.
+    for (std::uint8_t i = 0; i < 20; ++i) {
+        keep(kept, static_cast<std::uint8_t>(0x40 + i), 100 + 2 * i);
+    }
+    std::vector<std::uint8_t> grown(40 * kSectorBytes);
+    const platform::IoPart all = {grown.data(), static_cast<std::uint32_t>(grown.size())};
+    overlay_kept_sectors(kept, &all, 1, 100);
+    for (std::uint32_t s = 0; s < 40; ++s) {
+        EXPECT_EQ(grown[s * kSectorBytes], 0x40 + s / 2) << "sector " << s + 100;
+    }
     int other_tag = 0;
     EXPECT_EQ(kept_writes_of(&other_tag), nullptr);
     drop_kept_writes(device);
