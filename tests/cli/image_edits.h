@@ -12,6 +12,12 @@
 
 namespace lyfs::cli_test {
 
+constexpr std::size_t kMiB = 1024 * 1024;
+constexpr std::uint32_t kCluster = 128 * 1024;  // of the cards the tests make
+// Within a file's record: the first character of its long name, and its size.
+constexpr off_t kNameStart = 65;
+constexpr off_t kSizeField = 124;
+
 // Passes when `part` occurs in `text`, and shows both when it does not.
 inline ::testing::AssertionResult contains(const std::string& text, const std::string& part) {
     if (text.find(part) != std::string::npos) {
@@ -20,8 +26,9 @@ inline ::testing::AssertionResult contains(const std::string& text, const std::s
     return ::testing::AssertionFailure() << "\"" << part << "\" is not in:\n" << text;
 }
 
-// Bytes that differ from file to file, for copies that must come back unchanged.
-inline std::vector<std::uint8_t> sample_bytes(std::size_t count, unsigned seed) {
+// Bytes that differ from file to file, for copies that must come back unchanged. The first n
+// bytes of a seed are the same whatever the count, as the part of a file read before a break.
+inline std::vector<std::uint8_t> sample_bytes(std::size_t count, std::size_t seed) {
     std::vector<std::uint8_t> bytes(count);
     for (std::size_t i = 0; i < count; ++i) {
         bytes[i] = static_cast<std::uint8_t>((i + 1) * (seed + 1) * 0x9E3779B97F4A7C15ull >> 56);
@@ -65,15 +72,12 @@ inline std::uint32_t start_cluster(const std::string& image, off_t record) {
     return (peek(image, record + 116) & 0xFFFF) << 16 | (peek(image, record + 122) & 0xFFFF);
 }
 
-// Stamps the record at `record` as made at that time: the create and the write time and date of
-// its short entry, coded as FAT codes them.
-inline void stamp(const std::string& image, off_t record, int year, int month, int day, int hour,
-                  int minute) {
-    const auto date = static_cast<std::uint32_t>((year - 1980) << 9 | month << 5 | day);
-    const auto time = static_cast<std::uint32_t>(hour << 11 | minute << 5);
-    for (const off_t at : {record + 96 + 14, record + 96 + 22}) {
-        poke(image, at, time | date << 16);
-    }
+// Stamps the record at `record` as made on 2025-01-01 (0x5A21) at 08:`minute`: the create and
+// the write time and date of its short entry, coded as FAT codes them.
+inline void stamp(const std::string& image, off_t record, int minute) {
+    const auto time_and_date = static_cast<std::uint32_t>(8 << 11 | minute << 5 | 0x5A21 << 16);
+    poke(image, record + 96 + 14, time_and_date);
+    poke(image, record + 96 + 22, time_and_date);
 }
 
 }  // namespace lyfs::cli_test
