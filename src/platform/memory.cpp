@@ -7,6 +7,7 @@ namespace lyfs::platform {
 namespace {
 
 std::atomic<std::uint64_t> g_allocations{0};
+std::atomic<std::int64_t> g_live{0};
 std::atomic<std::uint64_t> g_fail_at{0};
 std::atomic<bool> g_fail_for_good{false};
 
@@ -18,10 +19,17 @@ void* allocate_zeroed(std::size_t bytes) {
     if (fail_at != 0 && (number == fail_at || (number > fail_at && g_fail_for_good.load()))) {
         return nullptr;
     }
-    return std::calloc(1, bytes == 0 ? 1 : bytes);
+    void* memory = std::calloc(1, bytes == 0 ? 1 : bytes);
+    if (memory != nullptr) {
+        g_live.fetch_add(1, std::memory_order_relaxed);
+    }
+    return memory;
 }
 
 void release_memory(void* memory) {
+    if (memory != nullptr) {
+        g_live.fetch_sub(1, std::memory_order_relaxed);
+    }
     std::free(memory);
 }
 
@@ -32,6 +40,10 @@ void fail_allocation_at(std::uint64_t nth, bool for_good) {
 
 std::uint64_t allocation_count() {
     return g_allocations.load();
+}
+
+std::int64_t live_allocations() {
+    return g_live.load();
 }
 
 }  // namespace lyfs::platform

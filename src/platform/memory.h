@@ -35,5 +35,7 @@ void release(T*& memory) {
 void fail_allocation_at(std::uint64_t nth, bool for_good = false);
 // Allocations made since the process started (tests count them).
 std::uint64_t allocation_count();
+// Allocations not released yet: tests find what an operation left behind.
+std::int64_t live_allocations();
 
 }  // namespace lyfs::platform

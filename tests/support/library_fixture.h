@@ -22,6 +22,7 @@ class LibraryTest : public ::testing::Test {
 protected:
     void SetUp() override {
         handles_before_ = live_handle_count();
+        memory_before_ = platform::live_allocations();
         ASSERT_EQ(CL_LyFS_Start(), LYFS_OK);
     }
 
@@ -31,6 +32,7 @@ protected:
         EXPECT_EQ(CL_LyFS_Stop(), LYFS_OK);
         EXPECT_EQ(live_handle_count(), handles_before_) << "handles left behind";
         EXPECT_EQ(platform.open_devices(), 0u) << "devices left open";
+        EXPECT_EQ(platform::live_allocations(), memory_before_) << "memory left behind";
     }
 
     // Runs `operation` once to count its transfers, then again with each of
@@ -67,6 +69,7 @@ protected:
 
 private:
     std::uint64_t handles_before_ = 0;
+    std::int64_t memory_before_ = 0;
 };
 
 }  // namespace lyfs::test
