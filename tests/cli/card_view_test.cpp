@@ -165,8 +165,9 @@ TEST_F(CardViewTest, ACloseMakesACopyDurableAndAFailedOneIsNamedWhenItStays) {
 }
 
 // A damaged recording is served past the kernel's cache, so that the short read before the
-// break and the failure at it reach the program; a read-only view refuses new files itself.
-TEST_F(CardViewTest, ADamagedRecordingIsReadUncachedUpToWhereItsChainEnds) {
+// break and the failure at it reach the program. Readers of one recording share one open of
+// it, which lasts while any of them does. A read-only view refuses new files itself.
+TEST_F(CardViewTest, ADamagedRecordingIsReadUncachedAndReadersShareAnOpen) {
     put("DATA", "damaged_clip.mp4", 3 * kCluster, 6);
     put("DATA", "intact_clip1.mp4", 2 * kCluster, 7);
     const std::string path = image.path();
@@ -176,10 +177,17 @@ TEST_F(CardViewTest, ADamagedRecordingIsReadUncachedUpToWhereItsChainEnds) {
     EXPECT_EQ(damaged.result, -EIO);
     EXPECT_TRUE(damaged.uncached);
     EXPECT_EQ(damaged.bytes, sample_bytes(kCluster, 6));
+    CardView::Handle* held = nullptr;
+    bool uncached = true;
+    ASSERT_EQ(view->open("/DATA/intact_clip1.mp4", false, &held, &uncached), 0);
+    EXPECT_FALSE(uncached);
     const Read intact = read_all("/DATA/intact_clip1.mp4");
     EXPECT_EQ(intact.result, 0);
-    EXPECT_FALSE(intact.uncached);
     EXPECT_EQ(intact.bytes, sample_bytes(2 * kCluster, 7));
+    char last = 0;
+    EXPECT_EQ(view->read(held, &last, 1, 2 * kCluster - 1), 1);
+    EXPECT_EQ(static_cast<std::uint8_t>(last), intact.bytes.back());
+    view->release(held);
     CardView::Handle* handle = nullptr;
     EXPECT_EQ(view->create("/DATA/refused_clip.mp4", &handle), -EROFS);
 }
