@@ -34,9 +34,11 @@ protected:
                   0)
             << text_of("mnt.log");
     }
-    // lyfs umount, then the mount's own exit code.
+    // lyfs umount, then the mount's own exit code. umount returns once the card is free; the
+    // mount's process may take a moment longer to end.
     std::string unmount(const std::string& said = "committed, flushed") {
         expect_run("umount mnt", 0, {said});
+        shell("timeout 10 sh -c 'until [ -s mnt.status ]; do sleep 0.02; done'");
         return text_of("mnt.status");
     }
 };
