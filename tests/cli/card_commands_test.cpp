@@ -45,10 +45,31 @@ TEST_F(NoCard, MkimageMakesASparseCleanCardAndMistakesLeaveNoFile) {
     EXPECT_LT(std::stoull(shell("stat -c %b card.img").out) * 512, 16 * kMiB) << "not sparse";
     EXPECT_FALSE(fs::exists("new.img"));
     EXPECT_EQ(read_file("taken.img"), (std::vector<std::uint8_t>{1, 2, 3}));
-    for (const std::string command :
-         {"info", "ls", "get", "put", "partition", "format", "mkimage", "check", "demo"}) {
+    // Every command has its help, its section of the manual page and its place in the
+    // completion, which also completes options and the card's folders.
+    const std::string manual = expect_run("--manual-page", 0, {".TH LYFS 1"}).out;
+    const std::string completion = expect_run("--bash-completion", 0).out;
+    for (const std::string command : {"info", "ls", "get", "put", "partition", "format", "mkimage",
+                                      "check", "hash", "demo", "mount", "umount"}) {
         expect_run(command + " --help", 0, {"Usage: lyfs " + command});
+        EXPECT_TRUE(contains(manual, ".SS \"\\fBlyfs " + command + "\\fR")) << command;
+        EXPECT_TRUE(contains(completion, "\n    \"" + command + "\")")) << command;
     }
+    write_file("lyfs-completion.bash", {completion.begin(), completion.end()});
+    const auto complete = [&](const std::string& words) {
+        return shell("bash -c 'source lyfs-completion.bash; COMP_WORDS=(" + kTool + " " + words +
+                     "); COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); _lyfs; echo \"${COMPREPLY[*]}\"'")
+            .out;
+    };
+    EXPECT_EQ(complete("get card.img /DATA dest --m"), "--manifest\n");
+    EXPECT_EQ(complete("ls card.img /E"), "/EVENT\n");
+
+    // On a terminal a long read shows how far it is, and clears that before its answer.
+    const std::string on_terminal =
+        shell("script -qec '" + kTool + " hash verbose.img' /dev/null").out;
+    const std::string hash = shell("sha256sum verbose.img").out.substr(0, 64);
+    EXPECT_TRUE(contains(on_terminal, "] 100%  128.0 MiB of 128.0 MiB\x1B[K\r\x1B[K" + hash))
+        << on_terminal;
 }
 
 TEST_F(BlankImage, PartitionAndFormatMakeACleanCardOfTheGivenLayout) {

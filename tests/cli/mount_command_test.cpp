@@ -54,6 +54,9 @@ TEST_F(MountCommand, RecordingsReadWriteAndAreReclaimedLikeAnyFilesAndReadOnlyNe
     // of 128 KiB).
     EXPECT_EQ(shell("ls -U mnt && stat -c '%s %b' mnt/DATA/20250614_080000_F.mp4").out,
               "DATA\nEVENT\n3145745 6400\n");
+    // df counts the folders' clusters and files: 1532 in all, 25 of them that recording's, and
+    // 100 files in each folder.
+    EXPECT_EQ(shell("stat -f -c '%S %b %f %c %d' mnt").out, "131072 1532 1507 200 199\n");
     // Two readers at once, then three writers one after the other; oldest first, the first
     // reclaimed.
     EXPECT_EQ(shell("cat mnt/DATA/*0000_F.mp4 >one & cat mnt/DATA/*0000_F.mp4 >two; wait; cmp one "
@@ -70,6 +73,15 @@ TEST_F(MountCommand, RecordingsReadWriteAndAreReclaimedLikeAnyFilesAndReadOnlyNe
     for (const auto& [command, error] : std::vector<std::pair<std::string, std::string>>{
              {"rm " + file, "Operation not permitted"},
              {"echo x >>" + file, "Operation not permitted"},
+             {"truncate -s 5 " + file, "Operation not permitted"},
+             {"mv " + file + " mnt/DATA/20250614_090000_F.mp4", "Operation not permitted"},
+             {"ln " + file + " mnt/DATA/20250614_090000_F.mp4", "Operation not permitted"},
+             {"mkfifo mnt/DATA/20250614_090000_F.mp4", "Operation not permitted"},
+             {"chmod 666 " + file, "Operation not permitted"},
+             {"chown 1 " + file, "Operation not permitted"},
+             {"touch -d 2020-01-01 " + file, "Operation not permitted"},
+             {"mkdir mnt/PHOTO", "Operation not permitted"},
+             {"rmdir mnt/EVENT", "Operation not permitted"},
              {"touch mnt/DATA/clip.mp4", "Invalid argument"},  // a name of 8
              {"touch mnt/DATA/" + std::string(36, 'c') + ".mp4", "File name too long"},
              {"dd if=/dev/zero of=mnt/DATA/gap_clip.mp4 bs=1 count=1 seek=4096", "Illegal seek"},
