@@ -119,13 +119,6 @@ int32_t count_fat(stPARTITION* part, stFOLDER* folder) {
     return status;
 }
 
-std::uint32_t last_cluster_of(const stCLUS_CHAIN& chain) {
-    if (chain.end_clus != 0) {
-        return chain.end_clus;
-    }
-    return chain.n_clus != 0 ? chain.p_clus_chain[chain.n_clus - 1] : 0;
-}
-
 // Fills a new folder from its root-directory entry and its record values.
 void describe_folder(stFOLDER* folder, const DirEntryInfo& entry, const DirClusters& record,
                      std::uint32_t index, std::uint32_t sects_per_clus) {

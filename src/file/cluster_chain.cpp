@@ -121,4 +121,12 @@ int32_t construct_file_cluster_chain(stCLUS_CHAIN* chain, stPARTITION* part, con
     return LYFS_OK;
 }
 
+std::uint32_t last_cluster_of(const stCLUS_CHAIN& chain) {
+    if (chain.end_clus != 0) {
+        return chain.end_clus;
+    }
+    return chain.n_clus != 0 && chain.p_clus_chain != nullptr ? chain.p_clus_chain[chain.n_clus - 1]
+                                                              : 0;
+}
+
 }  // namespace lyfs

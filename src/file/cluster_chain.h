@@ -25,6 +25,9 @@ struct stCLUS_CHAIN {
 int32_t alloc_cluster_chain_mem(const stPARTITION* part, stCLUS_CHAIN* chain);
 void free_cluster_chain_mem(stCLUS_CHAIN* chain);
 
+// The chain's last cluster: where its walk ended, else the last one it holds; 0 for none.
+std::uint32_t last_cluster_of(const stCLUS_CHAIN& chain);
+
 // Fills the chain by walking the FAT from `start_cluster`. A chain that
 // ends without its mark, meets an invalid link, leaves the folder's content
 // area, loops, or is longer than the array, is ended on the card at its last

@@ -108,18 +108,10 @@ int32_t place_for_write(stPARTITION* part, stOPEN_FILE* node) {
     return LYFS_FAIL;
 }
 
-std::uint32_t end_cluster_of(const stCLUS_CHAIN& chain) {
-    if (chain.end_clus != 0) {
-        return chain.end_clus;
-    }
-    return chain.n_clus != 0 && chain.p_clus_chain != nullptr ? chain.p_clus_chain[chain.n_clus - 1]
-                                                              : 0;
-}
-
 int32_t commit(stPARTITION* part, stOPEN_FILE* node) {
     stFILE* file = node->p_file;
     stFOLDER* folder = file->p_fold;
-    const std::uint32_t end = end_cluster_of(node->clus_chain);
+    const std::uint32_t end = last_cluster_of(node->clus_chain);
     if (end == 0) {
         log_error("[ERROR]close_file, cluster chain is not setup\n");
         return LYFS_ERR_NO_CHAIN;
