@@ -36,6 +36,23 @@ TEST_F(FileTest, AlignedWritesGoStraightToTheCard) {
     EXPECT_EQ(read_all("/DATA/aligned_recording.ts"), bytes);
 }
 
+// A file holds at most 256 MiB: the write that would take it further is refused and charged
+// nothing, and the file still commits whole.
+TEST_F(FileTest, TheLargestFileTakesNoByteMore) {
+    const auto piece = pattern(1 << 20, 6);
+    const std::uint32_t fd = open("/DATA/largest_recording.ts", "w");
+    for (int i = 0; i < 256; ++i) {
+        ASSERT_EQ(CL_LyFS_File_Write(&desc, piece.data(), 1 << 20, fd), 1 << 20) << i;
+    }
+    const std::uint64_t free = folder("DATA")->free_space;
+    EXPECT_EQ(CL_LyFS_File_Write(&desc, piece.data(), 1, fd), -1);
+    EXPECT_TRUE(log.contains("[ERROR]write_file, file size is over limit\n"));
+    EXPECT_EQ(folder("DATA")->free_space, free);
+    ASSERT_EQ(CL_LyFS_File_Close(&desc, fd), LYFS_OK);
+    EXPECT_EQ(folder("DATA")->file_list_tail->file_size, 256u << 20);
+    expect_clean_card();
+}
+
 // Wherever the library makes what was written durable, a flush that fails is reported, and
 // what it could not make durable stays uncommitted.
 TEST_F(FileTest, FailedFlushesAreReported) {

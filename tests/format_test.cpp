@@ -184,7 +184,10 @@ TEST_F(FormatTest, RefusesBadRequestsWithoutWritingAnything) {
     // Shares of 101 %, a huge share, 101 % over two folders (not the whole
     // card), a region no larger than its records, a last folder left nothing.
     EXPECT_EQ(format_edited([](auto& t) { t.folders[2].share_percent = 31; }), kBad);
-    EXPECT_EQ(format_edited([](auto& t) { t.folders[0].share_percent = ~0ull / 2; }), kBad);
+    log.clear();
+    EXPECT_EQ(format_edited([](auto& t) { t.count = 2, t.folders[0].share_percent = ~0ull / 2; }),
+              kBad);
+    EXPECT_TRUE(log.contains("[ERROR]CL_LyFS_Format, folder shares above 100 percent\n"));
     EXPECT_EQ(format_edited([](auto& t) { t.count = 2, t.folders[0].share_percent = 101; }), kBad);
     EXPECT_EQ(format_edited([](auto& t) { t.folders[2].max_file_num = 24'348u * 1024; }), kBad);
     EXPECT_EQ(format_edited([](auto& t) { t.folders[2].share_percent = 30; }), kBad);

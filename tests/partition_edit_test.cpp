@@ -38,6 +38,9 @@ TEST_F(PartitionEditTest, CreatesSlotZeroThenSlotOneBehindItAndDeletesThem) {
     test::expect_fields(card().sector(0),
                         {0x1C2, 1, 0x0C, 0x1C6, 4, 32,   0x1CA, 4, 2'097'152, 0x19E, 4, 256,
                          510,   1, 0x55, 511,   1, 0xAA, 0,     1, 0,         0x1F2, 1, 0});
+    const auto table = card().sector(0);
+    EXPECT_EQ(std::count(table.begin() + 0x1BE, table.begin() + 0x1CE, 0), 13)
+        << "no CHS, no old byte";
     EXPECT_EQ(platform.counters.refreshes, 1u);
     EXPECT_EQ(platform.counters.flushes, 1u);
 

@@ -121,11 +121,10 @@ int32_t count_fat(stPARTITION* part, stFOLDER* folder) {
 
 // Fills a new folder from its root-directory entry and its record values.
 void describe_folder(stFOLDER* folder, const DirEntryInfo& entry, const DirClusters& record,
-                     std::uint32_t index, std::uint32_t sects_per_clus) {
+                     std::uint32_t index) {
     std::memcpy(folder->fold_name, entry.name, sizeof entry.name);
     folder->fold_type = entry.attribute;
     folder->start_cluster = entry.first_cluster;
-    folder->start_sector_offset = (entry.first_cluster - kFirstCluster) * sects_per_clus;
     folder->total_clusters = record.cluster_count[index];
     folder->max_file_num = record.max_file_num[index];
     log_debug("dirs:%d, folder_name:%s, start_cluster:%d, total_clusters:%d, fold_type:0x%x\n",
@@ -153,7 +152,7 @@ int32_t set_up_folder(stPARTITION* part, const std::uint8_t* entry_bytes, const 
         log_error("[ERROR]setup_root_folder_info, create_folder_object failed\n");
         return LYFS_ERR_NO_MEMORY;
     }
-    describe_folder(folder, entry, record, index, part->n_scts_per_clus);
+    describe_folder(folder, entry, record, index);
     if (!region_is_sound(part, folder)) {
         log_error(
             "[ERROR]setup_root_folder_info, folder region outside the volume, folder:%s, "

@@ -169,6 +169,12 @@ TEST_F(CardWithFiles, PutGetLsInfoJsonAndTimelineAgreeOnMoreFilesThanOnePage) {
         // made.
         {get + " link.txt", 0},
         {get + " newdir/", 0},
+        // A copy that cannot finish, or a file that cannot be put, says why.
+        {get + " /dev/full", 1, {"writing /dev/full: No space left on device; 0 bytes of it"}},
+        {"put card.img missing.bin /DATA/" + clip_name(30), 1, {"missing.bin: No such file"}},
+        {"put card.img out /DATA/" + clip_name(30), 2, {"out is a folder: put copies one file"}},
+        {"ls card.img DATA", 2, {"\"DATA\" is not a card path like /EVENT or /EVENT/NAME"}},
+        {"get card.img /DATA/a/b.mp4 x", 2, {"is not a card path"}},
         // 25 seconds a column: the first four recordings last until the next one starts, the
         // fourth not across the gap.
         {"ls card.img --timeline",

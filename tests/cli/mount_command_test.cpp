@@ -49,6 +49,7 @@ TEST_F(MountCommand, RecordingsReadWriteAndAreReclaimedLikeAnyFilesAndReadOnlyNe
     put("card.img", "/DATA/20250614_080000_F.mp4", 3 * kMiB + 17, 1);
     fs::rename("local.bin", "first.mp4");
     write_file("clip.mp4", sample_bytes(4 * kMiB + 7, 7));
+    expect_run("mount card.img clip.mp4", 1, {"clip.mp4 is not a folder to mount the card on"});
     mount();
     // The folders in card order; a recording's exact size and the whole clusters it holds (25
     // of 128 KiB).
