@@ -45,6 +45,7 @@ TEST_F(FileTest, TheLargestFileTakesNoByteMore) {
         ASSERT_EQ(CL_LyFS_File_Write(&desc, piece.data(), 1 << 20, fd), 1 << 20) << i;
     }
     const std::uint64_t free = folder("DATA")->free_space;
+    EXPECT_EQ(CL_LyFS_File_Write(&desc, piece.data(), 0, fd), 0) << "nothing is no failure";
     EXPECT_EQ(CL_LyFS_File_Write(&desc, piece.data(), 1, fd), -1);
     EXPECT_TRUE(log.contains("[ERROR]write_file, file size is over limit\n"));
     EXPECT_EQ(folder("DATA")->free_space, free);
