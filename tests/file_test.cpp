@@ -193,11 +193,11 @@ TEST_F(FileTest, OpeningRules) {
     write_file("/DATA/" + longest, pattern(5, 9), 5);
     EXPECT_EQ(read_all("/DATA/" + longest).size(), 5u);
     // No folder, a path over the limit, the fd form for writing, a file that
-    // is not there (bad_input_test has the other names no file has).
+    // is not there, no name (bad_input_test has the other names no file has).
     EXPECT_EQ(test::Values({open("/NAME_ONLY_FILE.ts", "w"), open("/" + std::string(128, 'p'), "r"),
                             CL_LyFS_File_Open(&desc, nullptr, "w", 0, 0, a),
-                            open("/DATA/not_there_at_all.ts", "r")}),
-              test::Values(4, LYFS_INVALID_FD));
+                            open("/DATA/not_there_at_all.ts", "r"), open("/DATA/", "w")}),
+              test::Values(5, LYFS_INVALID_FD));
     EXPECT_TRUE(log.contains("[ERROR]CL_LyFS_File_Open, file_path is over limit\n"));
     // "rb" reads, but takes neither the short cut nor the fd form.
     const std::uint32_t c = open("/DATA/same_name_file.ts", "rb");
