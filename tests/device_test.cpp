@@ -138,6 +138,8 @@ TEST_F(DeviceTest, FailedSetUpLeavesNothingBehind) {
                             disk->part_entry[0].first_sector, disk->part_entry[0].sector_count}),
               test::Values({1, 1, 0x0B, 0, 2000}));
     EXPECT_TRUE(log.contains("[ERROR]initialize_partition_entry, invalid media:0xf0\n"));
+    floppy.set_sector(0, test::boot_sector(0xF8, 0, 2047));  // the count past 16 bits
+    EXPECT_EQ(setup("mem:floppy")->part_entry[0].sector_count, 2047u);
     // Nothing on a device is changed by looking at it.
     EXPECT_EQ(platform.counters.writes, 0u);
 }
