@@ -38,13 +38,16 @@ TEST_F(PartitionEditTest, CreatesSlotZeroThenSlotOneBehindItAndDeletesThem) {
     test::expect_fields(card().sector(0),
                         {0x1C2, 1, 0x0C, 0x1C6, 4, 32,   0x1CA, 4, 2'097'152, 0x19E, 4, 256,
                          510,   1, 0x55, 511,   1, 0xAA, 0,     1, 0,         0x1F2, 1, 0});
-    const auto table = card().sector(0);
-    EXPECT_EQ(std::count(table.begin() + 0x1BE, table.begin() + 0x1CE, 0), 13)
-        << "no CHS, no old byte";
+    auto table = card().sector(0);
+    EXPECT_EQ(std::count(table.begin() + 0x1BE, table.begin() + 0x1CE, 0), 13) << "no CHS";
     EXPECT_EQ(platform.counters.refreshes, 1u);
     EXPECT_EQ(platform.counters.flushes, 1u);
 
+    std::fill(table.begin() + 0x1AE, table.begin() + 0x1BE, 0xEE);  // an old slot's bytes
+    card().set_sector(0, table);
     ASSERT_EQ(create(LYFS_PART_LYFS, 1'000'000, &slot, &count), LYFS_OK);
+    table = card().sector(0);
+    EXPECT_EQ(std::count(table.begin() + 0x1AE, table.begin() + 0x1BE, 0xEE), 0) << "no old byte";
     EXPECT_EQ(test::Values({slot, count}), test::Values({1, kCardSectors - 2'097'184}))
         << "clamped to the device's end";
     // Slot 1 at 0x1AE; a generic reader's second slot (0x1CE) stays empty, slot 0 is kept.
