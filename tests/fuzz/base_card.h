@@ -44,14 +44,8 @@ public:
         const auto it = sectors_.find(lba);
         return it != sectors_.end() ? it->second : std::vector<std::uint8_t>(512, 0);
     }
-    // The sectors that are not all zero.
-    std::vector<std::uint32_t> written_sectors() const {
-        std::vector<std::uint32_t> lbas;
-        for (const auto& sector : sectors_) {
-            lbas.push_back(sector.first);
-        }
-        return lbas;
-    }
+    // The sectors that are not all zero, by LBA.
+    const std::map<std::uint32_t, std::vector<std::uint8_t>>& sectors() const { return sectors_; }
     // In the order an input's selectors count them.
     const std::vector<PatchableSector>& patchable() const { return patchable_; }
 

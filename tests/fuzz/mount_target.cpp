@@ -11,9 +11,7 @@
 #include <vector>
 
 #include "base_card.h"
-#include "core/handles.h"
 #include "lyfs/lyfs.h"
-#include "platform/memory.h"
 #include "run_input.h"
 #include "support/pattern.h"
 #include "write_guard.h"
@@ -168,37 +166,25 @@ void find_again(const std::vector<std::string>& paths) {
     CL_LyFS_Device_Close(&desc);
 }
 
-void run(const std::uint8_t* data, std::size_t size) {
-    const BaseCard& base = BaseCard::get();  // built first: it brings up a platform of its own
-    test::TestPlatform platform;
-    test::MemoryDevice& card = platform.add_card("fuzz", BaseCard::kDeviceBytes);
-    base.restore(card);
-    const RunSetup setup = apply_input(data, size, platform, card);
-    WriteGuard guard(card.sector(0).data(), card.size() / 512);
-
-    const std::uint64_t handles_before = live_handle_count();
-    platform::fail_allocation_at(setup.failing_allocation);
-    if (CL_LyFS_Start() == LYFS_OK) {
-        CL_LyFS_File_Delete_Callback_Register(&check_deleted_path);
-        dev_desc desc{};
-        const bool mounted = CL_LyFS_Device_Open(kPath, "fuzz", 0, &desc) == LYFS_OK;
-        require(mounted || !setup.intact, "the intact card does not mount");
-        if (mounted) {
-            guard.restrict_to_folders(folder_regions(desc));
-            const std::vector<std::string> committed = exercise_mount(&desc, setup.name);
-            CL_LyFS_Device_Close(&desc);
-            if (setup.intact) {
-                find_again(committed);
-            }
+void run(test::TestPlatform&, const RunSetup& setup, WriteGuard& guard) {
+    CL_LyFS_File_Delete_Callback_Register(&check_deleted_path);
+    dev_desc desc{};
+    const bool mounted = CL_LyFS_Device_Open(kPath, "fuzz", 0, &desc) == LYFS_OK;
+    require(mounted || !setup.intact, "the intact card does not mount");
+    if (mounted) {
+        guard.restrict_to_folders(folder_regions(desc));
+        const std::vector<std::string> committed = exercise_mount(&desc, setup.name);
+        CL_LyFS_Device_Close(&desc);
+        if (setup.intact) {
+            find_again(committed);
         }
     }
-    end_run(guard, platform, handles_before);
 }
 
 }  // namespace
 }  // namespace lyfs::fuzz
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    lyfs::fuzz::run(data, size);
+    lyfs::fuzz::run_input(data, size, nullptr, lyfs::fuzz::run);
     return 0;
 }

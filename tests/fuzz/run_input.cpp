@@ -9,7 +9,9 @@
 #include "platform/memory.h"
 
 namespace lyfs::fuzz {
+namespace {
 
+// Patches `card` (holding the base card) and arms the platform's faults as the input says.
 RunSetup apply_input(const std::uint8_t* data, std::size_t size, test::TestPlatform& platform,
                      test::MemoryDevice& card) {
     const std::vector<PatchableSector>& patchable = BaseCard::get().patchable();
@@ -46,8 +48,26 @@ RunSetup apply_input(const std::uint8_t* data, std::size_t size, test::TestPlatf
     return setup;
 }
 
-void end_run(const WriteGuard& guard, const test::TestPlatform& platform,
-             std::uint64_t handles_before) {
+}  // namespace
+
+void run_input(const std::uint8_t* data, std::size_t size,
+               const std::function<void(const test::MemoryDevice&)>& prepare,
+               const std::function<void(test::TestPlatform&, const RunSetup&, WriteGuard&)>& body) {
+    const BaseCard& base = BaseCard::get();  // built first: it brings up a platform of its own
+    test::TestPlatform platform;
+    test::MemoryDevice& card = platform.add_card("fuzz", BaseCard::kDeviceBytes);
+    base.restore(card);
+    const RunSetup setup = apply_input(data, size, platform, card);
+    if (prepare) {
+        prepare(card);
+    }
+    WriteGuard guard(card.sector(0).data(), card.size() / 512);
+
+    const std::uint64_t handles_before = live_handle_count();
+    platform::fail_allocation_at(setup.failing_allocation);
+    if (CL_LyFS_Start() == LYFS_OK) {
+        body(platform, setup, guard);
+    }
     CL_LyFS_Stop();
     platform::fail_allocation_at(0);
     require(!guard.first_stray_write(platform.log), "write outside the FAT and the folders");

@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -29,14 +30,13 @@ struct RunSetup {
     bool intact = true;                      // the card as built, no faults
 };
 
-// Patches `card` (holding the base card) and arms the platform's faults as the input says.
-RunSetup apply_input(const std::uint8_t* data, std::size_t size, test::TestPlatform& platform,
-                     test::MemoryDevice& card);
-
-// Stops the library and checks what the run left: no write outside the FAT and the folders,
-// no handle and no open device.
-void end_run(const WriteGuard& guard, const test::TestPlatform& platform,
-             std::uint64_t handles_before);
+// One run of a target: the base card on the card "fuzz", patched and with the platform's faults
+// armed as the input says; `prepare` sees it before the library starts, and `body` runs once it
+// has. Then the library is stopped and the run checked: no write outside the FAT and the
+// folders, no handle and no open device left.
+void run_input(const std::uint8_t* data, std::size_t size,
+               const std::function<void(const test::MemoryDevice&)>& prepare,
+               const std::function<void(test::TestPlatform&, const RunSetup&, WriteGuard&)>& body);
 
 // The regions, in clusters, of the folders the mount set up.
 std::vector<Range> folder_regions(const dev_desc& desc);

@@ -17,9 +17,7 @@
 #include "base_card.h"
 #include "card.h"
 #include "card_view.h"
-#include "core/handles.h"
 #include "failure.h"
-#include "platform/memory.h"
 #include "run_input.h"
 #include "support/pattern.h"
 
@@ -38,11 +36,10 @@ const std::string& image_path() {
             fs::is_directory("/dev/shm") ? "/dev/shm" : fs::temp_directory_path();
         return (folder / ("lyfs-fuzz-view-" + std::to_string(::getpid()) + ".img")).string();
     }();
+    // Registered once the path is made, so that it is removed before the path is destroyed.
+    [[maybe_unused]] static const int removed_at_exit =
+        std::atexit([] { std::remove(path.c_str()); });
     return path;
-}
-
-void remove_image() {
-    std::remove(image_path().c_str());
 }
 
 // The card as the input left it, on the image file: the base card's sectors and the ones an
@@ -52,7 +49,10 @@ void put_on_image(const test::MemoryDevice& card) {
     require(fd >= 0 && ::ftruncate(fd, 0) == 0 &&
                 ::ftruncate(fd, static_cast<off_t>(BaseCard::kDeviceBytes)) == 0,
             "making the image");
-    std::vector<std::uint32_t> lbas = BaseCard::get().written_sectors();
+    std::vector<std::uint32_t> lbas;
+    for (const auto& [lba, bytes] : BaseCard::get().sectors()) {
+        lbas.push_back(lba);
+    }
     for (const PatchableSector& sector : BaseCard::get().patchable()) {
         lbas.push_back(sector.lba);
     }
@@ -118,47 +118,32 @@ void exercise(tool::CardView& view, const std::string& new_name) {
     view.space(&space);
 }
 
-void run(const std::uint8_t* data, std::size_t size) {
-    static const bool cleaned_up = std::atexit(remove_image) == 0;
-    (void)cleaned_up;
-    const BaseCard& base = BaseCard::get();  // built first: it brings up a platform of its own
-    test::TestPlatform platform;
-    test::MemoryDevice& card = platform.add_card("fuzz", BaseCard::kDeviceBytes);
-    base.restore(card);
-    const RunSetup setup = apply_input(data, size, platform, card);
-    put_on_image(card);
-    WriteGuard guard(card.sector(0).data(), card.size() / 512);
-
-    const std::uint64_t handles_before = live_handle_count();
-    platform::fail_allocation_at(setup.failing_allocation);
-    if (CL_LyFS_Start() == LYFS_OK) {
-        for (bool read_only : {true, false}) {
-            try {
-                tool::Card mounted(image_path(), read_only ? tool::Card::Access::ReadOnly
-                                                           : tool::Card::Access::ReadWrite);
-                if (read_only) {  // both views see the same folders
-                    guard.restrict_to_folders(folder_regions(*mounted.handle()));
-                }
-                const std::uint64_t writes = platform.counters.writes;
-                {
-                    tool::CardView view(mounted, read_only, [](const std::string&) {});
-                    exercise(view, setup.name);
-                    view.close_all();
-                }
-                require(!read_only || platform.counters.writes == writes,
-                        "a read-only view wrote to the card");
-            } catch (const tool::Failure&) {
-                // A card the tool cannot mount: it says why, and nothing is served.
+void run(test::TestPlatform& platform, const RunSetup& setup, WriteGuard& guard) {
+    for (bool read_only : {true, false}) {
+        try {
+            tool::Card mounted(image_path(), read_only ? tool::Card::Access::ReadOnly
+                                                       : tool::Card::Access::ReadWrite);
+            if (read_only) {  // both views see the same folders
+                guard.restrict_to_folders(folder_regions(*mounted.handle()));
             }
+            const std::uint64_t writes = platform.counters.writes;
+            {
+                tool::CardView view(mounted, read_only, [](const std::string&) {});
+                exercise(view, setup.name);
+                view.close_all();
+            }
+            require(!read_only || platform.counters.writes == writes,
+                    "a read-only view wrote to the card");
+        } catch (const tool::Failure&) {
+            // A card the tool cannot mount: it says why, and nothing is served.
         }
     }
-    end_run(guard, platform, handles_before);
 }
 
 }  // namespace
 }  // namespace lyfs::fuzz
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    lyfs::fuzz::run(data, size);
+    lyfs::fuzz::run_input(data, size, lyfs::fuzz::put_on_image, lyfs::fuzz::run);
     return 0;
 }
