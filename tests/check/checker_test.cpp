@@ -6,24 +6,18 @@
 
 #include "card_checker.h"
 #include "card_image.h"
+#include "support/card_check.h"
 
 namespace lyfs::check {
 namespace {
 
+using lyfs::test::problems_of;
 using test::CardBuilder;
 using test::kEnd;
 using K = ProblemKind;
 
 bool only(const Report& report, ProblemKind kind) {
     return !report.problems.empty() && report.count(kind) == report.problems.size();
-}
-
-std::string listing(const Report& report) {
-    std::string text;
-    for (const Problem& p : report.problems) {
-        text += p.what + "\n";
-    }
-    return text;
 }
 
 // Two folders of 15 clusters each on a partition of 8192 sectors (clusters 2 to 32), with one
@@ -39,7 +33,7 @@ TEST(Checker, CleanCardsInMemoryAndInImageFiles) {
          {CardBuilder(40000, 1025, {{"DATA", 20, 5000}, {"PHOTO", 17, 4}}),
           CardBuilder(62333952, 256, {{"DATA", 243484 - 3, 1000}, {"EVENT", 2, 4}})}) {
         const Report report = check_card(b);
-        EXPECT_TRUE(report.clean()) << listing(report);
+        EXPECT_TRUE(report.clean()) << problems_of(report);
         ASSERT_EQ(report.folders.size(), 2u);
         EXPECT_EQ(report.folders[1].start_cluster, b.folder_start(1));
     }
@@ -56,7 +50,7 @@ TEST(Checker, CleanCardsInMemoryAndInImageFiles) {
     b.add_file(0, 5, longest, 1, {11});
 
     const Report report = check_card(b);
-    EXPECT_TRUE(report.clean()) << listing(report);
+    EXPECT_TRUE(report.clean()) << problems_of(report);
     std::vector<std::string> files;
     for (const FileSummary& f : report.files) {
         files.push_back(f.folder + "/" + f.name + " " + std::to_string(f.chain_clusters));
@@ -99,7 +93,7 @@ TEST(Checker, EachKindOfDamageIsReportedAlone) {
         CardBuilder b = card_with_one_file();
         inject(b);
         const Report report = check_card(b);
-        ASSERT_TRUE(only(report, kind)) << listing(report);
+        ASSERT_TRUE(only(report, kind)) << problems_of(report);
         EXPECT_EQ(report.problems[0].what.rfind(std::string(kind_name(kind)) + ": ", 0), 0u);
         if (!report.files.empty()) {
             // Its chain still reaches the whole size but for a size past its end.

@@ -19,7 +19,6 @@ using cli_test::fat_entry;
 using cli_test::kCluster;
 using cli_test::kMiB;
 using cli_test::poke;
-using cli_test::record_at;
 using cli_test::sample_bytes;
 
 // Every escaped name decodes to the card's name (%XX), so no two can meet.
@@ -54,10 +53,8 @@ class CardViewTest : public test::LibraryTest {
 protected:
     void SetUp() override {
         LibraryTest::SetUp();
-        lyfs_folder_table table{};
-        table.count = 2;
-        table.folders[0] = test::folder_spec("DATA", 30, 100);
-        table.folders[1] = test::folder_spec("EVENT", 0, 100);
+        const auto table = test::table_of(
+            {test::folder_spec("DATA", 30, 100), test::folder_spec("EVENT", 0, 100)});
         ASSERT_EQ(test::partition_and_format(image.path(), table), LYFS_OK);
     }
     void TearDown() override {
@@ -171,7 +168,7 @@ TEST_F(CardViewTest, ADamagedRecordingIsReadUncachedAndReadersShareAnOpen) {
     put("DATA", "damaged_clip.mp4", 3 * kCluster, 6);
     put("DATA", "intact_clip1.mp4", 2 * kCluster, 7);
     const std::string path = image.path();
-    poke(path, fat_entry(path, cli_test::start_cluster(path, record_at(path, 0))), 0x0FFFFFF8);
+    poke(path, fat_entry(path, cli_test::start_cluster(path, 0)), 0x0FFFFFF8);
     mount(true);
     const Read damaged = read_all("/DATA/damaged_clip.mp4");
     EXPECT_EQ(damaged.result, -EIO);

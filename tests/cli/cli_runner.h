@@ -141,19 +141,18 @@ protected:
         for (std::size_t slot = 0; slot < kDamagedCard.size(); ++slot) {
             put(card, "/DATA/" + kDamagedCard[slot].put_as, kDamagedCard[slot].bytes, slot);
         }
-        const auto first = [&](int slot) { return start_cluster(card, record_at(card, slot)); };
-        poke(card, fat_entry(card, first(1)), first(1));
-        poke(card, fat_entry(card, first(2)), 0);
-        poke(card, fat_entry(card, first(3)), 0x0FFFFFF7);
-        poke(card, fat_entry(card, first(4)), 0x00FFFFF0);
-        poke(card, fat_entry(card, first(5) + 2), 0x0FFFFFF8);
+        poke(card, fat_entry(card, start_cluster(card, 1)), start_cluster(card, 1));
+        poke(card, fat_entry(card, start_cluster(card, 2)), 0);
+        poke(card, fat_entry(card, start_cluster(card, 3)), 0x0FFFFFF7);
+        poke(card, fat_entry(card, start_cluster(card, 4)), 0x00FFFFF0);
+        poke(card, fat_entry(card, start_cluster(card, 5) + 2), 0x0FFFFFF8);
         poke(card, record_at(card, 7) + kNameStart, 'A', 1);
         poke(card, record_at(card, 8) + kNameStart, '/', 1);
         poke(card, record_at(card, 9) + kNameStart, 0x1B, 1);
         poke(card, record_at(card, 9) + kNameStart + 2, 0xE9, 1);
         poke(card, record_at(card, 10) + 107, peek(card, record_at(card, 10) + 107) ^ 0x80, 1);
         poke(card, record_at(card, 12) + kSizeField, 0);
-        poke(card, fat_entry(card, first(12) + 1), 0);
+        poke(card, fat_entry(card, start_cluster(card, 12) + 1), 0);
     }
     void write_file(const std::string& name, const std::vector<std::uint8_t>& bytes) {
         std::ofstream(name, std::ios::binary) << std::string(bytes.begin(), bytes.end());

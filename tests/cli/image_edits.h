@@ -67,8 +67,9 @@ inline off_t record_at(const std::string& image, int slot) {
     return (part + 32 + peek(image, part * 512 + 0x24) + 256) * 512 + 128 * slot;
 }
 
-// The first cluster of the file whose record lies at `record`.
-inline std::uint32_t start_cluster(const std::string& image, off_t record) {
+// The first cluster of the file whose record is in `slot` of the first folder.
+inline std::uint32_t start_cluster(const std::string& image, int slot) {
+    const off_t record = record_at(image, slot);
     return (peek(image, record + 116) & 0xFFFF) << 16 | (peek(image, record + 122) & 0xFFFF);
 }
 

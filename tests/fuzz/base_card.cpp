@@ -66,12 +66,10 @@ BaseCard::BaseCard() {
     test::MemoryDevice& card = platform.add_card("base", kDeviceBytes);
     require(CL_LyFS_Start() == LYFS_OK, "starting");
     require(CL_LyFS_Get_Master_Device_Info(kPath, nullptr) == LYFS_OK, "opening the card");
-    lyfs_folder_table table{};  // each folder a little larger than the space it keeps free
-    table.count = 4;
-    table.folders[0] = test::folder_spec("DATA", 5, 16);
-    table.folders[1] = test::folder_spec("EVENT", 41, 16);
-    table.folders[2] = test::folder_spec("PHOTO", 6, 8);
-    table.folders[3] = test::folder_spec("PARKED", 0, 8);
+    // Each folder a little larger than the space it keeps free.
+    const lyfs_folder_table table =
+        test::table_of({test::folder_spec("DATA", 5, 16), test::folder_spec("EVENT", 41, 16),
+                        test::folder_spec("PHOTO", 6, 8), test::folder_spec("PARKED", 0, 8)});
     require(test::partition_and_format(kPath, table) == LYFS_OK, "formatting");
     CL_LyFS_Stop();
     require(CL_LyFS_Start() == LYFS_OK, "starting again");

@@ -57,13 +57,11 @@ public:
     void place(const std::string& folder_name, std::uint32_t slot, const std::string& name,
                std::uint32_t size, const std::vector<std::uint32_t>& clusters,
                std::uint32_t end = 0x0FFFFFF8) {
-        const Folder& f = folder(folder_name);
-        std::uint8_t record[128];
-        ASSERT_EQ(setup_file_entry(record, name.c_str(), clusters.empty() ? 0 : clusters[0]), 0);
-        for (int i = 0; i < 4; ++i) {
-            record[124 + i] = static_cast<std::uint8_t>(size >> (8 * i));
-        }
-        put_record(f, slot, record);
+        std::vector<std::uint8_t> record(128);
+        ASSERT_EQ(setup_file_entry(record.data(), name.c_str(), clusters.empty() ? 0 : clusters[0]),
+                  0);
+        put_le32(record, 124, size);
+        put_record(folder(folder_name), slot, record.data());
         for (std::size_t i = 0; i < clusters.size(); ++i) {
             set_fat(clusters[i], i + 1 < clusters.size() ? clusters[i + 1] : end);
         }
@@ -79,14 +77,12 @@ public:
     }
     // Writes raw record bytes into a slot.
     void put_record(const Folder& f, std::uint32_t slot, const std::uint8_t* record) {
-        const std::uint32_t sector = data_start_ + (f.start_cluster - 2) * spc_ + slot / 4;
-        auto bytes = rel(sector);
+        auto bytes = rel(slot_sector(f, slot));
         std::memcpy(bytes.data() + 128 * (slot % 4), record, 128);
-        card_.set_sector(part_start_ + sector, bytes);
+        set_rel(slot_sector(f, slot), bytes);
     }
     std::vector<std::uint8_t> slot_bytes(const std::string& folder_name, std::uint32_t slot) {
-        const Folder& f = folder(folder_name);
-        const auto bytes = rel(data_start_ + (f.start_cluster - 2) * spc_ + slot / 4);
+        const auto bytes = rel(slot_sector(folder(folder_name), slot));
         return {bytes.begin() + 128 * (slot % 4), bytes.begin() + 128 * (slot % 4 + 1)};
     }
     std::uint32_t fat(std::uint32_t cluster) {
@@ -106,6 +102,11 @@ public:
     std::uint32_t data_start() const { return data_start_; }
 
 private:
+    // The sector, from the partition's start, of the record in `slot` of the folder.
+    std::uint32_t slot_sector(const Folder& f, std::uint32_t slot) const {
+        return data_start_ + (f.start_cluster - 2) * spc_ + slot / 4;
+    }
+
     MemoryDevice& card_;
     std::uint32_t spc_ = 256;
     std::uint32_t part_start_ = 0;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstring>
+#include <initializer_list>
 #include <string>
 
 #include "lyfs/lyfs.h"
@@ -18,15 +19,19 @@ inline stFOLDER_SPEC folder_spec(const char* name, std::uint64_t share, std::uin
     return spec;
 }
 
+// The folders given, in card order.
+inline lyfs_folder_table table_of(std::initializer_list<stFOLDER_SPEC> folders) {
+    lyfs_folder_table table{};
+    for (const stFOLDER_SPEC& spec : folders) {
+        table.folders[table.count++] = spec;
+    }
+    return table;
+}
+
 // DATA 40 %, EVENT 30 %, PHOTO 10 %, PARKED the rest.
 inline lyfs_folder_table default_folder_table(std::uint32_t max_files = 5000) {
-    lyfs_folder_table table{};
-    table.count = 4;
-    table.folders[0] = folder_spec("DATA", 40, max_files);
-    table.folders[1] = folder_spec("EVENT", 30, max_files);
-    table.folders[2] = folder_spec("PHOTO", 10, max_files);
-    table.folders[3] = folder_spec("PARKED", 0, max_files);
-    return table;
+    return table_of({folder_spec("DATA", 40, max_files), folder_spec("EVENT", 30, max_files),
+                     folder_spec("PHOTO", 10, max_files), folder_spec("PARKED", 0, max_files)});
 }
 
 // Slot 0 of `fat32_mib`, slot 1 of the rest, slot 1 formatted with `table`.
