@@ -22,7 +22,7 @@ const std::string kTool = LYFS_TOOL_PATH;
 
 struct ToolRun {
     int exit_code = -1;
-    std::string out, err, command;
+    std::string out, err;
 };
 
 // A command line of lyfs as the shell reads it, how it ends, and texts it prints.
@@ -109,7 +109,7 @@ protected:
         const int status =
             std::system(("{ " + command + "; } </dev/null >stdout.txt 2>stderr.txt").c_str());
         return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, text_of("stdout.txt"),
-                text_of("stderr.txt"), command};
+                text_of("stderr.txt")};
     }
 
     // What an image holds and which of its blocks are written (a hole filled with zeros is a
