@@ -1,5 +1,6 @@
 // Sector device: transfers and the retry rule, windows, disk set-up, the
-// partition table as read, and the partition mount.
+// partition table as read, and the partition mount; the on-card layout
+// beneath them: geometry, the table's extent rule, FAT entry classes, records.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -12,6 +13,8 @@
 #include "device/partition.h"
 #include "device/sector_io.h"
 #include "device/window.h"
+#include "layout/layout.h"
+#include "layout/records.h"
 #include "support/card_bytes.h"
 #include "support/library_fixture.h"
 
@@ -22,6 +25,68 @@ using test::Fault;
 using test::IoOp;
 
 constexpr std::uint64_t kMiB = 1024 * 1024;
+
+TEST(Geometry, NeverWrapsNorDescribesClustersThatDoNotFitAndTheTableEnd) {
+    // Too small for its own reserved sectors: nothing to address.
+    EXPECT_EQ(compute_geometry(0, 256).cluster_count + compute_geometry(32, 256).cluster_count, 0u);
+    // Near 2 TiB a 32-bit numerator would wrap and shrink the FAT.
+    const Geometry g = compute_geometry(0xFFFFFFF0u, 256);
+    EXPECT_EQ(g.fat_sectors, (0xFFFFFFF0ull - 32 + 127 * 256) / (128 * 256 + 2));
+    EXPECT_LE(g.cluster_count, 128ull * g.fat_sectors);
+    EXPECT_LE(g.data_start + static_cast<std::uint64_t>(g.cluster_count) * 256, 0xFFFFFFF0ull);
+
+    // The table's end must reach the device's last MiB.
+    EXPECT_TRUE(table_end_matches_device(62'332'928, 62'334'952));
+    EXPECT_FALSE(table_end_matches_device(62'332'927, 62'334'952));
+    EXPECT_TRUE(table_end_matches_device(15'002'048, 15'002'148));  // XOR 0x3E4
+    EXPECT_FALSE(table_end_matches_device(15'002'048, 15'001'000));
+    // A device of whole MiB accepts only its exact end.
+    EXPECT_TRUE(table_end_matches_device(2048 * 100, 2048 * 100));
+    EXPECT_FALSE(table_end_matches_device(2048 * 100 - 1, 2048 * 100));
+}
+
+TEST(Records, FatEntryClassesTableSlotsAndBootSectors) {
+    using C = FatEntryClass;
+    std::vector<C> classes;
+    // The top four bits are not part of the value.
+    for (std::uint32_t v : {0u, 1u, 2u, 0x0FFFFFEFu, 0x0FFFFFF0u, 0x0FFFFFF7u, 0x0FFFFFF8u,
+                            0x0FFFFFFFu, 0xFFFFFFFFu, 0xF0000000u, 0x10000005u}) {
+        classes.push_back(classify_fat_entry(v));
+    }
+    EXPECT_EQ(classes,
+              (std::vector<C>{C::kFree, C::kInvalid, C::kLink, C::kLink, C::kInvalid, C::kInvalid,
+                              C::kEndOfChain, C::kEndOfChain, C::kEndOfChain, C::kFree, C::kLink}));
+
+    // Slot 1 lives before slot 0; boot sector parameters.
+    auto s = test::table_sector();
+    test::put_slot(s, 0x1BE, 0x0C, 32, 1000);
+    test::put_slot(s, 0x1AE, 0x52, 1032, 5000);
+    test::put_slot(s, 0x1CE, 0x07, 9, 9);  // where a generic reader looks: not ours
+    const PartEntry one = decode_part_entry(s.data(), 1);
+    EXPECT_EQ(test::Values({decode_part_entry(s.data(), 0).type, one.first_sector, one.sector_count,
+                            decode_part_entry(s.data(), 2).type}),
+              test::Values({0x0C, 1032, 5000, 0}));
+
+    std::vector<std::uint8_t> out(512, 0xEE);
+    PartEntry e{};
+    e.type = 0x52;
+    e.first_sector = 0x01020304;
+    e.sector_count = 0x0A0B0C0D;
+    encode_part_entry(out.data(), 1, e);
+    test::expect_fields(out, {0x1AD, 1, 0xEE, 0x1AE, 1, 0, 0x1B2, 1, 0x52, 0x1B6, 4, 0x01020304u,
+                              0x1BA, 4, 0x0A0B0C0Du, 0x1BE, 1, 0xEE});
+
+    s = test::boot_sector(0xF8, 0, 123456, 32);
+    test::put_le32(s, 0x1C, 0x01020304);
+    const BpbRecord bpb = decode_bpb(s.data());
+    EXPECT_EQ(test::Values({bpb.bytes_per_sector, bpb.reserved_sectors, bpb.media,
+                            bpb.total_sectors_32, bpb.hidden_sectors}),
+              test::Values({512, 32, 0xF8, 123456, 0x01020304}));
+    EXPECT_TRUE(is_superfloppy_boot_sector(s.data()));
+    s[2] = 0x00;
+    EXPECT_FALSE(is_superfloppy_boot_sector(s.data()));
+    EXPECT_FALSE(has_boot_signature(std::vector<std::uint8_t>(512, 0).data()));
+}
 
 class DeviceTest : public test::LibraryTest {
 protected:
@@ -83,21 +148,63 @@ TEST_F(DeviceTest, Transfers) {
     // Past the device's end the transfer comes up short.
     EXPECT_EQ(read_sectors(disk->h_disk, buf.data(), (8 << 21) - 1, 2), LYFS_ERR_READ);
     EXPECT_EQ(read_sectors(nullptr, buf.data(), 3, 1), LYFS_ERR_NO_DEVICE_HANDLE);
+}
 
-    // Writes kept in memory (a card that must not change) never reach the
-    // card and come back whole from buffers that split sectors; a second
-    // call keeps the same store.
-    const auto writes = platform.counters.writes;
-    for (int i = 0; i < 2; ++i) {
-        ASSERT_EQ(keep_writes_in_memory(disk->h_disk), LYFS_OK);
+// Writes kept in memory (a card that must not change) never reach the card.
+// Fed out of order and through buffers that split sectors, reads give back
+// the newest bytes of every kept sector and every other sector as read.
+TEST_F(DeviceTest, KeptWritesReadBackTheNewestBytesThroughSplitBuffers) {
+    auto& card = platform.add_card("c", kMiB);
+    for (std::uint32_t s = 2; s < 10; ++s) {
+        card.set_sector(s, std::vector<std::uint8_t>(512, 0x11));
     }
-    std::vector<std::uint8_t> a(1024, 1), b(256, 2);
-    std::fill(a.begin() + 512, a.end(), 3);
-    const platform::ConstIoPart parts[] = {{a.data(), 768}, {b.data(), 256}};
-    ASSERT_EQ(write_sector_parts(disk->h_disk, parts, 2, 6), LYFS_OK);
-    ASSERT_EQ(read_sectors(disk->h_disk, buf.data(), 6, 2), LYFS_OK);
-    EXPECT_EQ(test::Values({buf[0], buf[512], buf[767], buf[768]}), test::Values({1, 3, 3, 2}));
-    EXPECT_EQ(platform.counters.writes, writes);
+    const platform::DeviceHandle device = setup("mem:c")->h_disk;
+    ASSERT_EQ(keep_writes_in_memory(device), LYFS_OK);
+    ASSERT_EQ(keep_writes_in_memory(device), LYFS_OK) << "a second call keeps the same store";
+    // Two sectors from `first` on, through two parts split mid-sector: `fill`,
+    // and `fill + 1` in the second part.
+    const auto keep = [&](std::uint8_t fill, std::uint32_t first) {
+        std::vector<std::uint8_t> bytes(1024, fill);
+        std::fill(bytes.begin() + 700, bytes.end(), fill + 1);
+        const platform::ConstIoPart parts[] = {{bytes.data(), 700}, {bytes.data() + 700, 324}};
+        ASSERT_EQ(write_sector_parts(device, parts, 2, first), LYFS_OK);
+    };
+    keep(0x77, 7);  // sectors 7, 8
+    keep(0x33, 3);  // before them: 3, 4
+    keep(0x88, 8);  // 8 again, and 9
+    // Sectors 2..9 into separate buffers: sector 4 spans three of them.
+    const std::uint32_t sizes[] = {100, 1000, 300, 8 * 512 - 1400};
+    std::vector<std::uint8_t> buffers[4];
+    platform::IoPart parts[4];
+    for (int i = 0; i < 4; ++i) {
+        buffers[i].assign(sizes[i], 0x00);
+        parts[i] = {buffers[i].data(), sizes[i]};
+    }
+    ASSERT_EQ(read_sector_parts(device, parts, 4, 2), LYFS_OK);
+    std::vector<std::uint8_t> read;
+    for (const auto& b : buffers) {
+        read.insert(read.end(), b.begin(), b.end());
+    }
+    test::Values first_and_last;
+    for (std::uint32_t s = 0; s < 8; ++s) {
+        first_and_last.push_back(read[s * 512] << 8 | read[(s + 1) * 512 - 1]);
+    }
+    EXPECT_EQ(first_and_last,
+              test::Values({0x1111, 0x3333, 0x3334, 0x1111, 0x1111, 0x7777, 0x8888, 0x8889}));
+    // More sectors than the store first holds: it grows and keeps them all.
+    for (std::uint8_t i = 0; i < 20; ++i) {
+        keep(static_cast<std::uint8_t>(0x40 + i), 100 + 2 * i);
+    }
+    std::vector<std::uint8_t> grown(40 * 512);
+    ASSERT_EQ(read_sectors(device, grown.data(), 100, 40), LYFS_OK);
+    for (std::uint32_t s = 0; s < 40; ++s) {
+        EXPECT_EQ(grown[s * 512], 0x40 + s / 2) << "sector " << s + 100;
+    }
+    EXPECT_EQ(platform.counters.writes, 0u);
+    int other_tag = 0;
+    EXPECT_EQ(kept_writes_of(&other_tag), nullptr);
+    drop_kept_writes(device);
+    EXPECT_EQ(kept_writes_of(device), nullptr);
 }
 
 TEST_F(DeviceTest, FailedSetUpLeavesNothingBehind) {

@@ -1,23 +1,129 @@
-// What only the POSIX platform does: refuse devices that are no disks (the
-// lock between processes is in posix_device_lock_test).
+// What only the POSIX platform does: refuse devices that are no disks, and
+// keep one writer per card across processes: while this process holds a card,
+// a second program that mounts, partitions or formats it is refused with 32
+// and writes nothing.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <functional>
+
+#include "lyfs/lyfs.h"
 #include "platform/platform.h"
+#include "support/card_maker.h"
+#include "support/scratch_file.h"
 
-namespace lyfs::platform {
+namespace lyfs::test {
 namespace {
 
 TEST(PosixDevice, OtherFileKindsAreNoCards) {
-    const PlatformTable& t = native_table();
+    const platform::PlatformTable& t = platform::native_table();
     std::uint32_t err = 0;
     bool read_only = false;
-    DeviceHandle h = t.open_device("/dev/null", DeviceAccess::kReadWrite, &read_only, &err);
-    ASSERT_NE(h, kInvalidDevice);
+    platform::DeviceHandle h =
+        t.open_device("/dev/null", platform::DeviceAccess::kReadWrite, &read_only, &err);
+    ASSERT_NE(h, platform::kInvalidDevice);
     std::uint64_t size = 0;
     std::uint32_t sector = 0;
     EXPECT_FALSE(t.get_geometry(h, &size, &sector, &err)) << "a character device is no card";
     t.close_device(h);
 }
 
+using Step = std::function<int32_t(const char* path)>;
+
+int32_t mount_and_close(const char* path) {
+    dev_desc desc{};
+    const int32_t status = CL_LyFS_Device_Open(path, "card", 0, &desc);
+    if (status == LYFS_OK) {
+        CL_LyFS_Device_Close(&desc);
+    }
+    return status;
+}
+
+// The same table again, formatted.
+int32_t partition(const char* path) {
+    return partition_and_format(path, default_folder_table(100));
+}
+
+int32_t format(const char* path) {
+    const lyfs_folder_table table = default_folder_table(100);
+    const int32_t status = CL_LyFS_Get_Master_Device_Info(path, nullptr);
+    return status != LYFS_OK ? status : CL_LyFS_Format(path, "", LYFS_PART_LYFS, 0, &table);
+}
+
+// Runs `step` in a forked process with a library of its own, once `hold` has run here, and
+// returns the status it got; the card must come out of it unchanged unless `may_write`.
+int32_t in_second_process(const ScratchFile& image, const Step& hold, const Step& step,
+                          bool may_write = false) {
+    int go[2];
+    int result[2];
+    if (::pipe(go) != 0 || ::pipe(result) != 0) {
+        ADD_FAILURE() << "no pipe";
+        return LYFS_FAIL;
+    }
+    const pid_t child = ::fork();
+    if (child == 0) {  // forked before this process starts its library: nothing shared
+        char ready = 0;
+        int32_t status = LYFS_FAIL;
+        if (::read(go[0], &ready, 1) == 1 && CL_LyFS_Start() == LYFS_OK) {
+            status = step(image.path());
+            CL_LyFS_Stop();
+        }
+        ::_exit(::write(result[1], &status, sizeof status) == sizeof status ? 0 : 1);
+    }
+    EXPECT_EQ(CL_LyFS_Start(), LYFS_OK);
+    EXPECT_EQ(hold(image.path()), LYFS_OK);
+    const std::vector<std::uint8_t> before = image.bytes();
+    int32_t status = LYFS_FAIL;
+    EXPECT_EQ(::write(go[1], "g", 1), 1);
+    EXPECT_EQ(::read(result[0], &status, sizeof status), static_cast<ssize_t>(sizeof status));
+    int exit_status = 0;
+    EXPECT_EQ(::waitpid(child, &exit_status, 0), child);
+    if (!may_write) {
+        EXPECT_TRUE(image.bytes() == before) << "the second process changed the card";
+    }
+    EXPECT_EQ(CL_LyFS_Stop(), LYFS_OK);
+    for (int fd : {go[0], go[1], result[0], result[1]}) {
+        ::close(fd);
+    }
+    return status;
+}
+
+class DeviceLock : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(CL_LyFS_Start(), LYFS_OK);
+        ASSERT_EQ(CL_LyFS_Get_Master_Device_Info(image.path(), nullptr), LYFS_OK);
+        ASSERT_EQ(partition(image.path()), LYFS_OK);
+        ASSERT_EQ(CL_LyFS_Stop(), LYFS_OK);
+    }
+    ScratchFile image{8 << 20};
+};
+
+TEST_F(DeviceLock, WritersExcludeEveryoneReadersShareAndReleasingLetsGo) {
+    dev_desc held{};
+    const Step mount = [&held](const char* path) {
+        return CL_LyFS_Device_Open(path, "card", 0, &held);
+    };
+    const Step look = [&held](const char* path) {
+        return lyfs_device_open_read_only(path, "card", &held);
+    };
+    const Step unpartition = [](const char* path) {
+        return CL_LyFS_Delete_Partition(path, LYFS_PART_ALL);
+    };
+    // Reading sector 0 takes no lock.
+    for (const Step& step : {Step(mount_and_close), Step(partition), unpartition, Step(format)}) {
+        EXPECT_EQ(in_second_process(image, mount, step), LYFS_ERR_SHARING_VIOLATION);
+    }
+    EXPECT_EQ(in_second_process(image, mount, CL_LyFS_Check_LyFS_partition), LYFS_IS_LYFS);
+    EXPECT_EQ(in_second_process(image, look, look), LYFS_OK);
+    EXPECT_EQ(in_second_process(image, look, mount_and_close), LYFS_ERR_SHARING_VIOLATION);
+    EXPECT_EQ(in_second_process(image, look, format), LYFS_ERR_SHARING_VIOLATION);
+    // Closing, formatting and partitioning let go.
+    EXPECT_EQ(in_second_process(image, mount_and_close, mount_and_close, true), LYFS_OK);
+    EXPECT_EQ(in_second_process(image, format, mount_and_close, true), LYFS_OK);
+    EXPECT_EQ(in_second_process(image, partition, format, true), LYFS_OK);
+}
+
 }  // namespace
-}  // namespace lyfs::platform
+}  // namespace lyfs::test
