@@ -21,7 +21,6 @@ protected:
     std::uint64_t card_mib() const override { return 2048; }  // DATA holds the longest chain
     void SetUp() override {
         FolderBench::SetUp();
-        data = folder("DATA");
         a = data->n_fc_start_cluster;
         ASSERT_EQ(alloc_cluster_chain_mem(part, &chain), LYFS_OK);
     }
@@ -39,7 +38,6 @@ protected:
     std::vector<std::uint32_t> clusters() const {
         return {chain.p_clus_chain, chain.p_clus_chain + chain.n_clus};
     }
-    stFOLDER* data = nullptr;
     std::uint32_t a = 0;
     stCLUS_CHAIN chain{};
     std::uint32_t repaired = 7;

@@ -26,7 +26,7 @@ using test::IoOp;
 
 constexpr std::uint64_t kMiB = 1024 * 1024;
 
-TEST(Geometry, NeverWrapsNorDescribesClustersThatDoNotFitAndTheTableEnd) {
+TEST(Layout, GeometryTheTableEndFatEntryClassesTableSlotsAndBootSectors) {
     // Too small for its own reserved sectors: nothing to address.
     EXPECT_EQ(compute_geometry(0, 256).cluster_count + compute_geometry(32, 256).cluster_count, 0u);
     // Near 2 TiB a 32-bit numerator would wrap and shrink the FAT.
@@ -43,9 +43,7 @@ TEST(Geometry, NeverWrapsNorDescribesClustersThatDoNotFitAndTheTableEnd) {
     // A device of whole MiB accepts only its exact end.
     EXPECT_TRUE(table_end_matches_device(2048 * 100, 2048 * 100));
     EXPECT_FALSE(table_end_matches_device(2048 * 100 - 1, 2048 * 100));
-}
 
-TEST(Records, FatEntryClassesTableSlotsAndBootSectors) {
     using C = FatEntryClass;
     std::vector<C> classes;
     // The top four bits are not part of the value.
@@ -68,11 +66,8 @@ TEST(Records, FatEntryClassesTableSlotsAndBootSectors) {
               test::Values({0x0C, 1032, 5000, 0}));
 
     std::vector<std::uint8_t> out(512, 0xEE);
-    PartEntry e{};
-    e.type = 0x52;
-    e.first_sector = 0x01020304;
-    e.sector_count = 0x0A0B0C0D;
-    encode_part_entry(out.data(), 1, e);
+    // Status and CHS fields are written as zeros.
+    encode_part_entry(out.data(), 1, {0, {}, 0x52, {}, 0x01020304, 0x0A0B0C0D});
     test::expect_fields(out, {0x1AD, 1, 0xEE, 0x1AE, 1, 0, 0x1B2, 1, 0x52, 0x1B6, 4, 0x01020304u,
                               0x1BA, 4, 0x0A0B0C0Du, 0x1BE, 1, 0xEE});
 
@@ -117,7 +112,7 @@ protected:
 // A sector past 4 GiB lands at its byte. Not ready is retried three times
 // with pauses; other errors, short transfers and positioning failures fail
 // at once.
-TEST_F(DeviceTest, Transfers) {
+TEST_F(DeviceTest, TransfersAndKeptWrites) {
     platform.add_card("c", 8ull << 30);
     stDISK* disk = setup("mem:c");
     std::vector<std::uint8_t> buf(4096, 0x5A);
@@ -148,17 +143,16 @@ TEST_F(DeviceTest, Transfers) {
     // Past the device's end the transfer comes up short.
     EXPECT_EQ(read_sectors(disk->h_disk, buf.data(), (8 << 21) - 1, 2), LYFS_ERR_READ);
     EXPECT_EQ(read_sectors(nullptr, buf.data(), 3, 1), LYFS_ERR_NO_DEVICE_HANDLE);
-}
 
-// Writes kept in memory (a card that must not change) never reach the card.
-// Fed out of order and through buffers that split sectors, reads give back
-// the newest bytes of every kept sector and every other sector as read.
-TEST_F(DeviceTest, KeptWritesReadBackTheNewestBytesThroughSplitBuffers) {
-    auto& card = platform.add_card("c", kMiB);
+    // Writes kept in memory (a card that must not change) never reach the
+    // card. Fed out of order and through buffers that split sectors, reads
+    // give back the newest bytes of every kept sector and every other sector
+    // as read.
     for (std::uint32_t s = 2; s < 10; ++s) {
-        card.set_sector(s, std::vector<std::uint8_t>(512, 0x11));
+        platform.card("c").set_sector(s, std::vector<std::uint8_t>(512, 0x11));
     }
-    const platform::DeviceHandle device = setup("mem:c")->h_disk;
+    const platform::DeviceHandle device = disk->h_disk;
+    const auto writes = platform.counters.writes;
     ASSERT_EQ(keep_writes_in_memory(device), LYFS_OK);
     ASSERT_EQ(keep_writes_in_memory(device), LYFS_OK) << "a second call keeps the same store";
     // Two sectors from `first` on, through two parts split mid-sector: `fill`,
@@ -173,17 +167,13 @@ TEST_F(DeviceTest, KeptWritesReadBackTheNewestBytesThroughSplitBuffers) {
     keep(0x33, 3);  // before them: 3, 4
     keep(0x88, 8);  // 8 again, and 9
     // Sectors 2..9 into separate buffers: sector 4 spans three of them.
-    const std::uint32_t sizes[] = {100, 1000, 300, 8 * 512 - 1400};
-    std::vector<std::uint8_t> buffers[4];
-    platform::IoPart parts[4];
-    for (int i = 0; i < 4; ++i) {
-        buffers[i].assign(sizes[i], 0x00);
-        parts[i] = {buffers[i].data(), sizes[i]};
-    }
+    std::vector<std::uint8_t> b0(100), b1(1000), b2(300), b3(8 * 512 - 1400);
+    const platform::IoPart parts[] = {
+        {b0.data(), 100}, {b1.data(), 1000}, {b2.data(), 300}, {b3.data(), 8 * 512 - 1400}};
     ASSERT_EQ(read_sector_parts(device, parts, 4, 2), LYFS_OK);
-    std::vector<std::uint8_t> read;
-    for (const auto& b : buffers) {
-        read.insert(read.end(), b.begin(), b.end());
+    std::vector<std::uint8_t> read = b0;
+    for (const auto* b : {&b1, &b2, &b3}) {
+        read.insert(read.end(), b->begin(), b->end());
     }
     test::Values first_and_last;
     for (std::uint32_t s = 0; s < 8; ++s) {
@@ -200,7 +190,7 @@ TEST_F(DeviceTest, KeptWritesReadBackTheNewestBytesThroughSplitBuffers) {
     for (std::uint32_t s = 0; s < 40; ++s) {
         EXPECT_EQ(grown[s * 512], 0x40 + s / 2) << "sector " << s + 100;
     }
-    EXPECT_EQ(platform.counters.writes, 0u);
+    EXPECT_EQ(platform.counters.writes, writes);
     int other_tag = 0;
     EXPECT_EQ(kept_writes_of(&other_tag), nullptr);
     drop_kept_writes(device);
@@ -386,16 +376,16 @@ TEST_F(DeviceTest, TheHeldDiskMountedAndSeenThroughTheExports) {
     }
     // Slots that are not ours (FAT32) or do not fit: running past the
     // device's end, no room for a single cluster, empty, over the table.
+    // (Status, CHS, type, CHS, first sector, count.)
     const auto ours = disk->part_entry[1];
-    for (auto [type, count, first] : {std::tuple{0x0C, 62 * 2048, ours.first_sector},
-                                      {0x52, 64 * 2048, ours.first_sector},
-                                      {0x52, 40, ours.first_sector},
-                                      {0, 0, ours.first_sector},
-                                      {0x52, 62 * 2048, 0u}}) {
-        disk->part_entry[1].type = static_cast<std::uint8_t>(type);
-        disk->part_entry[1].sector_count = static_cast<std::uint32_t>(count);
-        disk->part_entry[1].first_sector = first;
-        EXPECT_EQ(setup_partition_info(disk, "p", &part), LYFS_ERR_MOUNT) << count;
+    const std::uint32_t first = ours.first_sector;
+    for (const PartEntry slot : {PartEntry{0, {}, 0x0C, {}, first, 62 * 2048},
+                                 {0, {}, 0x52, {}, first, 64 * 2048},
+                                 {0, {}, 0x52, {}, first, 40},
+                                 {0, {}, 0, {}, first, 0},
+                                 {0, {}, 0x52, {}, 0, 62 * 2048}}) {
+        disk->part_entry[1] = slot;
+        EXPECT_EQ(setup_partition_info(disk, "p", &part), LYFS_ERR_MOUNT) << slot.sector_count;
         EXPECT_EQ(disk->part_list, nullptr);
     }
     EXPECT_EQ(platform.counters.writes, 0u);

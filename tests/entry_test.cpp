@@ -192,10 +192,8 @@ TEST_F(EntryTest, RecordsOfNamesOfEveryLength) {
 TEST_F(EntryTest, RecordsGoToTheirSlotsThroughTheCache) {
     stFOLDER* event = folder("EVENT");
     const auto r = built("20240101_120000_F.MP4", event->n_fc_start_cluster);
-    const std::uint32_t sector = part->part_start + part->data_start + event->start_sector_offset;
     ASSERT_EQ(write_file_entry(part, event, 5, r.data()), LYFS_OK);
-    auto on_card = card().sector(sector + 1);
-    EXPECT_TRUE(std::equal(r.begin(), r.end(), on_card.begin() + 128)) << "slot 5: sector 1, 2nd";
+    EXPECT_EQ(files->slot_bytes("EVENT", 5), r);
 
     const auto before = platform.counters;
     ASSERT_EQ(write_file_entry(part, event, 5, r.data()), LYFS_OK);  // already written
@@ -205,9 +203,7 @@ TEST_F(EntryTest, RecordsGoToTheirSlotsThroughTheCache) {
     EXPECT_EQ(platform.counters.writes, before.writes + 1);
 
     ASSERT_EQ(write_file_entry_dirty(part, event, 5), LYFS_OK);
-    on_card = card().sector(sector + 1);
-    EXPECT_TRUE(
-        std::all_of(on_card.begin() + 128, on_card.begin() + 256, [](auto b) { return b == 0; }));
+    EXPECT_EQ(files->slot_bytes("EVENT", 5), std::vector<std::uint8_t>(128, 0));
 
     event->fe_cache_sector = kNoSector;
     platform.arm({IoOp::kRead, 1});
@@ -220,7 +216,6 @@ class RingTest : public test::FolderBench {
 protected:
     void SetUp() override {
         FolderBench::SetUp();
-        data = folder("DATA");
         ASSERT_EQ(data->fe_totals, 1024u);
     }
     // Places a file in slot `index` on the card and, when `listed`, its object.
@@ -236,7 +231,6 @@ protected:
         data->fe_tail_index = tail;
         data->fe_valid_entries = get_file_entry_count(header, tail, data->fe_totals);
     }
-    stFOLDER* data = nullptr;
 };
 
 TEST_F(RingTest, ReservingTheSlotBehindTheTail) {
@@ -287,9 +281,7 @@ TEST_F(RingTest, DeletingFromTheHeader) {
     ASSERT_EQ(delete_file_entry(part, data, second), LYFS_ERR_NOT_RING_HEADER);
     EXPECT_EQ(ring("DATA"), (Ring{0, 3, 4}));
     EXPECT_TRUE(check_file_object(data, second) != nullptr);
-    const auto slot =
-        card().sector(part->part_start + part->data_start + data->start_sector_offset);
-    EXPECT_TRUE(std::all_of(slot.begin() + 128, slot.begin() + 256, [](auto b) { return b == 0; }));
+    EXPECT_EQ(files->slot_bytes("DATA", 1), std::vector<std::uint8_t>(128, 0));
     destroy_file_object(data, second);
 
     // Deleting the header steps over the hole at slot 1 to the next file.

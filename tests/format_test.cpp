@@ -39,19 +39,14 @@ protected:
         ASSERT_EQ(count, kN);
     }
     test::MemoryDevice& card() { return platform.card("c"); }
-    // Relative sector of slot 1.
-    std::vector<std::uint8_t> rel(std::uint32_t sector) {
-        return card().sector(kSlot1First + sector);
-    }
-    std::uint32_t fat(std::uint32_t cluster) {
-        return le32(rel(32 + cluster / 128), 4 * (cluster % 128));
-    }
-    std::uint32_t cluster_sector(std::uint32_t cluster) { return kD + (cluster - 2) * 256; }
+    // A sector of slot 1 by its relative number; an entry of its FAT; where a cluster starts.
+    std::vector<std::uint8_t> rel(std::uint32_t s) { return card().sector(kSlot1First + s); }
+    std::uint32_t fat(std::uint32_t c) { return le32(rel(32 + c / 128), 4 * (c % 128)); }
+    std::uint32_t cluster_sector(std::uint32_t c) { return kD + (c - 2) * 256; }
     int32_t format(const lyfs_folder_table& table, int32_t selector = LYFS_PART_LYFS) {
         return CL_LyFS_Format("mem:c", "sub", selector, 0, &table);
     }
-    template <typename Edit>
-    int32_t format_edited(Edit edit) {
+    int32_t format_edited(void (*edit)(lyfs_folder_table&)) {
         auto table = test::default_folder_table();
         edit(table);
         return format(table);
@@ -100,16 +95,14 @@ TEST_F(FormatTest, TheWorkedVolumeByteByByteAndMounted) {
                                0x20, 4, kN,   0x24, 4, kF,   0x2C, 4, 2,
                                0x30, 2, 1,    0x32, 2, 6,    0x42, 1, 0x29,
                                510,  1, 0x55, 511,  1, 0xAA, 0x43, 4, (5u << 16) | 6u});
-    const auto info = rel(1);
-    const auto backup = rel(7);
-    for (const auto* s : {&info, &backup}) {
-        test::expect_fields(*s, {0, 4, 0x41615252u, 0x1E4, 4, 0x61417272u, 0x1E8, 4, kM, 0x1EC, 4,
-                                 2, 0x1FC, 4, 0xAA550000u});
+    for (std::uint32_t fs_info : {1u, 7u}) {
+        test::expect_fields(rel(fs_info), {0, 4, 0x41615252u, 0x1E4, 4, 0x61417272u, 0x1E8, 4, kM,
+                                           0x1EC, 4, 2, 0x1FC, 4, 0xAA550000u});
     }
     // The folder record (count, regions, slots) lives in sector 1 only.
-    test::expect_fields(info, {4,      4,  4, 8,      4,  97'393, 12,   4,  73'044, 16,  4,
-                               24'348, 20, 4, 48'698, 24, 4,      5000, 36, 4,      5000});
-    test::expect_fields(backup, {4, 4, 0, 8, 4, 0});
+    test::expect_fields(rel(1), {4,      4,  4, 8,      4,  97'393, 12,   4,  73'044, 16,  4,
+                                 24'348, 20, 4, 48'698, 24, 4,      5000, 36, 4,      5000});
+    test::expect_fields(rel(7), {4, 4, 0, 8, 4, 0});
 
     EXPECT_EQ(test::Values({fat(0), fat(1), fat(2), fat(kM + 1)}),
               test::Values({0x0FFFFFF8, 0xFFFFFFFF, 0x0FFFFFFF, 0}));

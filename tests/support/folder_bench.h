@@ -17,6 +17,7 @@ protected:
         ASSERT_EQ(mount(), LYFS_OK);
         part = MountedCardTest::part();
         disk = find_disk("mem:c");
+        data = folder("DATA");
     }
     std::uint32_t fat_on_card(std::uint32_t cluster) { return files->fat(cluster); }
     void set_fat_on_card(std::uint32_t cluster, std::uint32_t value) {
@@ -31,10 +32,9 @@ protected:
             set_fat_on_card(clusters[i], i + 1 < clusters.size() ? clusters[i + 1] : last_value);
         }
     }
-    MemoryDevice& card() { return platform.card("c"); }
-
     stDISK* disk = nullptr;
     stPARTITION* part = nullptr;
+    stFOLDER* data = nullptr;  // the folder most tests work in
 };
 
 }  // namespace lyfs::test
