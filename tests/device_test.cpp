@@ -109,12 +109,54 @@ protected:
     }
 };
 
-// A sector past 4 GiB lands at its byte. Not ready is retried three times
-// with pauses; other errors, short transfers and positioning failures fail
-// at once.
-TEST_F(DeviceTest, TransfersAndKeptWrites) {
+// A failed set-up leaves nothing behind.
+TEST_F(DeviceTest, SetUpTransfersAndKeptWrites) {
+    // A device not there, a path of 128 characters (never copied nor opened),
+    // a device without geometry.
     platform.add_card("c", 8ull << 30);
-    stDISK* disk = setup("mem:c");
+    for (const std::string& path : {std::string("mem:missing"), "mem:" + std::string(124, 'a')}) {
+        EXPECT_EQ(CL_LyFS_Get_Master_Device_Info(path.c_str(), nullptr), LYFS_ERR_OPEN_DEVICE);
+    }
+    EXPECT_EQ(platform.counters.opens, 0u);
+    platform.fail_geometry = true;
+    EXPECT_EQ(CL_LyFS_Get_Master_Device_Info("mem:c", nullptr), LYFS_ERR_OPEN_DEVICE);
+    platform.fail_geometry = false;
+    EXPECT_EQ(library_state()->disk_list, nullptr);
+
+    // Every allocation of the set-up, failing in turn: 4 and nothing left.
+    for (std::uint64_t nth = 1; nth <= 4; ++nth) {
+        platform::fail_allocation_at(nth);
+        EXPECT_EQ(CL_LyFS_Get_Master_Device_Info("mem:c", nullptr), LYFS_ERR_NO_MEMORY) << nth;
+        platform::fail_allocation_at(0);
+        EXPECT_EQ(library_state()->disk_list, nullptr);
+        EXPECT_EQ(platform.open_devices(), 0u);
+    }
+    // Sector 0 unreadable.
+    platform.arm({IoOp::kRead, 1});
+    EXPECT_EQ(CL_LyFS_Get_Master_Device_Info("mem:c", nullptr), LYFS_ERR_READ);
+    EXPECT_EQ(library_state()->disk_list, nullptr);
+    platform.disarm();
+
+    // A superfloppy: one partition from sector 0.
+    auto& floppy = platform.add_card("floppy", kMiB);
+    floppy.set_sector(0, test::boot_sector(0xF0, 2000, 0));
+    stDISK* disk = setup("mem:floppy");
+    EXPECT_EQ(test::Values({disk->no_mbr, disk->part_count, disk->part_entry[0].type,
+                            disk->part_entry[0].first_sector, disk->part_entry[0].sector_count}),
+              test::Values({1, 1, 0x0B, 0, 2000}));
+    EXPECT_TRUE(log.contains("[ERROR]initialize_partition_entry, invalid media:0xf0\n"));
+    floppy.set_sector(0, test::boot_sector(0xF8, 0, 2047));  // the count past 16 bits
+    EXPECT_EQ(setup("mem:floppy")->part_entry[0].sector_count, 2047u);
+    disk = setup("mem:c");
+    EXPECT_EQ(test::Values({disk->part_count, disk->n_scts_per_clus, disk->geom_total_sectors,
+                            disk->total_sectors}),
+              test::Values({0, 256, 16'777'216, 16'777'216}));
+    // Nothing on a device is changed by looking at it.
+    EXPECT_EQ(platform.counters.writes, 0u);
+
+    // A sector past 4 GiB lands at its byte. Not ready is retried three times
+    // with pauses; other errors, short transfers and positioning failures
+    // fail at once.
     std::vector<std::uint8_t> buf(4096, 0x5A);
     ASSERT_EQ(write_sectors(disk->h_disk, buf.data(), 8'388'608, 1), LYFS_OK);
     EXPECT_EQ(platform.log.back().offset, 4'294'967'296ull);
@@ -197,53 +239,9 @@ TEST_F(DeviceTest, TransfersAndKeptWrites) {
     EXPECT_EQ(kept_writes_of(device), nullptr);
 }
 
-TEST_F(DeviceTest, FailedSetUpLeavesNothingBehind) {
-    // A device not there, a path of 128 characters (never copied nor opened),
-    // a device without geometry.
-    platform.add_card("c", kMiB);
-    for (const std::string& path : {std::string("mem:missing"), "mem:" + std::string(124, 'a')}) {
-        EXPECT_EQ(CL_LyFS_Get_Master_Device_Info(path.c_str(), nullptr), LYFS_ERR_OPEN_DEVICE);
-    }
-    EXPECT_EQ(platform.counters.opens, 0u);
-    platform.fail_geometry = true;
-    EXPECT_EQ(CL_LyFS_Get_Master_Device_Info("mem:c", nullptr), LYFS_ERR_OPEN_DEVICE);
-    platform.fail_geometry = false;
-    EXPECT_EQ(library_state()->disk_list, nullptr);
-
-    // Every allocation of the set-up, failing in turn: 4 and nothing left.
-    for (std::uint64_t nth = 1; nth <= 4; ++nth) {
-        platform::fail_allocation_at(nth);
-        EXPECT_EQ(CL_LyFS_Get_Master_Device_Info("mem:c", nullptr), LYFS_ERR_NO_MEMORY) << nth;
-        platform::fail_allocation_at(0);
-        EXPECT_EQ(library_state()->disk_list, nullptr);
-        EXPECT_EQ(platform.open_devices(), 0u);
-    }
-    // Sector 0 unreadable.
-    platform.arm({IoOp::kRead, 1});
-    EXPECT_EQ(CL_LyFS_Get_Master_Device_Info("mem:c", nullptr), LYFS_ERR_READ);
-    EXPECT_EQ(library_state()->disk_list, nullptr);
-    platform.disarm();
-    stDISK* disk = setup("mem:c");
-    EXPECT_EQ(test::Values({disk->part_count, disk->n_scts_per_clus, disk->geom_total_sectors,
-                            disk->total_sectors}),
-              test::Values({0, 256, 2048, 2048}));
-    // A superfloppy: one partition from sector 0.
-    auto& floppy = platform.add_card("floppy", kMiB);
-    floppy.set_sector(0, test::boot_sector(0xF0, 2000, 0));
-    disk = setup("mem:floppy");
-    EXPECT_EQ(test::Values({disk->no_mbr, disk->part_count, disk->part_entry[0].type,
-                            disk->part_entry[0].first_sector, disk->part_entry[0].sector_count}),
-              test::Values({1, 1, 0x0B, 0, 2000}));
-    EXPECT_TRUE(log.contains("[ERROR]initialize_partition_entry, invalid media:0xf0\n"));
-    floppy.set_sector(0, test::boot_sector(0xF8, 0, 2047));  // the count past 16 bits
-    EXPECT_EQ(setup("mem:floppy")->part_entry[0].sector_count, 2047u);
-    // Nothing on a device is changed by looking at it.
-    EXPECT_EQ(platform.counters.writes, 0u);
-}
-
 // The extent test decides whether boot sectors are read; sectors per
 // cluster come from the table.
-TEST_F(DeviceTest, TheTableAsRead) {
+TEST_F(DeviceTest, TheTableAsReadAndTheGeometryMounted) {
     for (std::uint32_t sectors : {15'001'000u, 15'002'148u}) {
         const std::string name = "c" + std::to_string(sectors);
         partitioned_card(name, sectors, 1'000'000, 256, 2048, 14'000'000, 77);
@@ -263,6 +261,27 @@ TEST_F(DeviceTest, TheTableAsRead) {
         stDISK* disk = setup("mem:" + name);
         EXPECT_EQ(disk->n_scts_per_clus, word == 1025 ? 1025u : 256u);
         EXPECT_GE(disk->n_window_scts, disk->n_scts_per_clus) << "windows fit the cluster";
+    }
+    // The mount computes the geometry from both.
+    struct Case {
+        std::uint32_t spc, fat_sectors, data_start, clusters;
+    };
+    for (const Case c : {Case{256, 458, 490, 58'591}, Case{1025, 115, 147, 14'634}}) {
+        const std::string name = "c" + std::to_string(c.spc);
+        partitioned_card(name, 15'000'000 + 2080, 2048, c.spc);
+        stDISK* disk = setup("mem:" + name);
+        stPARTITION* part = nullptr;
+        ASSERT_EQ(setup_partition_info(disk, name.c_str(), &part), LYFS_OK);
+        EXPECT_STREQ(part->name, name.c_str());
+        EXPECT_EQ(
+            test::Values({part->is_lyfs, part->part_start, part->part_total_sectors,
+                          part->fat_first_sector, part->fat_sectors, part->data_start,
+                          part->total_clusters, part->bytes_per_clus, part->fat_cache_sector}),
+            test::Values({1, 2080, 15'000'000, 32, c.fat_sectors, c.data_start, c.clusters,
+                          c.spc * 512, kNoSector}));
+        EXPECT_EQ(get_partition_object_type(disk), part);
+        EXPECT_EQ(cluster_first_sector(part, 3), c.data_start + c.spc);
+        EXPECT_EQ(device_sector(part, 32), 2112u);
     }
 }
 
@@ -311,29 +330,6 @@ TEST_F(DeviceTest, Windows) {
     ASSERT_EQ(write_window_sector(disk, 205, data.data(), false), LYFS_OK);
     EXPECT_EQ(platform.log.back().bytes, 512u);
     ASSERT_EQ(flush_write_window(disk), LYFS_OK);
-}
-
-TEST_F(DeviceTest, MountComputesTheGeometry) {
-    struct Case {
-        std::uint32_t spc, fat_sectors, data_start, clusters;
-    };
-    for (const Case c : {Case{256, 458, 490, 58'591}, Case{1025, 115, 147, 14'634}}) {
-        const std::string name = "c" + std::to_string(c.spc);
-        partitioned_card(name, 15'000'000 + 2080, 2048, c.spc);
-        stDISK* disk = setup("mem:" + name);
-        stPARTITION* part = nullptr;
-        ASSERT_EQ(setup_partition_info(disk, name.c_str(), &part), LYFS_OK);
-        EXPECT_STREQ(part->name, name.c_str());
-        EXPECT_EQ(
-            test::Values({part->is_lyfs, part->part_start, part->part_total_sectors,
-                          part->fat_first_sector, part->fat_sectors, part->data_start,
-                          part->total_clusters, part->bytes_per_clus, part->fat_cache_sector}),
-            test::Values({1, 2080, 15'000'000, 32, c.fat_sectors, c.data_start, c.clusters,
-                          c.spc * 512, kNoSector}));
-        EXPECT_EQ(get_partition_object_type(disk), part);
-        EXPECT_EQ(cluster_first_sector(part, 3), c.data_start + c.spc);
-        EXPECT_EQ(device_sector(part, 32), 2112u);
-    }
 }
 
 // One card with our partition, mounted, seen through the exports. A mount

@@ -37,7 +37,7 @@ std::string decoded(const std::vector<std::uint8_t>& record) {
 
 using FolderTest = test::LibraryTest;
 
-TEST_F(FolderTest, ShortAndLongFolderEntries) {
+TEST_F(FolderTest, ShortAndLongFolderEntriesLayoutReservesAndTheFolderList) {
     platform.now = {2024, 3, 5, 14, 7, 9};
     std::vector<std::uint8_t> sector(512, 0);
     std::uint32_t offset = 0;
@@ -80,9 +80,8 @@ TEST_F(FolderTest, ShortAndLongFolderEntries) {
     offset = 448;  // a group would run past the sector
     EXPECT_EQ(make_dir_entry("RECORDINGS", 0x10, 7, sector.data(), &offset), LYFS_FAIL);
     EXPECT_EQ(offset, 448u);
-}
 
-TEST_F(FolderTest, LayoutReservesAndTheFolderList) {
+    // A folder's layout and reserve, and the partition's folder list.
     stFOLDER folder{};
     folder.start_cluster = 3;
     folder.total_clusters = 100;

@@ -160,9 +160,27 @@ TEST_F(FormatTest, SlotZeroGetsTheFat32NamesWhateverTheSelectorAndSmallestAreas)
     test::expect_fields(rel(1), {4, 4, 2, 16, 4, 0, 20, 4, 1});
 }
 
-TEST_F(FormatTest, RefusesBadRequestsWithoutWritingAnything) {
+// Every transfer failing in turn gives its status; bad requests are refused
+// without writing anything.
+TEST_F(FormatTest, FailingTransfersAndBadRequests) {
+    auto table = test::default_folder_table(40);
+    const std::size_t faults = fail_each_transfer(
+        [] {}, [&] { return format(table); },
+        [](int32_t status, IoOp op) {
+            EXPECT_EQ(status, op == IoOp::kWrite ? LYFS_ERR_WRITE : LYFS_ERR_READ);
+        });
+    EXPECT_GT(faults, 20u);
+    for (std::uint64_t nth = 1; nth <= 6; ++nth) {
+        platform::fail_allocation_at(nth);
+        const int32_t status = format(table);
+        platform::fail_allocation_at(0);
+        EXPECT_TRUE(status == LYFS_ERR_NO_MEMORY || status == LYFS_OK) << nth;
+    }
+    platform.fail_flush = true;
+    EXPECT_EQ(format(table), LYFS_ERR_WRITE);
+    platform.fail_flush = false;
+
     const auto writes = platform.counters.writes;
-    auto table = test::default_folder_table();
     EXPECT_EQ(CL_LyFS_Format("mem:c", "", 2, 1, &table), LYFS_ERR_NO_DEVICE_HANDLE);
     EXPECT_EQ(CL_LyFS_Format("mem:other", "", 2, 0, &table), LYFS_ERR_NO_DISK);
     EXPECT_EQ(CL_LyFS_Format("mem:c", "", 2, 0, nullptr), LYFS_ERR_BAD_ARGUMENT);
@@ -188,24 +206,6 @@ TEST_F(FormatTest, RefusesBadRequestsWithoutWritingAnything) {
     ASSERT_EQ(CL_LyFS_Delete_Partition("mem:c", LYFS_PART_LYFS), LYFS_OK);
     EXPECT_EQ(format(table), LYFS_ERR_BAD_SLOT) << "an empty slot would put a volume on sector 0";
     EXPECT_EQ(platform.counters.writes, writes + 1) << "only the delete wrote";
-}
-
-TEST_F(FormatTest, EverySectorTransferFailingInTurn) {
-    auto table = test::default_folder_table(40);
-    const std::size_t faults = fail_each_transfer(
-        [] {}, [&] { return format(table); },
-        [](int32_t status, IoOp op) {
-            EXPECT_EQ(status, op == IoOp::kWrite ? LYFS_ERR_WRITE : LYFS_ERR_READ);
-        });
-    EXPECT_GT(faults, 20u);
-    for (std::uint64_t nth = 1; nth <= 6; ++nth) {
-        platform::fail_allocation_at(nth);
-        const int32_t status = format(table);
-        platform::fail_allocation_at(0);
-        EXPECT_TRUE(status == LYFS_ERR_NO_MEMORY || status == LYFS_OK) << nth;
-    }
-    platform.fail_flush = true;
-    EXPECT_EQ(format(table), LYFS_ERR_WRITE);
 }
 
 TEST_F(FormatTest, LargeClusterCardFormatsCleanly) {

@@ -99,15 +99,9 @@ protected:
 
 TEST_F(DeviceLock, WritersExcludeEveryoneReadersShareAndReleasingLetsGo) {
     dev_desc held{};
-    const Step mount = [&held](const char* path) {
-        return CL_LyFS_Device_Open(path, "card", 0, &held);
-    };
-    const Step look = [&held](const char* path) {
-        return lyfs_device_open_read_only(path, "card", &held);
-    };
-    const Step unpartition = [](const char* path) {
-        return CL_LyFS_Delete_Partition(path, LYFS_PART_ALL);
-    };
+    const Step mount = [&held](const char* p) { return CL_LyFS_Device_Open(p, "card", 0, &held); };
+    const Step look = [&](const char* p) { return lyfs_device_open_read_only(p, "card", &held); };
+    const Step unpartition = [](auto p) { return CL_LyFS_Delete_Partition(p, LYFS_PART_ALL); };
     // Reading sector 0 takes no lock.
     for (const Step& step : {Step(mount_and_close), Step(partition), unpartition, Step(format)}) {
         EXPECT_EQ(in_second_process(image, mount, step), LYFS_ERR_SHARING_VIOLATION);
