@@ -149,7 +149,7 @@ TEST_F(FatTest, GrowingAChainAcrossFatSectorsCostsOneWrite) {
     EXPECT_EQ(fat_on_card(cluster), 0u);
 }
 
-TEST_F(ChainTest, CompleteChainsChainsWithoutTheirMarkAndOverlongOnes) {
+TEST_F(ChainTest, CompleteChainsChainsWithoutTheirMarkForeignLinksAndOverlongOnes) {
     set_chain_on_card({a});
     ASSERT_EQ(walk(a), LYFS_OK);
     EXPECT_EQ(test::Values({chain.n_clus, chain.end_clus, chain.cur_clus, repaired}),
@@ -172,9 +172,8 @@ TEST_F(ChainTest, CompleteChainsChainsWithoutTheirMarkAndOverlongOnes) {
     ASSERT_EQ(walk(a + 10), LYFS_OK);
     EXPECT_EQ(test::Values({chain.n_clus, chain.end_clus, repaired, fat_on_card(a + 12)}),
               test::Values({3, a + 12, 1, 0x0FFFFFF8}));
-}
 
-TEST_F(ChainTest, LinksTheFolderDoesNotOwnAreNeverFollowed) {
+    // Links the folder does not own are never followed.
     stFOLDER* event = folder("EVENT");
     const std::uint32_t cases[] = {
         part->total_clusters + 5,   // past the partition

@@ -374,11 +374,10 @@ TEST_F(DeviceTest, TheHeldDiskMountedAndSeenThroughTheExports) {
     // device's end, no room for a single cluster, empty, over the table.
     // (Status, CHS, type, CHS, first sector, count.)
     const auto ours = disk->part_entry[1];
-    const std::uint32_t first = ours.first_sector;
-    for (const PartEntry slot : {PartEntry{0, {}, 0x0C, {}, first, 62 * 2048},
-                                 {0, {}, 0x52, {}, first, 64 * 2048},
-                                 {0, {}, 0x52, {}, first, 40},
-                                 {0, {}, 0, {}, first, 0},
+    for (const PartEntry slot : {PartEntry{0, {}, 0x0C, {}, ours.first_sector, 62 * 2048},
+                                 {0, {}, 0x52, {}, ours.first_sector, 64 * 2048},
+                                 {0, {}, 0x52, {}, ours.first_sector, 40},
+                                 {0, {}, 0, {}, ours.first_sector, 0},
                                  {0, {}, 0x52, {}, 0, 62 * 2048}}) {
         disk->part_entry[1] = slot;
         EXPECT_EQ(setup_partition_info(disk, "p", &part), LYFS_ERR_MOUNT) << slot.sector_count;
@@ -416,9 +415,10 @@ TEST_F(DeviceTest, TheHeldDiskMountedAndSeenThroughTheExports) {
     ASSERT_EQ(setup_partition_info(disk, "p", &part), LYFS_OK);
     setup("mem:blank");
     EXPECT_EQ(platform.open_devices(), 2u);
+    // The stop closes both (the fixture checks that none is left open) and
+    // each only once.
     EXPECT_EQ(CL_LyFS_Stop(), LYFS_OK);
-    EXPECT_EQ(platform.open_devices(), 0u);
-    EXPECT_EQ(platform.counters.closes, platform.counters.opens) << "each device closed once";
+    EXPECT_EQ(platform.counters.closes, platform.counters.opens);
     ASSERT_EQ(CL_LyFS_Start(), LYFS_OK);  // for the fixture's own stop
 }
 

@@ -232,7 +232,7 @@ protected:
     }
 };
 
-TEST_F(RingTest, ReservingTheSlotBehindTheTail) {
+TEST_F(RingTest, ReservingTheSlotBehindTheTailAndDeletingFromTheHeader) {
     EXPECT_EQ(get_file_entry_count(5, 2, 10), 8u);
     EXPECT_EQ(get_file_entry_count(2, 5, 10), 4u);
 
@@ -257,9 +257,8 @@ TEST_F(RingTest, ReservingTheSlotBehindTheTail) {
     EXPECT_EQ(find_free_file_entry(part, data, &index), LYFS_ERR_RING_FULL);
     EXPECT_EQ(next_ring_slot(data, 7), 0u);
     data->fe_totals = 1024;
-}
 
-TEST_F(RingTest, DeletingFromTheHeader) {
+    // Deleting from the header.
     stFILE* only = place(0, "only_file_0001.ts");
     set_ring(0, 0);
     ASSERT_EQ(delete_file_entry(part, data, only), LYFS_OK);
