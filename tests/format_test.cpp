@@ -55,8 +55,7 @@ protected:
 
 TEST_F(FormatTest, TheWorkedVolumeByteByByteAndMounted) {
     // Old bytes where the file-entry areas go must not survive the format.
-    const std::vector<std::uint8_t> old(512, 0xAA);
-    const std::vector<std::uint8_t> zeros(512, 0);
+    const std::vector<std::uint8_t> old(512, 0xAA), zeros(512, 0);
     const std::uint32_t starts[] = {3, 97'396, 170'440, 194'788};
     for (std::uint32_t s : {cluster_sector(starts[1]), cluster_sector(starts[3]) + 5 * 256 - 1,
                             cluster_sector(starts[2]) + 700, 32u + 500}) {

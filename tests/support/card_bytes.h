@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <initializer_list>
@@ -48,9 +49,7 @@ inline std::vector<std::uint8_t> table_sector(std::uint32_t sects_per_clus = 256
 // Writes one 16-byte slot at a byte offset (0x1BE slot 0, 0x1AE slot 1, ...).
 inline void put_slot(std::vector<std::uint8_t>& s, std::size_t at, std::uint8_t type,
                      std::uint32_t first, std::uint32_t count) {
-    for (std::size_t i = 0; i < 16; ++i) {
-        s[at + i] = 0;
-    }
+    std::fill_n(s.begin() + at, 16, 0);
     s[at + 4] = type;
     put_le32(s, at + 8, first);
     put_le32(s, at + 12, count);
