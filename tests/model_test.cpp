@@ -9,7 +9,6 @@
 
 #include <cstdlib>
 #include <deque>
-#include <functional>
 #include <optional>
 #include <random>
 #include <sstream>
@@ -25,6 +24,8 @@ constexpr std::uint64_t kCluster = 128 * 1024;
 constexpr std::uint64_t kPage = 4096;
 constexpr std::size_t kGroupPrefix = 15;
 constexpr std::uint32_t kFreeEntriesKept = 10;
+constexpr std::uint64_t kReserve = 10ull << 20;     // each folder's
+constexpr std::uint32_t kEntries = kCluster / 128;  // records of a folder's file-entry area
 constexpr const char* kCard = "mem:model";
 constexpr std::uint32_t kPieces[] = {511, 4096, 65536, 131072, 200001};
 
@@ -35,63 +36,14 @@ std::uint8_t byte_at(std::uint32_t file, std::uint64_t offset) {
     return static_cast<std::uint8_t>(x >> 24 | 1);
 }
 
-enum class Kind {
-    kCreate,
-    kWrite,
-    kClose,
-    kDiscard,
-    kFlush,
-    kRead,
-    kReadBack,
-    kList,
-    kPull,
-    kRemount,
-    kLook
-};
-
-// One step; `folder`, `a` and `b` are taken modulo what they choose from when it runs, so that
-// any part of a sequence is a sequence too.
+// One step, of the action kActions[action]; `folder`, `a` and `b` are taken modulo what they
+// choose from when it runs, so that any part of a sequence is a sequence too.
 struct Step {
-    Kind kind;
+    std::uint32_t action;
     std::uint32_t folder;
     std::uint32_t a;
     std::uint32_t b;
 };
-
-std::string describe(const Step& s) {
-    const char* names[] = {"create",    "write", "close", "discard", "flush",         "read",
-                           "read back", "list",  "pull",  "remount", "look read-only"};
-    std::ostringstream out;
-    out << names[static_cast<int>(s.kind)] << " folder " << s.folder << " " << s.a << " " << s.b;
-    return out.str();
-}
-
-std::vector<Step> random_steps(std::uint32_t seed, std::size_t count) {
-    std::mt19937 rng(seed);
-    const auto next = [&rng] { return static_cast<std::uint32_t>(rng()); };
-    const std::pair<Kind, int> weights[] = {
-        {Kind::kCreate, 14}, {Kind::kWrite, 30},  {Kind::kClose, 12},   {Kind::kDiscard, 2},
-        {Kind::kFlush, 3},   {Kind::kRead, 20},   {Kind::kReadBack, 4}, {Kind::kList, 6},
-        {Kind::kPull, 3},    {Kind::kRemount, 2}, {Kind::kLook, 1},
-    };
-    int total = 0;
-    for (const auto& w : weights) {
-        total += w.second;
-    }
-    std::vector<Step> steps;
-    for (std::size_t i = 0; i < count; ++i) {
-        int pick = static_cast<int>(next() % total);
-        Kind kind = Kind::kList;
-        for (const auto& [k, weight] : weights) {
-            if ((pick -= weight) < 0) {
-                kind = k;
-                break;
-            }
-        }
-        steps.push_back({kind, next() % 2, next(), next()});
-    }
-    return steps;
-}
 
 struct ModelFile {
     enum class State { kWriting, kCommitted, kUnclosed };
@@ -107,9 +59,7 @@ struct ModelFile {
 
 struct ModelFolder {
     std::string name;
-    std::uint64_t reserve = 0;
     std::uint64_t content_clusters = 0;
-    std::uint32_t entries = 0;  // records of the file-entry area
     std::uint64_t free = 0;
     std::deque<ModelFile> ring;  // oldest first
     std::uint32_t next_clip = 0;
@@ -117,6 +67,17 @@ struct ModelFolder {
         return !ring.empty() && ring.back().state == ModelFile::State::kWriting ? &ring.back()
                                                                                 : nullptr;
     }
+};
+
+class Session;
+
+// What a step does to one folder or to the whole card, and how often it comes.
+struct Action {
+    const char* name;
+    int weight;
+    void (Session::*on_folder)(ModelFolder&, std::uint32_t a, std::uint32_t b);
+    void (Session::*on_card)();
+    bool may_log_failure;  // reads do: the end of a chain is logged as one
 };
 
 std::vector<std::string>* g_deleted = nullptr;
@@ -133,17 +94,14 @@ public:
         platform_.put_card("model", blank.clone());
         g_deleted = &deleted_;
         CL_LyFS_File_Delete_Callback_Register(&note_deleted);
-        for (const char* name : {"DATA", "PHOTO"}) {
-            folders_.emplace_back().name = name;
-            folders_.back().reserve = 10ull << 20;
-        }
         mount(false);
-        for (ModelFolder& f : folders_) {
+        for (const char* name : {"DATA", "PHOTO"}) {
+            ModelFolder& f = folders_.emplace_back();
+            f.name = name;
             DirInfo info{};
             std::uint64_t total = 0;
-            CL_LyFS_Get_Dir_Info(&desc_, f.name.c_str(), &info, &total, &f.free);
+            CL_LyFS_Get_Dir_Info(&desc_, name, &info, &total, &f.free);
             f.content_clusters = total / kCluster;
-            f.entries = static_cast<std::uint32_t>(kCluster / 128);
         }
     }
     ~Session() {
@@ -153,15 +111,9 @@ public:
         CL_LyFS_File_Delete_Callback_Register(nullptr);
     }
 
-    std::optional<std::string> run(const std::vector<Step>& steps) {
-        for (std::size_t i = 0; i < steps.size() && !error_; ++i) {
-            step(steps[i]);
-            if (error_) {
-                return "step " + std::to_string(i) + " (" + describe(steps[i]) + "): " + *error_;
-            }
-        }
-        return error_;
-    }
+    std::optional<std::string> run(const std::vector<Step>& steps);
+
+    static const Action kActions[];
 
 private:
     bool expect(bool ok, const std::string& what) {
@@ -179,15 +131,15 @@ private:
                                          : CL_LyFS_Device_Open(kCard, "card", 0, &desc_);
         mounted_ = expect(status == LYFS_OK, "the card does not mount: " + std::to_string(status));
     }
-    // The card as the next mount finds it: writers' files left unclosed, `kept` of what they
-    // wrote on it, the clusters they took in use, and the free space as the FAT counts it.
-    void after_unmount(const std::function<std::uint64_t(const ModelFile&)>& kept) {
+    // Mounts the card as the unmount left it: writers' files unclosed, all they wrote on it but
+    // the last `lost` bytes, the clusters they took in use, and the free space as the FAT counts.
+    void mount_after_unmount(std::uint64_t lost, bool read_only = false) {
         for (ModelFolder& f : folders_) {
             std::uint64_t used = 0;
             for (ModelFile& file : f.ring) {
                 if (file.state == ModelFile::State::kWriting) {
                     file.state = ModelFile::State::kUnclosed;
-                    file.known = std::max(file.known, kept(file));
+                    file.known = std::max(file.known, file.written - std::min(file.written, lost));
                     file.size = 0;
                     // The mount ends the newest file's chain at its start cluster at least.
                     file.clusters = std::max<std::uint32_t>(file.clusters, 1);
@@ -196,6 +148,7 @@ private:
             }
             f.free = (f.content_clusters - used) * kCluster;
         }
+        mount(read_only);
     }
     void check_clean() {
         const check::Report report = test::check_memory_card(platform_.card("model"));
@@ -205,7 +158,7 @@ private:
     // The folder's reclaim before a create and before each piece of a write, as the model
     // sees it; false when it cannot make room (the files it took stay deleted).
     bool reclaim(ModelFolder& f) {
-        if (f.free > f.reserve && f.entries - f.ring.size() > kFreeEntriesKept) {
+        if (f.free > kReserve && kEntries - f.ring.size() > kFreeEntriesKept) {
             return true;
         }
         std::string group;
@@ -214,12 +167,12 @@ private:
             const ModelFile* oldest = f.ring.empty() ? nullptr : &f.ring.front();
             const bool same_group = oldest != nullptr && deleted > 0 &&
                                     oldest->name.compare(0, kGroupPrefix, group) == 0;
-            if (!same_group && deleted > 0 && f.free > f.reserve) {
+            if (!same_group && deleted > 0 && f.free > kReserve) {
                 return true;
             }
             if (oldest == nullptr) {
-                refused_ = refused_ || f.free <= f.reserve;
-                return f.free > f.reserve;
+                refused_ = refused_ || f.free <= kReserve;
+                return f.free > kReserve;
             }
             if (oldest->state == ModelFile::State::kWriting) {
                 refused_ = true;
@@ -244,14 +197,17 @@ private:
         expected_deleted_.clear();
     }
 
-    // A step the model expects to succeed logs no failure; reads may (the end of a chain is
-    // logged as one).
+    // A step the model expects to succeed logs no failure, unless its action may.
     void step(const Step& s) {
+        const Action& action = kActions[s.action];
         const std::size_t errors = log_.count("[ERROR]");
         refused_ = false;
-        run_step(s);
-        expect(refused_ || s.kind == Kind::kRead || s.kind == Kind::kReadBack ||
-                   s.kind == Kind::kLook || log_.count("[ERROR]") == errors,
+        if (action.on_folder != nullptr) {
+            (this->*action.on_folder)(folders_[s.folder % folders_.size()], s.a, s.b);
+        } else {
+            (this->*action.on_card)();
+        }
+        expect(refused_ || action.may_log_failure || log_.count("[ERROR]") == errors,
                "logged a failure: " + last_error_line());
     }
     std::string last_error_line() const {
@@ -263,36 +219,9 @@ private:
         }
         return {};
     }
-    void run_step(const Step& s) {
-        ModelFolder& f = folders_[s.folder % folders_.size()];
-        switch (s.kind) {
-            case Kind::kCreate:
-                return create(f);
-            case Kind::kWrite:
-                return write(f, s.a, s.b);
-            case Kind::kClose:
-                return close(f);
-            case Kind::kDiscard:
-                return discard(f);
-            case Kind::kFlush:
-                return flush(f);
-            case Kind::kRead:
-                return read(f, s.a, s.b);
-            case Kind::kReadBack:
-                return read_back(f, s.a, s.b);
-            case Kind::kList:
-                return list();
-            case Kind::kPull:
-                return pull();
-            case Kind::kRemount:
-                return remount();
-            case Kind::kLook:
-                return look_read_only();
-        }
-    }
 
     // Clips of one minute share their first 15 characters: the reclaim takes them together.
-    void create(ModelFolder& f) {
+    void create(ModelFolder& f, std::uint32_t, std::uint32_t) {
         if (f.writer() != nullptr) {
             return;  // one writer per folder, as on a recorder
         }
@@ -314,8 +243,7 @@ private:
     }
 
     void write(ModelFolder& f, std::uint32_t a, std::uint32_t b) {
-        ModelFile* w = f.writer();
-        if (w == nullptr) {
+        if (f.writer() == nullptr) {
             return;
         }
         const std::uint32_t piece = kPieces[a % std::size(kPieces)];
@@ -360,7 +288,7 @@ private:
                "write of " + std::to_string(n) + " to " + w.name + " gave " + std::to_string(got));
     }
 
-    void close(ModelFolder& f) {
+    void close(ModelFolder& f, std::uint32_t, std::uint32_t) {
         ModelFile* w = f.writer();
         if (w == nullptr) {
             return;
@@ -373,7 +301,7 @@ private:
         w->known = w->size = w->written;
     }
 
-    void discard(ModelFolder& f) {
+    void discard(ModelFolder& f, std::uint32_t = 0, std::uint32_t = 0) {
         ModelFile* w = f.writer();
         if (w == nullptr) {
             return;
@@ -383,7 +311,7 @@ private:
         f.ring.pop_back();
     }
 
-    void flush(ModelFolder& f) {
+    void flush(ModelFolder& f, std::uint32_t, std::uint32_t) {
         if (ModelFile* w = f.writer()) {
             expect(lyfs_file_flush(&desc_, w->fd) == LYFS_OK, "flush of " + w->name);
             w->known = w->written;
@@ -426,7 +354,13 @@ private:
                 CL_LyFS_File_Seek(&desc_, fd, LYFS_SEEK_SET, static_cast<std::int32_t>(at)) == at,
                 "seek in " + file.name);
         }
-        // Reads follow the chain to the end of its last cluster, past the size.
+        expect_read(fd, file, at, length);
+        expect(CL_LyFS_File_Close(&desc_, fd) == LYFS_OK, "close of the reader of " + file.name);
+    }
+    // Reads `length` bytes through `fd`, which stands at `at`: reads follow the chain to the end
+    // of its last cluster, past the size, and give the bytes the model knows as written.
+    void expect_read(std::uint32_t fd, const ModelFile& file, std::uint64_t at,
+                     std::uint32_t length) {
         std::vector<std::uint8_t> got(length);
         const std::uint64_t expected =
             std::min<std::uint64_t>(length, file.clusters * kCluster - at);
@@ -434,14 +368,13 @@ private:
         expect(n == static_cast<int32_t>(expected), "read of " + std::to_string(length) + " at " +
                                                         std::to_string(at) + " in " + file.name +
                                                         " gave " + std::to_string(n));
-        for (std::uint64_t i = 0; n > 0 && at + i < file.known && i < static_cast<std::uint64_t>(n);
-             ++i) {
-            if (!expect(got[i] == byte_at(file.serial, at + i),
+        for (std::uint64_t i = 0; i < static_cast<std::uint64_t>(std::max(n, 0)); ++i) {
+            if (at + i >= file.known ||
+                !expect(got[i] == byte_at(file.serial, at + i),
                         file.name + " differs at byte " + std::to_string(at + i))) {
                 break;
             }
         }
-        expect(CL_LyFS_File_Close(&desc_, fd) == LYFS_OK, "close of the reader of " + file.name);
     }
 
     // Reads what a writer wrote through its own fd, which writes out what it held back, then
@@ -454,7 +387,6 @@ private:
         // From its end too: what lies behind it up to its last cluster's end, nothing beyond.
         const bool from_end = a % 4 == 0;
         const std::uint64_t at = w->written == 0 || from_end ? w->written : a % w->written;
-        const std::uint32_t length = b % 300'000 + 1;
         if (from_end) {
             expect(CL_LyFS_File_Seek(&desc_, w->fd, LYFS_SEEK_END, 0) == at, "seek to the end");
         } else if (at != 0) {
@@ -462,44 +394,30 @@ private:
                        at,
                    "seek in " + w->name);
         }
-        std::vector<std::uint8_t> got(length);
-        const std::uint64_t expected =
-            w->written == 0 ? 0 : std::min<std::uint64_t>(length, w->clusters * kCluster - at);
-        const int32_t n = CL_LyFS_File_Read(&desc_, got.data(), length, w->fd);
-        expect(n == static_cast<int32_t>(expected), "read back of " + std::to_string(length) +
-                                                        " at " + std::to_string(at) + " in " +
-                                                        w->name + " gave " + std::to_string(n));
-        for (std::uint64_t i = 0; n > 0 && at + i < w->written && i < static_cast<std::uint64_t>(n);
-             ++i) {
-            if (!expect(got[i] == byte_at(w->serial, at + i),
-                        w->name + " reads back other bytes at " + std::to_string(at + i))) {
-                break;
-            }
-        }
         w->known = w->written;
+        expect_read(w->fd, *w, at, b % 300'000 + 1);
         CL_LyFS_File_Seek(&desc_, w->fd, LYFS_SEEK_END, 0);
         expect(CL_LyFS_File_Tell(&desc_, w->fd) == static_cast<int32_t>(w->written),
                "the writer of " + w->name + " stands elsewhere than at its end");
     }
 
+    // Each folder's files with their sizes, paged through, and its free space.
     void list() {
+        std::vector<std::uint8_t> page(LYFS_FILE_LIST_BYTES(8));
+        auto* records = reinterpret_cast<lyfs_file_list*>(page.data());
         for (ModelFolder& f : folders_) {
-            std::vector<std::uint8_t> page(LYFS_FILE_LIST_BYTES(8));
-            auto* records = reinterpret_cast<lyfs_file_list*>(page.data());
             std::string listed;
             std::string modelled;
             for (const ModelFile& file : f.ring) {
                 modelled += file.name + " " + std::to_string(file.size) + "\n";
             }
-            for (std::uint32_t start = 1;;) {
+            std::uint32_t start = 1;
+            for (std::int32_t n = 8; n == 8;) {
                 records->count = 8;
-                const int32_t n = CL_LyFS_Get_FileList(&desc_, f.name.c_str(), &start, records, 0);
-                for (int32_t i = 0; i < n; ++i) {
+                n = CL_LyFS_Get_FileList(&desc_, f.name.c_str(), &start, records, 0);
+                for (std::int32_t i = 0; i < n; ++i) {
                     const FileInfo& info = *LYFS_FILE_LIST_RECORD(records, i);
                     listed += std::string(info.name) + " " + std::to_string(info.file_size) + "\n";
-                }
-                if (n < 8) {
-                    break;
                 }
             }
             expect(listed == modelled,
@@ -520,8 +438,7 @@ private:
         CL_LyFS_Start();
         CL_LyFS_File_Delete_Callback_Register(&note_deleted);
         platform_.put_card("model", std::move(pulled));
-        after_unmount([](const ModelFile& w) { return w.written > kPage ? w.written - kPage : 0; });
-        mount(false);
+        mount_after_unmount(kPage);
         check_clean();
         list();
     }
@@ -529,8 +446,7 @@ private:
     // A clean unmount writes out what writers held back, and commits nothing.
     void remount() {
         expect(CL_LyFS_Device_Close(&desc_) == LYFS_OK, "device close");
-        after_unmount([](const ModelFile& w) { return w.written; });
-        mount(false);
+        mount_after_unmount(0);
         check_clean();
         list();
     }
@@ -538,9 +454,8 @@ private:
     // A read-only mount of the same card reads everything and writes nothing.
     void look_read_only() {
         expect(CL_LyFS_Device_Close(&desc_) == LYFS_OK, "device close");
-        after_unmount([](const ModelFile& w) { return w.written; });
-        mount(true);
         read_only_ = true;
+        mount_after_unmount(0, true);
         const std::uint64_t writes = platform_.counters.writes;
         list();
         for (ModelFolder& f : folders_) {
@@ -568,6 +483,54 @@ private:
     bool refused_ = false;  // the model expects the step to be refused
 };
 
+const Action Session::kActions[] = {
+    {"create", 14, &Session::create, nullptr, false},
+    {"write", 30, &Session::write, nullptr, false},
+    {"close", 12, &Session::close, nullptr, false},
+    {"discard", 2, &Session::discard, nullptr, false},
+    {"flush", 3, &Session::flush, nullptr, false},
+    {"read", 20, &Session::read, nullptr, true},
+    {"read back", 4, &Session::read_back, nullptr, true},
+    {"list", 6, nullptr, &Session::list, false},
+    {"pull", 3, nullptr, &Session::pull, false},
+    {"remount", 2, nullptr, &Session::remount, false},
+    {"look read-only", 1, nullptr, &Session::look_read_only, true},
+};
+
+std::string describe(const Step& s) {
+    std::ostringstream out;
+    out << Session::kActions[s.action].name << " folder " << s.folder << " " << s.a << " " << s.b;
+    return out.str();
+}
+
+std::optional<std::string> Session::run(const std::vector<Step>& steps) {
+    for (std::size_t i = 0; i < steps.size() && !error_; ++i) {
+        step(steps[i]);
+        if (error_) {
+            return "step " + std::to_string(i) + " (" + describe(steps[i]) + "): " + *error_;
+        }
+    }
+    return error_;
+}
+
+std::vector<Step> random_steps(std::uint32_t seed, std::size_t count) {
+    std::mt19937 rng(seed);
+    const auto next = [&rng] { return static_cast<std::uint32_t>(rng()); };
+    int total = 0;
+    for (const Action& action : Session::kActions) {
+        total += action.weight;
+    }
+    std::vector<Step> steps;
+    for (std::size_t i = 0; i < count; ++i) {
+        int pick = static_cast<int>(next() % total);
+        std::uint32_t action = 0;
+        while ((pick -= Session::kActions[action].weight) >= 0) {
+            ++action;
+        }
+        steps.push_back({action, next() % 2, next(), next()});
+    }
+    return steps;
+}
 class ModelTest : public test::LibraryTest {
 protected:
     void SetUp() override {
