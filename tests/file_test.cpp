@@ -82,11 +82,10 @@ TEST_F(FileTest, FailedFlushesAreReported) {
     mounted = false;
     platform.fail_flush = false;
     ASSERT_EQ(mount(), LYFS_OK);
-    std::string sizes;
-    for (stFILE* f = folder("DATA")->file_list_head; f != nullptr; f = f->next) {
-        sizes += std::to_string(f->file_size) + " ";
-    }
-    EXPECT_EQ(sizes, "0 200000 0 ") << "the record was written, if not flushed";
+    EXPECT_EQ(listing("DATA"),
+              (std::vector<std::string>{"data_not_flushed.ts 0", "record_not_flushed.ts 200000",
+                                        "left_open_write.ts 0"}))
+        << "the record was written, if not flushed";
     expect_clean_card();
 }
 

@@ -80,20 +80,13 @@ struct Action {
     bool may_log_failure;  // reads do: the end of a chain is logged as one
 };
 
-std::vector<std::string>* g_deleted = nullptr;
-
-void note_deleted(std::uint32_t, std::uint32_t length, char* path) {
-    g_deleted->emplace_back(path, length);
-}
-
 // One run of a sequence on a fresh card; stops at the first answer the model did not expect.
 class Session {
 public:
     Session(test::TestPlatform& platform, test::LogCapture& log, const test::MemoryDevice& blank)
         : platform_(platform), log_(log) {
         platform_.put_card("model", blank.clone());
-        g_deleted = &deleted_;
-        CL_LyFS_File_Delete_Callback_Register(&note_deleted);
+        note_deletions();
         mount(false);
         for (const char* name : {"DATA", "PHOTO"}) {
             ModelFolder& f = folders_.emplace_back();
@@ -126,6 +119,10 @@ private:
         return "/" + f.name + "/" + file.name;
     }
 
+    void note_deletions() {
+        test::on_deleted(
+            [this](std::uint32_t, const std::string& path) { deleted_.push_back(path); });
+    }
     void mount(bool read_only) {
         const int32_t status = read_only ? lyfs_device_open_read_only(kCard, "card", &desc_)
                                          : CL_LyFS_Device_Open(kCard, "card", 0, &desc_);
@@ -436,7 +433,7 @@ private:
         auto pulled = platform_.card("model").clone();
         CL_LyFS_Stop();
         CL_LyFS_Start();
-        CL_LyFS_File_Delete_Callback_Register(&note_deleted);
+        note_deletions();
         platform_.put_card("model", std::move(pulled));
         mount_after_unmount(kPage);
         check_clean();
@@ -531,6 +528,7 @@ std::vector<Step> random_steps(std::uint32_t seed, std::size_t count) {
     }
     return steps;
 }
+
 class ModelTest : public test::LibraryTest {
 protected:
     void SetUp() override {

@@ -55,10 +55,8 @@ protected:
     void SetUp() override {
         MountedCardTest::SetUp();
         ASSERT_EQ(mount(), LYFS_OK);
-        g_history = &history;
-        g_platform = &platform;
-        CL_LyFS_File_Delete_Callback_Register([](std::uint32_t, std::uint32_t n, char* path) {
-            (*g_history)[std::string(path, n)].deleted_by = g_platform->journal.size();
+        test::on_deleted([this](std::uint32_t, const std::string& path) {
+            history[path].deleted_by = platform.journal.size();
         });
     }
 
@@ -128,10 +126,7 @@ private:
     // Checks the card as a cut after the first `cut` writes left it.
     void check_cut(std::unique_ptr<test::MemoryDevice> image, std::size_t cut,
                    const std::set<ProblemKind>& tolerated) {
-        const auto report = test::check_memory_card(*image);
-        for (const auto& problem : report.problems) {
-            EXPECT_TRUE(tolerated.count(problem.kind) != 0) << problem.what;
-        }
+        test::expect_only_problems(*image, tolerated);
         platform.put_card("cut", std::move(image));
         dev_desc cut_desc{};
         ASSERT_EQ(CL_LyFS_Device_Open("mem:cut", "cut", 0, &cut_desc), LYFS_OK);
@@ -183,9 +178,6 @@ private:
         EXPECT_TRUE(std::equal(back.begin(), back.begin() + confirmed, file.bytes.begin()))
             << path << " lost written bytes";
     }
-
-    static inline History* g_history = nullptr;
-    static inline test::TestPlatform* g_platform = nullptr;
 
 protected:
     History history;

@@ -32,14 +32,6 @@ protected:
         original = platform.card("c").clone();
     }
 
-    // Each file the folder lists, with its size.
-    std::vector<std::string> listing(const std::string& name) {
-        std::vector<std::string> out;
-        for (stFILE* f = folder(name.c_str())->file_list_head; f != nullptr; f = f->next) {
-            out.push_back(std::string(f->file_name) + " " + std::to_string(f->file_size));
-        }
-        return out;
-    }
     // What a host sees, line by line: per folder its free space, each file
     // as listed and its bytes once read, and the listing after the reads.
     std::vector<std::string> look() {

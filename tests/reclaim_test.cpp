@@ -11,16 +11,12 @@ namespace {
 
 using test::name_of;
 
-// What the host is told of each deleted file: its fd and path.
-std::vector<std::string>* g_told = nullptr;
-
 class ReclaimTest : public test::MountedCardTest {
 protected:
     void SetUp() override {
         MountedCardTest::SetUp();
-        g_told = &told;
-        CL_LyFS_File_Delete_Callback_Register([](std::uint32_t fd, std::uint32_t length, char* p) {
-            g_told->push_back(std::to_string(fd) + " " + std::string(p, length));
+        test::on_deleted([this](std::uint32_t fd, const std::string& path) {
+            told.push_back(std::to_string(fd) + " " + path);
         });
     }
     // Files named `names` in DATA's first slots, one cluster each.
@@ -29,7 +25,7 @@ protected:
             files->place_run("DATA", i, names[i], 1000, i, 1);
         }
     }
-    std::vector<std::string> told;
+    std::vector<std::string> told;  // what the host is told of each deleted file: fd and path
 };
 
 TEST_F(ReclaimTest, TheOldestGroupGoesAtTheReserveUnlessTheRingSaysNo) {

@@ -82,9 +82,7 @@ TEST_F(SalvageTest, AChainThatRunsIntoAnotherFileIsLeftAlone) {
                              std::to_string(content(9)) + ", Clusters:0"));
     EXPECT_EQ(files->fat(content(4)), 0x0FFFFFF8u) << "the newest file keeps its cluster";
     EXPECT_EQ(listed_slots("DATA"), (std::vector<std::uint32_t>{2, 3, 4})) << "1 made the room";
-    for (const auto& problem : test::check_memory_card(platform.card("c")).problems) {
-        EXPECT_EQ(problem.kind, ProblemKind::LostCluster) << problem.what;
-    }
+    test::expect_only_problems(platform.card("c"), {ProblemKind::LostCluster});
 }
 
 TEST_F(SalvageTest, EveryTransferOfTheErasingFailingInTurnLeavesAMountableCard) {
@@ -103,11 +101,8 @@ TEST_F(SalvageTest, EveryTransferOfTheErasingFailingInTurnLeavesAMountableCard) 
         [&](int32_t status, test::IoOp) {
             EXPECT_NE(status, LYFS_OK);
             unmount();
-            for (const auto& problem : test::check_memory_card(platform.card("c")).problems) {
-                EXPECT_TRUE(problem.kind == ProblemKind::BadAttribute ||
-                            problem.kind == ProblemKind::LostCluster)
-                    << problem.what;
-            }
+            test::expect_only_problems(platform.card("c"),
+                                       {ProblemKind::BadAttribute, ProblemKind::LostCluster});
             ASSERT_EQ(mount(), LYFS_OK);
             EXPECT_EQ(listed_slots("DATA"), (std::vector<std::uint32_t>{1, 2, 3, 4}));
         });

@@ -1,6 +1,9 @@
 // Runs the independent card checker on an in-memory card.
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <set>
 #include <string>
 
 #include "card_checker.h"
@@ -27,6 +30,14 @@ inline std::string problems_of(const check::Report& report) {
         text += p.what + "\n";
     }
     return text;
+}
+
+// Expects the checker to find no problem on the card but those of the `tolerated` kinds.
+inline void expect_only_problems(const MemoryDevice& card,
+                                 const std::set<check::ProblemKind>& tolerated) {
+    for (const auto& problem : check_memory_card(card).problems) {
+        EXPECT_TRUE(tolerated.count(problem.kind) != 0) << problem.what;
+    }
 }
 
 }  // namespace lyfs::test

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "core/handles.h"
@@ -17,6 +18,16 @@ namespace lyfs::test {
 
 // Several fields compared at once, in a failure message side by side.
 using Values = std::vector<std::int64_t>;
+
+// Hands `note` the fd and path the host is told of each file the library deletes on its own,
+// until the library stops.
+inline void on_deleted(std::function<void(std::uint32_t fd, const std::string& path)> note) {
+    static std::function<void(std::uint32_t, const std::string&)> current;
+    current = std::move(note);
+    CL_LyFS_File_Delete_Callback_Register([](std::uint32_t fd, std::uint32_t length, char* path) {
+        current(fd, {path, length});
+    });
+}
 
 class LibraryTest : public ::testing::Test {
 protected:

@@ -114,13 +114,13 @@ protected:
         }
         return slots;
     }
-    // Files in the given slots of EVENT, one content cluster each; a full
-    // ring's worth is more than the folder holds, so they are not committed.
-    void place_in_slots(const std::vector<std::uint32_t>& slots) {
-        const std::uint32_t size = slots.size() > 100 ? 0 : 1000;
-        for (std::uint32_t slot : slots) {
-            files->place_run("EVENT", slot, name_of(slot), size, slot % 500, 1);
+    // Each file the folder lists, with its size.
+    std::vector<std::string> listing(const std::string& name) {
+        std::vector<std::string> out;
+        for (stFILE* f = folder(name.c_str())->file_list_head; f != nullptr; f = f->next) {
+            out.push_back(std::string(f->file_name) + " " + std::to_string(f->file_size));
         }
+        return out;
     }
     struct Ring {
         std::uint32_t header, tail, count;
