@@ -7,6 +7,7 @@
 // fixed ones.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <deque>
 #include <optional>
@@ -209,12 +210,9 @@ private:
     }
     std::string last_error_line() const {
         const auto lines = log_.lines();
-        for (auto it = lines.rbegin(); it != lines.rend(); ++it) {
-            if (it->starts_with("[ERROR]")) {
-                return *it;
-            }
-        }
-        return {};
+        const auto it = std::find_if(lines.rbegin(), lines.rend(),
+                                     [](const std::string& l) { return l.starts_with("[ERROR]"); });
+        return it == lines.rend() ? "" : *it;
     }
 
     // Clips of one minute share their first 15 characters: the reclaim takes them together.
