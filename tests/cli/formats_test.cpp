@@ -12,6 +12,7 @@
 #include "image_edits.h"
 #include "json.h"
 #include "sha256.h"
+#include "units.h"
 
 namespace lyfs::tool {
 namespace {
@@ -34,6 +35,31 @@ TEST(JsonString, EscapesWhatJsonOrATerminalCannotTakeAndKeepsUtf8) {
     for (const auto& [text, json] : cases) {
         EXPECT_EQ(json_string(text), json);
     }
+}
+
+// Sizes and lengths of time as typed: units in any case, and whatever does not fit 64 bits
+// refused rather than wrapped.
+TEST(Units, ParseWhatPeopleTypeAndRefuseTheRest) {
+    using Size = std::optional<std::uint64_t>;
+    EXPECT_EQ(parse_size("300"), Size(300));
+    EXPECT_EQ(parse_size("2kib"), Size(2048));
+    EXPECT_EQ(parse_size("1g"), Size(1ull << 30));
+    EXPECT_EQ(parse_size("16777216T"), std::nullopt);
+    EXPECT_EQ(parse_size("16777215t"), Size(16777215ull << 40));
+    for (const char* bad : {"", "M", "5Q", "5MX", "5MiBB", "5KiX", "-1"}) {
+        EXPECT_EQ(parse_size(bad), std::nullopt) << bad;
+    }
+    using Seconds = std::optional<std::int64_t>;
+    EXPECT_EQ(parse_duration("1d2H3m4s"), Seconds(93784));
+    EXPECT_EQ(parse_duration("90"), Seconds(90));
+    EXPECT_EQ(parse_duration("106751991167301d"), std::nullopt);
+    for (const char* bad : {"", "m", "5w", "-5m", "5m-"}) {
+        EXPECT_EQ(parse_duration(bad), std::nullopt) << bad;
+    }
+    EXPECT_EQ(format_duration(93784), "1d 2h 3m 4s");
+    EXPECT_EQ(format_duration(0), "0s");
+    EXPECT_EQ(format_size(1023), "1023 B");
+    EXPECT_EQ(format_size(3ull << 60), "3072.0 PiB");
 }
 
 TEST(Sha256, AgreesWithSha256sumAroundEveryBlockEnd) {
