@@ -1,5 +1,6 @@
 // Failing cards: each sector read and each sector write of mounting,
-// deleting (reclaiming) and partitioning fails in turn, once and for good.
+// deleting (reclaiming) and partitioning fails in turn, once and for good, and
+// so does each allocation of a session.
 // The export gives its failure status, nothing crashes or leaks, and once
 // the fault is gone the card mounts with every committed file intact.
 #include <gtest/gtest.h>
@@ -35,14 +36,51 @@ TEST_F(FailingCardTest, Mounting) {
         EXPECT_EQ(folder("EVENT")->file_list_head->file_entry_index, 0u);
     };
     fail_each_transfer([&] { unmount(); }, [&] { return mount(); }, after);
-    for (std::uint64_t nth = 1; nth <= 40; ++nth) {
+}
+
+// Every allocation of a session failing in turn: mounting (a failed one leaves nothing), opening a
+// recording left unclosed (its recovery) and a committed one, creating, writing, closing and
+// discarding. The call that meets it fails, nothing leaks, and the card mounts afterwards with its
+// recording intact.
+TEST_F(FailingCardTest, EveryAllocationOfASessionFailingInTurn) {
+    files->place_run("DATA", 0, "committed_recording.ts", 3 * 131072, 0, 3);
+    files->place_run("DATA", 1, "unfinished_recording.ts", 0, 3, 2);
+    ASSERT_EQ(mount(), LYFS_OK);
+    const auto committed = read_all("/DATA/committed_recording.ts");
+    unmount();
+    const auto start = platform.card("c").clone();
+    const std::vector<std::uint8_t> bytes(300'001, 0x5A);
+    std::vector<std::uint8_t> back(1000);
+    const auto session = [&] {
+        if (mount() != LYFS_OK) {
+            EXPECT_TRUE(library_state()->disk_list == nullptr && platform.open_devices() == 0)
+                << "a failed open leaves nothing";
+            return;
+        }
+        for (const char* path : {"/DATA/unfinished_recording.ts", "/DATA/committed_recording.ts"}) {
+            const std::uint32_t fd = open(path, "r");
+            CL_LyFS_File_Read(&desc, back.data(), 1000, fd);
+            CL_LyFS_File_Close(&desc, fd);
+        }
+        for (const char* path : {"/DATA/new_recording.ts", "/EVENT/discarded_recording.ts"}) {
+            const std::uint32_t fd = open(path, "w");
+            CL_LyFS_File_Write(&desc, bytes.data(), 300'001, fd);
+            path[1] == 'D' ? CL_LyFS_File_Close(&desc, fd) : lyfs_file_discard(&desc, fd);
+        }
         unmount();
+    };
+    for (std::uint64_t nth = 1;; ++nth) {
+        platform.put_card("c", start->clone());
+        const std::uint64_t before = platform::allocation_count();
         platform::fail_allocation_at(nth);
-        const int32_t status = mount();
+        session();
         platform::fail_allocation_at(0);
-        EXPECT_TRUE(status == LYFS_OK ||
-                    (library_state()->disk_list == nullptr && platform.open_devices() == 0))
-            << nth;
+        if (platform::allocation_count() - before < nth) {
+            break;  // the session no longer reaches the nth allocation
+        }
+        ASSERT_EQ(mount(), LYFS_OK) << nth;
+        EXPECT_EQ(read_all("/DATA/committed_recording.ts"), committed) << nth;
+        unmount();
     }
 }
 
