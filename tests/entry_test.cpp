@@ -172,7 +172,7 @@ TEST_F(EntryTest, RecordsOfNamesOfEveryLength) {
     EXPECT_EQ(le16(full, 30), 'z') << "39 characters leave no 0x0000 unit";
 
     for (const auto& [name, alias] :
-         {std::pair<std::string, std::string>{"abcdefghi", "ABCDEF~1   "},
+         {std::pair<std::string, std::string>{"abyzghijk", "ABYZGH~1   "},
           {"clip.ts_long_name", "CLIP.T~1TS_"},
           {"recording01.ts", std::string("RECORD~1TS\0", 11)}}) {
         r2 = built(name.c_str());
