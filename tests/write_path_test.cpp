@@ -201,6 +201,10 @@ TEST_F(WritePathTest, InterleavedFilesAndAPatchInPlaceReadAndWriteRight) {
         << "its head and tail sector";
     EXPECT_EQ(folder("DATA")->free_space, free_before) << "in place: nothing charged";
     std::copy(patch.begin(), patch.end(), a.begin() + 1000);
+    // A second patch in the first one's last sector builds it from the node's copy.
+    ASSERT_EQ(CL_LyFS_File_Seek(&desc, fa, LYFS_SEEK_SET, 1800), 1800u);
+    ASSERT_EQ(CL_LyFS_File_Write(&desc, patch.data(), 50, fa), 50);
+    std::copy(patch.begin(), patch.begin() + 50, a.begin() + 1800);
     // A position beyond the chain would fork it on the card: refused.
     ASSERT_EQ(CL_LyFS_File_Seek(&desc, fa, LYFS_SEEK_END, 400'000), 1'000'000u);
     EXPECT_EQ(CL_LyFS_File_Write(&desc, patch.data(), 500, fa), -1);
