@@ -160,6 +160,9 @@ TEST_F(MountTest, AFileThatNoLongerFitsIsDeletedAndTheMountGoesOn) {
     EXPECT_EQ(files->fat(photo.content_start + 1) + files->fat(photo.content_start + 2), 0u)
         << "its clusters are free";
     EXPECT_EQ(ring("PHOTO"), (Ring{0, 2, 3}));
+    // The record written next, beside the erased one, leaves it erased.
+    write_file("/PHOTO/newest_photo_3.jpg", test::pattern(1000, 1), 1000);
+    EXPECT_EQ(files->slot_bytes("PHOTO", 1), std::vector<std::uint8_t>(128, 0));
     expect_clean_card();
 }
 
