@@ -184,7 +184,11 @@ TEST_F(DeviceTest, SetUpTransfersAndKeptWrites) {
     platform.disarm();
     // Past the device's end the transfer comes up short.
     EXPECT_EQ(read_sectors(disk->h_disk, buf.data(), (8 << 21) - 1, 2), LYFS_ERR_READ);
-    EXPECT_EQ(read_sectors(nullptr, buf.data(), 3, 1), LYFS_ERR_NO_DEVICE_HANDLE);
+    for (const platform::DeviceHandle no_device :
+         {platform::DeviceHandle{}, platform::kInvalidDevice}) {
+        EXPECT_EQ(read_sectors(no_device, buf.data(), 3, 1), LYFS_ERR_NO_DEVICE_HANDLE);
+        EXPECT_EQ(flush_device(no_device), LYFS_ERR_NO_DEVICE_HANDLE);
+    }
 
     // Writes kept in memory (a card that must not change) never reach the
     // card. Fed out of order and through buffers that split sectors, reads

@@ -205,6 +205,12 @@ TEST_F(FormatTest, FailingTransfersAndBadRequests) {
     ASSERT_EQ(CL_LyFS_Delete_Partition("mem:c", LYFS_PART_LYFS), LYFS_OK);
     EXPECT_EQ(format(table), LYFS_ERR_BAD_SLOT) << "an empty slot would put a volume on sector 0";
     EXPECT_EQ(platform.counters.writes, writes + 1) << "only the delete wrote";
+    auto over_table = test::table_sector();
+    test::put_slot(over_table, 0x1AE, 0x52, 0, 100'000);
+    platform.add_card("t", 64ull << 20).set_sector(0, over_table);
+    ASSERT_EQ(CL_LyFS_Get_Master_Device_Info("mem:t", nullptr), LYFS_OK);
+    EXPECT_EQ(CL_LyFS_Format("mem:t", "", LYFS_PART_LYFS, 0, &table), LYFS_ERR_BAD_SLOT);
+    EXPECT_EQ(platform.counters.writes, writes + 1) << "nothing over the table";
 }
 
 TEST_F(FormatTest, LargeClusterCardFormatsCleanly) {
