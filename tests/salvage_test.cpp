@@ -85,6 +85,25 @@ TEST_F(SalvageTest, AChainThatRunsIntoAnotherFileIsLeftAlone) {
     test::expect_only_problems(platform.card("c"), {ProblemKind::LostCluster});
 }
 
+// A longer chain is freed whole, unless a link from outside it leads into it.
+TEST_F(SalvageTest, ALongerChainIsFreedWholeUnlessALinkLeadsIntoIt) {
+    files->place("DATA", 0, name_of(0), 3000, {content(7), content(5), content(6)});
+    damage(0);
+    const auto start = platform.card("c").clone();
+    for (const bool linked_into : {false, true}) {
+        files = std::make_unique<test::CardFiles>(platform.put_card("c", start->clone()));
+        if (linked_into) {
+            files->set_fat(content(8), content(5));
+        }
+        ASSERT_EQ(mount(), LYFS_OK);
+        reclaim_once();
+        EXPECT_TRUE(log.contains("File Entry:0, Start Clus:" + std::to_string(content(7)) +
+                                 ", Clusters:" + (linked_into ? "0" : "3")));
+        EXPECT_EQ(files->fat(content(5)), linked_into ? content(6) : 0u);
+        unmount();
+    }
+}
+
 TEST_F(SalvageTest, EveryTransferOfTheErasingFailingInTurnLeavesAMountableCard) {
     damage(0);
     const auto start = platform.card("c").clone();
