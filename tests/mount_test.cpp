@@ -161,6 +161,7 @@ TEST_F(MountTest, AFileThatNoLongerFitsIsDeletedAndTheMountGoesOn) {
     ASSERT_EQ(mount(), LYFS_OK);
     EXPECT_EQ(listed_slots("PHOTO"), (std::vector<std::uint32_t>{0, 2}));
     EXPECT_EQ(told, std::vector<std::string>{"/PHOTO/huge_photo_01.jpg"});
+    EXPECT_FALSE(log.contains("[ERROR]")) << "no failure";
     EXPECT_EQ(files->slot_bytes("PHOTO", 1), std::vector<std::uint8_t>(128, 0));
     EXPECT_EQ(files->fat(photo.content_start + 1) + files->fat(photo.content_start + 2), 0u)
         << "its clusters are free";
