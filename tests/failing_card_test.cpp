@@ -62,11 +62,12 @@ TEST_F(FailingCardTest, EveryAllocationOfASessionFailingInTurn) {
             CL_LyFS_File_Read(&desc, back.data(), 1000, fd);
             CL_LyFS_File_Close(&desc, fd);
         }
-        for (const char* path : {"/DATA/new_recording.ts", "/EVENT/discarded_recording.ts"}) {
-            const std::uint32_t fd = open(path, "w");
-            CL_LyFS_File_Write(&desc, bytes.data(), 300'001, fd);
-            path[1] == 'D' ? CL_LyFS_File_Close(&desc, fd) : lyfs_file_discard(&desc, fd);
-        }
+        const std::uint32_t kept = open("/DATA/new_recording.ts", "w");
+        CL_LyFS_File_Write(&desc, bytes.data(), 300'001, kept);
+        CL_LyFS_File_Close(&desc, kept);
+        const std::uint32_t dropped = open("/EVENT/discarded_recording.ts", "w");
+        CL_LyFS_File_Write(&desc, bytes.data(), 300'001, dropped);
+        lyfs_file_discard(&desc, dropped);
         unmount();
     };
     for (std::uint64_t nth = 1;; ++nth) {
