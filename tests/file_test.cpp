@@ -235,5 +235,26 @@ TEST_F(FileTest, AWriteThatWouldDeleteAnOpenFileAndAFailedCreateFail) {
     EXPECT_EQ(data->file_list_tail->file_entry_index, 1u);
 }
 
+// A chain that turns back on itself, where every repair fails so the link stays on the card: reads
+// still end at the turn rather than hand out the file's clusters again, and a data or FAT sector
+// that cannot be read fails the read.
+TEST_F(FileTest, ReadsEndWhereAChainLeftUnmendedTurnsBack) {
+    const std::uint32_t cluster = files->cluster_bytes();
+    const std::uint32_t start = files->folder("DATA").content_start;
+    files->place("DATA", 0, "looping_chain.ts", 3 * cluster, {start, start + 1}, start);
+    unmount();
+    platform.arm({test::IoOp::kWrite, 1, true});
+    ASSERT_EQ(mount(), LYFS_OK);
+    const std::uint32_t fd = open("/DATA/looping_chain.ts", "r");
+    std::vector<std::uint8_t> buffer(10 * cluster);
+    for (const std::uint64_t failing : {1, 2}) {  // the clusters' data, then the FAT sector
+        platform.arm({test::IoOp::kRead, failing});
+        EXPECT_EQ(CL_LyFS_File_Read(&desc, buffer.data(), 10 * cluster, fd), -1);
+    }
+    EXPECT_EQ(CL_LyFS_File_Read(&desc, buffer.data(), 10 * cluster, fd), 0);
+    EXPECT_TRUE(log.contains("[ERROR]read_file, invalid cluster:0x"));
+    ASSERT_EQ(CL_LyFS_File_Close(&desc, fd), LYFS_OK);
+}
+
 }  // namespace
 }  // namespace lyfs

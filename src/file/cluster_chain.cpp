@@ -16,12 +16,6 @@ bool belongs_to_folder(const stPARTITION* part, const stFOLDER* folder, std::uin
     return cluster_in_partition(part, cluster) && cluster_in_content_area(folder, cluster);
 }
 
-bool already_in_chain(const stCLUS_CHAIN* chain, std::uint32_t cluster) {
-    const std::uint32_t* begin = chain->p_clus_chain;
-    const std::uint32_t* end = begin + chain->n_chain_entries;
-    return std::find(begin, end, cluster) != end;
-}
-
 // Ends the chain on the card at `cluster`.
 void end_chain_at(stPARTITION* part, std::uint32_t cluster, std::uint32_t* repaired) {
     if (write_fat_entry(part, cluster) != LYFS_OK) {
@@ -33,6 +27,13 @@ void end_chain_at(stPARTITION* part, std::uint32_t cluster, std::uint32_t* repai
 }
 
 }  // namespace
+
+bool chain_may_follow(const stCLUS_CHAIN& chain, const stPARTITION* part, const stFOLDER* folder,
+                      std::uint32_t next) {
+    const std::uint32_t* begin = chain.p_clus_chain;
+    const std::uint32_t* end = begin + chain.n_chain_entries;
+    return belongs_to_folder(part, folder, next) && std::find(begin, end, next) == end;
+}
 
 int32_t alloc_cluster_chain_mem(const stPARTITION* part, stCLUS_CHAIN* chain) {
     chain->max_chain_entries = kMaxFileBytes / (part->n_scts_per_clus * 512);
@@ -84,8 +85,7 @@ int32_t construct_file_cluster_chain(stCLUS_CHAIN* chain, stPARTITION* part, con
             return status;
         }
         FatEntryClass kind = classify_fat_entry(next);
-        if (kind == FatEntryClass::kLink &&
-            (!belongs_to_folder(part, folder, next) || already_in_chain(chain, next))) {
+        if (kind == FatEntryClass::kLink && !chain_may_follow(*chain, part, folder, next)) {
             kind = FatEntryClass::kInvalid;  // leaves the folder, or loops
         }
         if (kind == FatEntryClass::kEndOfChain) {

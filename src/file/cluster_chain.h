@@ -28,6 +28,11 @@ void free_cluster_chain_mem(stCLUS_CHAIN* chain);
 // The chain's last cluster: where its walk ended, else the last one it holds; 0 for none.
 std::uint32_t last_cluster_of(const stCLUS_CHAIN& chain);
 
+// Whether the chain may go on to `next`, a link read from the FAT: only into the folder's
+// content area and never back to a cluster it holds, so no walk leaves the file or loops.
+bool chain_may_follow(const stCLUS_CHAIN& chain, const stPARTITION* part, const stFOLDER* folder,
+                      std::uint32_t next);
+
 // Fills the chain by walking the FAT from `start_cluster`. A chain that
 // ends without its mark, meets an invalid link, leaves the folder's content
 // area, loops, or is longer than the array, is ended on the card at its last

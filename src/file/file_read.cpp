@@ -4,8 +4,8 @@
 #include "core/handles.h"
 #include "core/log.h"
 #include "fat/fat.h"
+#include "file/cluster_chain.h"
 #include "file/file_io.h"
-#include "folder/content_area.h"
 #include "layout/layout.h"
 #include "lyfs/lyfs.h"
 
@@ -50,7 +50,9 @@ Step place_on_position(stPARTITION* part, stOPEN_FILE* node, std::uint32_t wante
         case FatEntryClass::kLink:
             break;
     }
-    if (!cluster_in_content_area(node->p_file->p_fold, next) || !cluster_in_partition(part, next)) {
+    // The open ends a chain that leaves the folder or loops, but a repair it could not write
+    // leaves the link on the card: reading on would hand out the file's own clusters again.
+    if (!chain_may_follow(chain, part, node->p_file->p_fold, next)) {
         log_error("[ERROR]read_file, invalid cluster:0x%x, total_bytes:%d\n", next, wanted);
         return Step::kEnd;
     }
