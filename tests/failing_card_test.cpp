@@ -1,6 +1,7 @@
-// Failing cards: each sector read and each sector write of mounting,
-// deleting (reclaiming) and partitioning fails in turn, once and for good, and
-// so does each allocation of a session.
+// Failing cards: each sector read and each sector write of mounting, of
+// recovering a recording left unclosed, of deleting (reclaiming) and of
+// partitioning fails in turn, once and for good, and so does each allocation of
+// a session.
 // The export gives its failure status, nothing crashes or leaks, and once
 // the fault is gone the card mounts with every committed file intact.
 #include <gtest/gtest.h>
@@ -19,23 +20,47 @@ using test::IoOp;
 
 using FailingCardTest = test::MountedCardTest;
 
-TEST_F(FailingCardTest, Mounting) {
+TEST_F(FailingCardTest, MountingAndRecoveringAnUnclosedRecording) {
     files->place_run("DATA", 0, "committed_recording.ts", 3 * 131072, 0, 3);
     files->place_run("EVENT", 0, "unfinished_recording.ts", 0, 0, 1);
+    const auto start = platform.card("c").clone();
     const auto after = [&](int32_t status, IoOp op) {
-        if (status != LYFS_OK) {
+        if (status == LYFS_OK) {
+            unmount();
+            EXPECT_EQ(test::le32(test::CardFiles(platform.card("c")).slot_bytes("EVENT", 0), 124),
+                      131072u)
+                << "an open that succeeds has recovered the recording on the card";
+        } else if (status == LYFS_FAIL) {
+            EXPECT_TRUE(mounted) << "only the recovering open fails this way";
+            unmount();
+        } else if (status != LYFS_OK) {
             EXPECT_TRUE(status == LYFS_ERR_READ || status == LYFS_ERR_OPEN_DEVICE ||
                         (status == LYFS_ERR_WRITE && op == IoOp::kWrite))
                 << status;
             EXPECT_TRUE(library_state()->disk_list == nullptr && platform.open_devices() == 0)
                 << "a failed open leaves nothing";
+        }
+        if (!mounted) {
             ASSERT_EQ(mount(), LYFS_OK);
         }
-        ASSERT_NE(folder("EVENT"), nullptr);
         EXPECT_EQ(folder("DATA")->file_list_head->file_size, 3u * 131072);
-        EXPECT_EQ(folder("EVENT")->file_list_head->file_entry_index, 0u);
+        std::uint32_t recovered = 0;
+        read_all("/EVENT/unfinished_recording.ts", &recovered);
+        EXPECT_EQ(recovered, 131072u) << "recovered now, or by the open after the fault";
     };
-    fail_each_transfer([&] { unmount(); }, [&] { return mount(); }, after);
+    fail_each_transfer(
+        [&] {
+            unmount();
+            platform.put_card("c", start->clone());
+        },
+        [&] {
+            if (const int32_t status = mount(); status != LYFS_OK) {
+                return status;
+            }
+            const std::uint32_t fd = open("/EVENT/unfinished_recording.ts", "r");
+            return fd == LYFS_INVALID_FD ? LYFS_FAIL : CL_LyFS_File_Close(&desc, fd);
+        },
+        after);
 }
 
 // Every allocation of a session failing in turn: mounting (a failed one leaves nothing), opening a
