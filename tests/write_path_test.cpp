@@ -287,8 +287,16 @@ protected:
 // each of its bytes as it was or as it was to be), and the file committed
 // before stays intact.
 TEST_P(SessionTest, EveryTransferFailingInTurn) {
-    const auto committed = pattern(50'000, 20);
-    write_file("/DATA/committed_before.ts", committed, 50'000);
+    // The file committed before takes the last cluster but one of a FAT sector and the last slot
+    // of a record sector, so each session's file starts on that FAT sector's last cluster and
+    // grows across into the next, and its record goes into the next record sector.
+    const std::uint32_t content = files->folder("DATA").content_start;
+    const std::uint32_t before_crossing = (content / 128 + 1) * 128 - 2;
+    const auto committed = pattern(512, 20);
+    files->place_run("DATA", 3, "committed_before.ts", 512, before_crossing - content, 1);
+    files->set_rel(files->data_start() + (before_crossing - 2) * 256, committed);
+    unmount();
+    const auto start = platform.card("c").clone();
     std::uint8_t scratch[10];
     const std::function<bool(std::uint32_t)> sessions[] = {
         [&](std::uint32_t fd) {
@@ -304,12 +312,12 @@ TEST_P(SessionTest, EveryTransferFailingInTurn) {
                    close(fd);
         },
         [&](std::uint32_t fd) { return put(fd, 0, 150'001) && close_device(); }};
-    int round = 0;
-    std::string path;
+    const std::string path = "/DATA/session.ts";
     fail_each_transfer(
         [&] {
-            remount();
-            path = "/DATA/session_" + std::to_string(round++) + ".ts";
+            unmount();
+            platform.put_card("c", start->clone());
+            ASSERT_EQ(mount(), LYFS_OK);
         },
         [&] { return run(path, sessions[GetParam()]); },
         [&](int32_t, IoOp) {
