@@ -111,14 +111,15 @@ TEST_F(FailingCardTest, EveryAllocationOfASessionFailingInTurn) {
 }
 
 TEST_F(FailingCardTest, DeletingByReclaim) {
-    // DATA just above its reserve; a new recording makes it reclaim.
+    // DATA 4 MiB above its reserve, so a new recording of 5 MiB makes it reclaim the oldest,
+    // whose chain crosses from one FAT sector into the next.
     const std::uint32_t cluster = files->cluster_bytes();
     for (std::uint32_t i = 0; i < 7; ++i) {
         files->place_run("DATA", i, "OLD_RECORDING_" + std::to_string(i) + ".MP4", 100 * cluster,
-                         100 * i, 100);
+                         30 + 100 * i, 100);
     }
     auto start = platform.card("c").clone();
-    const std::vector<std::uint8_t> bytes(3 << 20, 0x5A);
+    const std::vector<std::uint8_t> bytes(5 << 20, 0x5A);
     int round = 0;
     fail_each_transfer(
         [&] {
@@ -129,9 +130,9 @@ TEST_F(FailingCardTest, DeletingByReclaim) {
         [&]() -> int32_t {
             const std::string path = "/DATA/NEW_RECORDING_" + std::to_string(round++) + ".MP4";
             const std::uint32_t fd = open(path, "w");
-            const int32_t written = CL_LyFS_File_Write(&desc, bytes.data(), 3 << 20, fd);
+            const int32_t written = CL_LyFS_File_Write(&desc, bytes.data(), 5 << 20, fd);
             const int32_t closed = CL_LyFS_File_Close(&desc, fd);
-            return written == (3 << 20) && closed == LYFS_OK ? LYFS_OK : LYFS_FAIL;
+            return written == (5 << 20) && closed == LYFS_OK ? LYFS_OK : LYFS_FAIL;
         },
         [&](int32_t status, IoOp) {
             EXPECT_TRUE(status == LYFS_OK || status == LYFS_FAIL);
@@ -145,6 +146,7 @@ TEST_F(FailingCardTest, DeletingByReclaim) {
                 }
             }
         });
+    EXPECT_TRUE(log.contains("[RVFS]GarCol, Folder:DATA, File:OLD_RECORDING_0.MP4"));
 }
 
 TEST_F(FailingCardTest, Partitioning) {
