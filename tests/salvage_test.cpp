@@ -104,19 +104,19 @@ TEST_F(SalvageTest, ALongerChainIsFreedWholeUnlessALinkLeadsIntoIt) {
     }
 }
 
-TEST_F(SalvageTest, EveryTransferOfTheErasingFailingInTurnLeavesAMountableCard) {
+TEST_F(SalvageTest, EveryTransferAndAllocationOfTheErasingFailingInTurn) {
     damage(0);
     const auto start = platform.card("c").clone();
+    const auto prepare = [&] {
+        unmount();
+        platform.put_card("c", start->clone());
+        ASSERT_EQ(mount(), LYFS_OK);
+        folder("DATA")->fe_cache_sector = kNoSector;
+        part()->fat_cache_sector = kNoSector;
+        folder("DATA")->free_space = kDataReserve;
+    };
     fail_each_transfer(
-        [&] {
-            unmount();
-            platform.put_card("c", start->clone());
-            ASSERT_EQ(mount(), LYFS_OK);
-            folder("DATA")->fe_cache_sector = kNoSector;
-            part()->fat_cache_sector = kNoSector;
-            folder("DATA")->free_space = kDataReserve;
-        },
-        [&] { return verify_fold_space_ex(part(), folder("DATA")); },
+        prepare, [&] { return verify_fold_space_ex(part(), folder("DATA")); },
         [&](int32_t status, test::IoOp) {
             EXPECT_NE(status, LYFS_OK);
             unmount();
@@ -125,6 +125,19 @@ TEST_F(SalvageTest, EveryTransferOfTheErasingFailingInTurnLeavesAMountableCard) 
             ASSERT_EQ(mount(), LYFS_OK);
             EXPECT_EQ(listed_slots("DATA"), (std::vector<std::uint32_t>{1, 2, 3, 4}));
         });
+    // Out of memory it fails with nothing left behind (the fixture counts the memory).
+    for (std::uint64_t nth = 1;; ++nth) {
+        prepare();
+        const std::uint64_t before = platform::allocation_count();
+        platform::fail_allocation_at(nth);
+        const int32_t status = verify_fold_space_ex(part(), folder("DATA"));
+        platform::fail_allocation_at(0);
+        if (platform::allocation_count() - before < nth) {
+            EXPECT_EQ(status, LYFS_OK);
+            break;
+        }
+        EXPECT_EQ(status, LYFS_ERR_NO_MEMORY) << nth;
+    }
 }
 
 }  // namespace
