@@ -205,6 +205,10 @@ TEST_F(WritePathTest, InterleavedFilesAndAPatchInPlaceReadAndWriteRight) {
     ASSERT_EQ(CL_LyFS_File_Seek(&desc, fa, LYFS_SEEK_SET, 1800), 1800u);
     ASSERT_EQ(CL_LyFS_File_Write(&desc, patch.data(), 50, fa), 50);
     std::copy(patch.begin(), patch.begin() + 50, a.begin() + 1800);
+    // One shorter than a sector, at a sector's start, keeps the rest of that sector.
+    ASSERT_EQ(CL_LyFS_File_Seek(&desc, fa, LYFS_SEEK_SET, 4096), 4096u);
+    ASSERT_EQ(CL_LyFS_File_Write(&desc, patch.data(), 100, fa), 100);
+    std::copy(patch.begin(), patch.begin() + 100, a.begin() + 4096);
     // A position beyond the chain would fork it on the card: refused.
     ASSERT_EQ(CL_LyFS_File_Seek(&desc, fa, LYFS_SEEK_END, 400'000), 1'000'000u);
     EXPECT_EQ(CL_LyFS_File_Write(&desc, patch.data(), 500, fa), -1);
