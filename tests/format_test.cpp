@@ -54,10 +54,10 @@ protected:
 };
 
 TEST_F(FormatTest, TheWorkedVolumeByteByByteAndMounted) {
-    // Old bytes where the file-entry areas go must not survive the format.
+    // Old bytes in the boot sector and where the file-entry areas go must not survive the format.
     const std::vector<std::uint8_t> old(512, 0xAA), zeros(512, 0);
     const std::uint32_t starts[] = {3, 97'396, 170'440, 194'788};
-    for (std::uint32_t s : {cluster_sector(starts[1]), cluster_sector(starts[3]) + 5 * 256 - 1,
+    for (std::uint32_t s : {0u, cluster_sector(starts[1]), cluster_sector(starts[3]) + 5 * 256 - 1,
                             cluster_sector(starts[2]) + 700, 32u + 500}) {
         card().set_sector(kSlot1First + s, old);
     }
@@ -84,6 +84,9 @@ TEST_F(FormatTest, TheWorkedVolumeByteByByteAndMounted) {
 
     const auto boot = rel(0);
     EXPECT_EQ(boot, rel(6)) << "backup boot sector";
+    EXPECT_EQ(std::vector<std::uint8_t>(boot.begin() + 0x5A, boot.begin() + 510),
+              std::vector<std::uint8_t>(510 - 0x5A, 0))
+        << "no boot code";
     EXPECT_EQ(text(boot, 3, 8) + text(boot, 0x47, 19), "RAVEN-FSRVFS VOLUMERVFS    ");
     // 0x0D holds the low 8 bits of 256; the hidden sectors at 0x1C are 0, not
     // the partition's start; the serial at 0x43 takes r1 drawn first.
