@@ -5,6 +5,7 @@
 
 #include <random>
 
+#include "device/disk.h"
 #include "support/mounted_card.h"
 
 namespace lyfs {
@@ -78,8 +79,12 @@ TEST_F(BadInputTest, EveryExportRefusesItAndTheCardIsUnchanged) {
     EXPECT_EQ(CL_LyFS_File_Open(&desc, nullptr, "w", 0, 0, 0), LYFS_INVALID_FD);
     EXPECT_NE(open("/DATA/existing_file.ts", nullptr), LYFS_INVALID_FD) << "a null mode reads";
     EXPECT_EQ(open("/DATA/existing_file.ts", "w"), LYFS_INVALID_FD);
-    const std::string long_device(300, 'd');
-    EXPECT_EQ(CL_LyFS_Get_Master_Device_Info(long_device.c_str(), nullptr), LYFS_ERR_OPEN_DEVICE);
+    // A device path with no room left for its terminator is refused before it is kept.
+    for (const std::size_t length : {std::size_t{kDeviceNameBytes}, std::size_t{300}}) {
+        EXPECT_EQ(CL_LyFS_Get_Master_Device_Info(std::string(length, 'd').c_str(), nullptr),
+                  LYFS_ERR_OPEN_DEVICE);
+    }
+    EXPECT_EQ(log.count("[ERROR]setup_disk_info, invalid dev_name, length:"), 2u);
     EXPECT_EQ(CL_LyFS_Get_Master_Device_Info(nullptr, nullptr), LYFS_ERR_OPEN_DEVICE);
     EXPECT_EQ(CL_LyFS_Check_LyFS_partition(nullptr), 0);
     EXPECT_EQ(CL_LyFS_Get_Dir_Info(&desc, nullptr, nullptr, nullptr, nullptr), LYFS_ERR_NO_FOLDER);
