@@ -258,6 +258,13 @@ TEST_F(DeviceTest, TheTableAsReadAndTheGeometryMounted) {
         EXPECT_EQ(disk->part_bpb[0].reserved_sectors, holds ? 77 : 0);
         EXPECT_EQ(disk->part_bpb[1].total_sectors_32, holds ? 14'000'000u : 0u);
     }
+    // Slot 0 alone, from 1 MiB to the card's end, holds too: the end counts its first sector.
+    auto& alone = platform.add_card("alone", 8 * kMiB);
+    auto table = test::table_sector();
+    test::put_slot(table, 0x1BE, 0x0C, 2048, 14'336);
+    alone.set_sector(0, table);
+    alone.set_sector(2048, test::boot_sector(0xF8, 0, 14'336, 77));
+    EXPECT_EQ(setup("mem:alone")->part_bpb[0].reserved_sectors, 77);
     for (std::uint32_t word : {1025u, 64u, 0u}) {
         const std::string name = "spc" + std::to_string(word);
         auto& card = platform.add_card(name, kMiB);
