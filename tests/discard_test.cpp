@@ -95,6 +95,7 @@ TEST_F(DiscardTest, EveryTransferFailingInTurnLeavesTheFileToDiscardAgain) {
             ASSERT_EQ(CL_LyFS_Get_FileInfo(&desc, fd, &info), LYFS_OK) << "still open";
             EXPECT_EQ(+info.file_size, 0u) << "nothing left to commit";
             ASSERT_EQ(lyfs_file_discard(&desc, fd), LYFS_OK);
+            EXPECT_EQ(folder("DATA")->free_space, free_before) << "nothing refunded twice";
             unmount();
             expect_as_before();
         });
