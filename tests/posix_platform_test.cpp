@@ -110,6 +110,13 @@ TEST_F(DeviceLock, WritersExcludeEveryoneReadersShareAndReleasingLetsGo) {
     EXPECT_EQ(in_second_process(image, look, look), LYFS_OK);
     EXPECT_EQ(in_second_process(image, look, mount_and_close), LYFS_ERR_SHARING_VIOLATION);
     EXPECT_EQ(in_second_process(image, look, format), LYFS_ERR_SHARING_VIOLATION);
+    // A format of the card this process holds gives the mount its lock back afterwards.
+    const Step mount_and_format = [&](const char* p) {
+        const int32_t status = mount(p);
+        return status != LYFS_OK ? status : format(p);
+    };
+    EXPECT_EQ(in_second_process(image, mount_and_format, mount_and_close),
+              LYFS_ERR_SHARING_VIOLATION);
     // Closing, formatting and partitioning let go.
     EXPECT_EQ(in_second_process(image, mount_and_close, mount_and_close, true), LYFS_OK);
     EXPECT_EQ(in_second_process(image, format, mount_and_close, true), LYFS_OK);
