@@ -24,7 +24,7 @@ int32_t fit_windows_to_cluster(stDISK* disk) {
                   disk->n_scts_per_clus);
         return LYFS_ERR_NO_MEMORY;
     }
-    // A gathered write window is written before its buffer goes.
+    // A write window still gathering keeps its sectors in the new buffer.
     if (disk->wr_window_count != 0 && disk->wr_buff != nullptr) {
         std::memcpy(wr, disk->wr_buff,
                     static_cast<std::size_t>(disk->wr_window_count) * kSectorBytes);
