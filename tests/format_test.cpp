@@ -216,6 +216,23 @@ TEST_F(FormatTest, FailingTransfersAndBadRequests) {
     EXPECT_EQ(platform.counters.writes, writes + 1) << "nothing over the table";
 }
 
+// A file-entry area may end right where the FAT stops describing clusters. A slot of 65,632
+// sectors has F = 2 and M = 256 = 128 F; DATA's 99 % leaves the last folder three clusters, and
+// its one-cluster area falls on cluster 255, the last one the FAT describes.
+TEST_F(FormatTest, AFileEntryAreaMayEndWhereTheFatDoes) {
+    auto& edge = platform.add_card("edge", (2048 + 65'632) * 512ull);
+    auto table_sector = test::table_sector();
+    test::put_slot(table_sector, 0x1BE, 0x0C, 2048, 65'632);
+    edge.set_sector(0, table_sector);
+    ASSERT_EQ(CL_LyFS_Get_Master_Device_Info("mem:edge", nullptr), LYFS_OK);
+    lyfs_folder_table table{};
+    table.count = 2;
+    table.folders[0] = test::folder_spec("DATA", 99, 10);
+    table.folders[1] = test::folder_spec("LAST", 0, 10);
+    ASSERT_EQ(CL_LyFS_Format("mem:edge", "", 1, 0, &table), LYFS_OK);
+    EXPECT_EQ(le32(edge.sector(2048 + 33), 4 * 127), 0x0FFFFFF8u) << "cluster 255 ends the area";
+}
+
 TEST_F(FormatTest, LargeClusterCardFormatsCleanly) {
     platform.add_card("big", 64ull << 20);
     auto& big = platform.card("big");
