@@ -76,11 +76,11 @@ TEST_F(FailingCardTest, EveryAllocationOfASessionFailingInTurn) {
     const auto start = platform.card("c").clone();
     const std::vector<std::uint8_t> bytes(300'001, 0x5A);
     std::vector<std::uint8_t> back(1000);
-    const auto session = [&] {
-        if (mount() != LYFS_OK) {
+    const auto session = [&]() -> int32_t {
+        if (const int32_t status = mount(); status != LYFS_OK) {
             EXPECT_TRUE(library_state()->disk_list == nullptr && platform.open_devices() == 0)
                 << "a failed open leaves nothing";
-            return;
+            return status;
         }
         for (const char* path : {"/DATA/unfinished_recording.ts", "/DATA/committed_recording.ts"}) {
             const std::uint32_t fd = open(path, "r");
@@ -94,20 +94,14 @@ TEST_F(FailingCardTest, EveryAllocationOfASessionFailingInTurn) {
         CL_LyFS_File_Write(&desc, bytes.data(), 300'001, dropped);
         lyfs_file_discard(&desc, dropped);
         unmount();
+        return LYFS_OK;
     };
-    for (std::uint64_t nth = 1;; ++nth) {
-        platform.put_card("c", start->clone());
-        const std::uint64_t before = platform::allocation_count();
-        platform::fail_allocation_at(nth);
-        session();
-        platform::fail_allocation_at(0);
-        if (platform::allocation_count() - before < nth) {
-            break;  // the session no longer reaches the nth allocation
-        }
-        ASSERT_EQ(mount(), LYFS_OK) << nth;
-        EXPECT_EQ(read_all("/DATA/committed_recording.ts"), committed) << nth;
-        unmount();
-    }
+    fail_each_allocation([&] { platform.put_card("c", start->clone()); }, session,
+                         [&](int32_t) {
+                             ASSERT_EQ(mount(), LYFS_OK);
+                             EXPECT_EQ(read_all("/DATA/committed_recording.ts"), committed);
+                             unmount();
+                         });
 }
 
 TEST_F(FailingCardTest, DeletingByReclaim) {

@@ -95,18 +95,16 @@ TEST_F(ReadOnlyTest, ReadsWhatARepairingMountReadsAndWritesNothing) {
 TEST_F(ReadOnlyTest, FailedAllocationsALockedCardAndModesOfOneDevice) {
     // Every allocation of the mount failing in turn leaves the card alone.
     platform.counters = {};
-    const std::uint64_t before = platform::allocation_count();
-    ASSERT_EQ(lyfs_device_open_read_only("mem:c", "card", &desc), LYFS_OK);
-    ASSERT_EQ(CL_LyFS_Device_Close(&desc), LYFS_OK);
-    const std::uint64_t allocations = platform::allocation_count() - before;
-    for (std::uint64_t nth = 1; nth <= allocations; ++nth) {
-        platform::fail_allocation_at(nth);
-        const int32_t status = lyfs_device_open_read_only("mem:c", "card", &desc);
-        platform::fail_allocation_at(0);
-        if (status == LYFS_OK) {
-            EXPECT_EQ(CL_LyFS_Device_Close(&desc), LYFS_OK);
-        }
-    }
+    fail_each_allocation([] {},
+                         [&] {
+                             const int32_t status =
+                                 lyfs_device_open_read_only("mem:c", "card", &desc);
+                             if (status == LYFS_OK) {
+                                 EXPECT_EQ(CL_LyFS_Device_Close(&desc), LYFS_OK);
+                             }
+                             return status;
+                         },
+                         [](int32_t) {});
     EXPECT_EQ(platform.counters.writes + platform.counters.refused_writes, 0u);
 
     platform.card("c").write_protected = true;

@@ -126,18 +126,9 @@ TEST_F(SalvageTest, EveryTransferAndAllocationOfTheErasingFailingInTurn) {
             EXPECT_EQ(listed_slots("DATA"), (std::vector<std::uint32_t>{1, 2, 3, 4}));
         });
     // Out of memory it fails with nothing left behind (the fixture counts the memory).
-    for (std::uint64_t nth = 1;; ++nth) {
-        prepare();
-        const std::uint64_t before = platform::allocation_count();
-        platform::fail_allocation_at(nth);
-        const int32_t status = verify_fold_space_ex(part(), folder("DATA"));
-        platform::fail_allocation_at(0);
-        if (platform::allocation_count() - before < nth) {
-            EXPECT_EQ(status, LYFS_OK);
-            break;
-        }
-        EXPECT_EQ(status, LYFS_ERR_NO_MEMORY) << nth;
-    }
+    fail_each_allocation(
+        prepare, [&] { return verify_fold_space_ex(part(), folder("DATA")); },
+        [](int32_t status) { EXPECT_EQ(status, LYFS_ERR_NO_MEMORY); });
 }
 
 }  // namespace

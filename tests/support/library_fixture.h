@@ -75,6 +75,27 @@ protected:
         return faults;
     }
 
+    // Runs `operation` with each of its allocations failing in turn, until a run no longer
+    // reaches the one to fail, which must then work; `prepare` runs before every run and `after`
+    // checks every faulty one.
+    void fail_each_allocation(const std::function<void()>& prepare,
+                              const std::function<int32_t()>& operation,
+                              const std::function<void(int32_t)>& after) {
+        for (std::uint64_t nth = 1;; ++nth) {
+            prepare();
+            const std::uint64_t before = platform::allocation_count();
+            platform::fail_allocation_at(nth);
+            const int32_t status = operation();
+            platform::fail_allocation_at(0);
+            if (platform::allocation_count() - before < nth) {
+                EXPECT_EQ(status, LYFS_OK) << "works once no allocation fails";
+                return;
+            }
+            SCOPED_TRACE(::testing::Message() << "allocation " << nth);
+            after(status);
+        }
+    }
+
     TestPlatform platform;
     LogCapture log;
 
