@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+#include "platform/memory.h"
+
 namespace lyfs {
 
 enum class HandleKind : std::uint8_t { kDisk, kPartition, kFolder, kFile };
@@ -17,6 +19,16 @@ void* resolve_handle(std::uint32_t handle, HandleKind kind);
 void release_handle(std::uint32_t handle);
 // Handles currently registered (tests check that nothing is left behind).
 std::uint64_t live_handle_count();
+
+// A zero-filled record with a handle of its own, or null when there is memory for neither.
+template <typename T>
+T* allocate_with_handle(HandleKind kind) {
+    T* record = platform::allocate_record<T>();
+    if (record != nullptr && (record->handle = register_handle(kind, record)) == 0) {
+        platform::release(record);
+    }
+    return record;
+}
 
 template <typename T>
 T* resolve(std::uint32_t handle, HandleKind kind) {

@@ -28,15 +28,8 @@ stDISK* find_disk(const char* dev_name) {
 
 stDISK* create_disk_object() {
     stRvFS* rvfs = library_state();
-    auto* disk = platform::allocate_record<stDISK>();
-    if (rvfs == nullptr || disk == nullptr) {
-        platform::release(disk);
-        log_error("[ERROR]create_disk_object, malloc for p_disk failed\n");
-        return nullptr;
-    }
-    disk->handle = register_handle(HandleKind::kDisk, disk);
-    if (disk->handle == 0) {
-        platform::release(disk);
+    stDISK* disk = rvfs != nullptr ? allocate_with_handle<stDISK>(HandleKind::kDisk) : nullptr;
+    if (disk == nullptr) {
         log_error("[ERROR]create_disk_object, malloc for p_disk failed\n");
         return nullptr;
     }

@@ -13,13 +13,7 @@ namespace lyfs {
 
 stFILE* create_file_object(stFOLDER* folder, const char* name, std::uint32_t start_cluster,
                            std::uint32_t entry_index, const std::uint8_t* record) {
-    auto* file = platform::allocate_record<stFILE>();
-    if (file != nullptr) {
-        file->handle = register_handle(HandleKind::kFile, file);
-        if (file->handle == 0) {
-            platform::release(file);
-        }
-    }
+    auto* file = allocate_with_handle<stFILE>(HandleKind::kFile);
     if (file == nullptr) {
         log_error("[ERROR]create_file_object, malloc for stFILE failed\n");
         return nullptr;

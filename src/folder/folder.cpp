@@ -5,7 +5,6 @@
 #include "core/handles.h"
 #include "core/list.h"
 #include "core/log.h"
-#include "platform/memory.h"
 
 namespace lyfs {
 
@@ -28,14 +27,8 @@ void set_folder_layout(stFOLDER* folder, std::uint32_t sects_per_clus) {
 }
 
 stFOLDER* create_folder_object(stPARTITION* part) {
-    auto* folder = platform::allocate_record<stFOLDER>();
+    auto* folder = allocate_with_handle<stFOLDER>(HandleKind::kFolder);
     if (folder == nullptr) {
-        log_error("[ERROR]create_folder_object, malloc for p_fold failed\n");
-        return nullptr;
-    }
-    folder->handle = register_handle(HandleKind::kFolder, folder);
-    if (folder->handle == 0) {
-        platform::release(folder);
         log_error("[ERROR]create_folder_object, malloc for p_fold failed\n");
         return nullptr;
     }
