@@ -242,7 +242,10 @@ private:
             return;
         }
         const std::uint32_t piece = kPieces[a % std::size(kPieces)];
-        const std::uint64_t length = 1 + b % (piece < kPage ? 20'000 : 1'200'000);
+        // Whole clusters now and then, so that writers often stand where a cluster ends.
+        const std::uint64_t length = piece < kPage ? 1 + b % 20'000
+                                     : b % 4 == 0  ? (1 + b % 8) * kCluster
+                                                   : 1 + b % 1'200'000;
         for (std::uint64_t done = 0; done < length && !error_;) {
             const auto n =
                 static_cast<std::uint32_t>(std::min<std::uint64_t>(piece, length - done));

@@ -212,6 +212,7 @@ TEST_F(WritePathTest, InterleavedFilesAndAPatchInPlaceReadAndWriteRight) {
     // A position beyond the chain would fork it on the card: refused.
     ASSERT_EQ(CL_LyFS_File_Seek(&desc, fa, LYFS_SEEK_END, 400'000), 1'000'000u);
     EXPECT_EQ(CL_LyFS_File_Write(&desc, patch.data(), 500, fa), -1);
+    EXPECT_TRUE(log.contains("[ERROR]write_file, position beyond the cluster chain, file_pos:"));
     // Reading back through the same node sees the patch, not an old copy.
     ASSERT_EQ(CL_LyFS_File_Seek(&desc, fa, LYFS_SEEK_SET, 0), 0u);
     EXPECT_EQ(read_pieces(fa, a.size(), 1000), a);

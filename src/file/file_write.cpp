@@ -43,17 +43,10 @@ int32_t append_to_chain(stCLUS_CHAIN& chain, std::uint32_t cluster) {
     return LYFS_OK;
 }
 
-// The first piece of a node enters the file's start cluster.
+// The first piece of a node enters the file's start cluster (the open gave
+// the node its chain array).
 int32_t begin_chain(stPARTITION* part, stOPEN_FILE* node) {
     stCLUS_CHAIN& chain = node->clus_chain;
-    if (chain.p_clus_chain == nullptr && alloc_cluster_chain_mem(part, &chain) != LYFS_OK) {
-        log_error("[ERROR]write_file, malloc for p_clus_chain failed\n");
-        return LYFS_FAIL;
-    }
-    if (chain.n_chain_entries != 0 || chain.max_chain_entries == 0) {
-        log_error("[ERROR]write_file, file size over limit\n");
-        return LYFS_FAIL;
-    }
     if (charge_cluster(part, node->p_file->p_fold) != LYFS_OK) {
         return LYFS_FAIL;
     }
@@ -88,10 +81,11 @@ int32_t grow_chain(stPARTITION* part, stOPEN_FILE* node) {
 
 // Puts cur_clus on the cluster of the node's position, growing the chain
 // right behind its end. A position further out would make the chain on the
-// card fork, so it is refused.
+// card fork, so it is refused. A seek to the chain's end leaves cur_clus at
+// 0, so only the chain's length tells a file not yet begun.
 int32_t place_for_write(stPARTITION* part, stOPEN_FILE* node) {
     stCLUS_CHAIN& chain = node->clus_chain;
-    if (chain.cur_clus == 0 || chain.n_chain_entries == 0) {
+    if (chain.n_chain_entries == 0) {
         return begin_chain(part, node);
     }
     const std::uint32_t index = node->file_pos / part->bytes_per_clus;
