@@ -249,23 +249,24 @@ private:
         for (std::uint64_t done = 0; done < length && !error_;) {
             const auto n =
                 static_cast<std::uint32_t>(std::min<std::uint64_t>(piece, length - done));
-            write_piece(f, *f.writer(), n);
+            write_piece(f, *f.writer(), f.writer()->written, n);
             done += n;
         }
     }
-    // One call of the export: the reclaim and a new cluster for each cluster it enters.
-    void write_piece(ModelFolder& f, ModelFile& w, std::uint32_t n) {
+    // One call of the export at `at`, no further than the writer's end: the reclaim before each
+    // cluster it enters, and a new cluster for each one it starts past the end.
+    void write_piece(ModelFolder& f, ModelFile& w, std::uint64_t at, std::uint32_t n) {
         std::vector<std::uint8_t> bytes(n);
         for (std::uint32_t i = 0; i < n; ++i) {
-            bytes[i] = byte_at(w.serial, w.written + i);
+            bytes[i] = byte_at(w.serial, at + i);
         }
         bool ok = true;
-        for (std::uint32_t done = 0; done < n;) {
+        for (std::uint64_t pos = at; pos < at + n;) {
             if (!reclaim(f)) {
                 ok = false;
                 break;
             }
-            if (w.written % kCluster == 0) {
+            if (pos == w.written && pos % kCluster == 0) {
                 if (f.free < kCluster) {
                     ok = false;
                     refused_ = true;
@@ -274,16 +275,30 @@ private:
                 f.free -= kCluster;
                 ++w.clusters;
             }
-            const auto m = static_cast<std::uint32_t>(
-                std::min<std::uint64_t>(n - done, kCluster - w.written % kCluster));
-            w.written += m;
-            done += m;
+            pos += std::min<std::uint64_t>(at + n - pos, kCluster - pos % kCluster);
+            w.written = std::max(w.written, pos);
         }
         w.size = w.written;
         const int32_t got = CL_LyFS_File_Write(&desc_, bytes.data(), n, w.fd);
         expect_deleted();
         expect(got == (ok ? static_cast<int32_t>(n) : -1),
-               "write of " + std::to_string(n) + " to " + w.name + " gave " + std::to_string(got));
+               "write of " + std::to_string(n) + " at " + std::to_string(at) + " to " + w.name +
+                   " gave " + std::to_string(got));
+    }
+
+    // Writes a piece of what a writer wrote again, with the same bytes and at times on past its
+    // end, then goes on at its end: a patch in place changes no byte around it.
+    void patch(ModelFolder& f, std::uint32_t a, std::uint32_t b) {
+        ModelFile* w = f.writer();
+        if (w == nullptr || w->written == 0) {
+            return;
+        }
+        const std::uint64_t at = a % w->written;
+        expect(CL_LyFS_File_Seek(&desc_, w->fd, LYFS_SEEK_SET, static_cast<std::int32_t>(at)) == at,
+               "seek in " + w->name);
+        write_piece(f, *w, at, 1 + b % 5000);
+        expect(CL_LyFS_File_Seek(&desc_, w->fd, LYFS_SEEK_END, 0) == w->written,
+               "seek to the end of " + w->name);
     }
 
     void close(ModelFolder& f, std::uint32_t, std::uint32_t) {
@@ -487,6 +502,7 @@ const Action Session::kActions[] = {
     {"close", 12, &Session::close, nullptr, false},
     {"discard", 2, &Session::discard, nullptr, false},
     {"flush", 3, &Session::flush, nullptr, false},
+    {"patch", 4, &Session::patch, nullptr, false},
     {"read", 20, &Session::read, nullptr, true},
     {"read back", 4, &Session::read_back, nullptr, true},
     {"list", 6, nullptr, &Session::list, false},
