@@ -2,6 +2,7 @@
 // lists and reads exactly as a mount that repairs it, and nothing reaches it.
 #include <gtest/gtest.h>
 
+#include "core/state.h"
 #include "support/mounted_card.h"
 
 namespace lyfs {
@@ -93,18 +94,25 @@ TEST_F(ReadOnlyTest, ReadsWhatARepairingMountReadsAndWritesNothing) {
 }
 
 TEST_F(ReadOnlyTest, FailedAllocationsALockedCardAndModesOfOneDevice) {
-    // Every allocation of the mount failing in turn leaves the card alone.
+    // Every allocation of the mount failing in turn, also where a query holds the disk open for
+    // writing, leaves the card alone and nothing behind.
     platform.counters = {};
-    fail_each_allocation([] {},
-                         [&] {
-                             const int32_t status =
-                                 lyfs_device_open_read_only("mem:c", "card", &desc);
-                             if (status == LYFS_OK) {
-                                 EXPECT_EQ(CL_LyFS_Device_Close(&desc), LYFS_OK);
-                             }
-                             return status;
-                         },
-                         [](int32_t) {});
+    for (const bool queried : {false, true}) {
+        fail_each_allocation(
+            [] {
+                ASSERT_EQ(CL_LyFS_Stop(), LYFS_OK);
+                ASSERT_EQ(CL_LyFS_Start(), LYFS_OK);
+            },
+            [&] {
+                int32_t status = queried ? CL_LyFS_Get_Master_Device_Info("mem:c", nullptr) : 0;
+                status =
+                    status != LYFS_OK ? status : lyfs_device_open_read_only("mem:c", "card", &desc);
+                return status == LYFS_OK ? CL_LyFS_Device_Close(&desc) : status;
+            },
+            [&](int32_t) {
+                EXPECT_TRUE(library_state()->disk_list == nullptr && platform.open_devices() == 0);
+            });
+    }
     EXPECT_EQ(platform.counters.writes + platform.counters.refused_writes, 0u);
 
     platform.card("c").write_protected = true;
