@@ -409,13 +409,14 @@ LYFS_API uint32_t LYFS_CALL CL_LyFS_File_Seek(dev_desc* dev_handle, uint32_t fd,
 LYFS_API int32_t LYFS_CALL CL_LyFS_File_Tell(dev_desc* dev_handle, uint32_t fd);
 
 /*
- * Appends len bytes to a file opened for writing; the folder's oldest files
- * may be reclaimed to make room (see the delete callback). The bytes that end
- * inside a page of the device are held back and go to the card with the next
- * piece when it continues right behind them; otherwise that piece, a seek
- * elsewhere, a read, close or closing the device writes them out, and fails
- * if they cannot be written. Returns the count written, or -1 (always on a
- * read-only mount).
+ * Writes len bytes at the position of a file opened for writing: in place over
+ * what it holds and on past its end, but from no position beyond the clusters
+ * it holds. The folder's oldest files may be reclaimed to make room (see the
+ * delete callback). The bytes that end inside a page of the device are held
+ * back and go to the card with the next piece when it continues right behind
+ * them; otherwise that piece, a seek elsewhere, a read, close or closing the
+ * device writes them out, and fails if they cannot be written. Returns the
+ * count written, or -1 (always on a read-only mount).
  */
 LYFS_API int32_t LYFS_CALL CL_LyFS_File_Write(dev_desc* dev_handle, const void* buf, uint32_t len,
                                               uint32_t fd);
