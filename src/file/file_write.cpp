@@ -32,19 +32,15 @@ void refund_cluster(stPARTITION* part, stFOLDER* folder) {
     folder->free_space += part->bytes_per_clus;
 }
 
-int32_t append_to_chain(stCLUS_CHAIN& chain, std::uint32_t cluster) {
-    if (chain.n_chain_entries == chain.max_chain_entries) {
-        log_error("[ERROR]write_file, file size is over limit\n");
-        return LYFS_FAIL;
-    }
+// The caller has made sure the array has room.
+void append_to_chain(stCLUS_CHAIN& chain, std::uint32_t cluster) {
     chain.p_clus_chain[chain.n_chain_entries++] = cluster;
     chain.n_clus = chain.n_chain_entries;
     chain.cur_clus = cluster;
-    return LYFS_OK;
 }
 
 // The first piece of a node enters the file's start cluster (the open gave
-// the node its chain array).
+// the node its chain array, which holds at least one cluster).
 int32_t begin_chain(stPARTITION* part, stOPEN_FILE* node) {
     stCLUS_CHAIN& chain = node->clus_chain;
     if (charge_cluster(part, node->p_file->p_fold) != LYFS_OK) {
@@ -76,7 +72,8 @@ int32_t grow_chain(stPARTITION* part, stOPEN_FILE* node) {
         log_error("[ERROR]write_file, get_next_free_cluster failed, ret:%d\n", status);
         return LYFS_FAIL;
     }
-    return append_to_chain(chain, next);
+    append_to_chain(chain, next);
+    return LYFS_OK;
 }
 
 // Puts cur_clus on the cluster of the node's position, growing the chain
