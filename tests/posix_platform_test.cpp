@@ -51,6 +51,9 @@ int32_t format(const char* path) {
     return status != LYFS_OK ? status : CL_LyFS_Format(path, "", LYFS_PART_LYFS, 0, &table);
 }
 
+// In a coverage build, writes out what the forked process ran, which _exit would drop.
+extern "C" void __gcov_dump() __attribute__((weak));
+
 // Runs `step` in a forked process with a library of its own, once `hold` has run here, and
 // returns the status it got; the card must come out of it unchanged unless `may_write`.
 int32_t in_second_process(const ScratchFile& image, const Step& hold, const Step& step,
@@ -67,6 +70,9 @@ int32_t in_second_process(const ScratchFile& image, const Step& hold, const Step
         if (::read(go[0], &ready, 1) == 1 && CL_LyFS_Start() == LYFS_OK) {
             status = step(image.path());
             CL_LyFS_Stop();
+        }
+        if (__gcov_dump != nullptr) {
+            __gcov_dump();
         }
         ::_exit(static_cast<std::uint8_t>(status));  // every status fits in a signed byte
     }
