@@ -123,14 +123,23 @@ TEST_F(DeviceTest, SetUpTransfersAndKeptWrites) {
     platform.fail_geometry = false;
     EXPECT_EQ(library_state()->disk_list, nullptr);
 
-    // Every allocation of the set-up, failing in turn: 4 and nothing left.
-    for (std::uint64_t nth = 1; nth <= 4; ++nth) {
-        platform::fail_allocation_at(nth);
-        EXPECT_EQ(CL_LyFS_Get_Master_Device_Info("mem:c", nullptr), LYFS_ERR_NO_MEMORY) << nth;
-        platform::fail_allocation_at(0);
-        EXPECT_EQ(library_state()->disk_list, nullptr);
-        EXPECT_EQ(platform.open_devices(), 0u);
+    // Every allocation of the set-up failing in turn, also of a card whose clusters need larger
+    // windows: out of memory, and nothing left.
+    partitioned_card("large", 64 * 2048, 2048, 1025);
+    for (const char* path : {"mem:c", "mem:large"}) {
+        fail_each_allocation(
+            [] {
+                ASSERT_EQ(CL_LyFS_Stop(), LYFS_OK);
+                ASSERT_EQ(CL_LyFS_Start(), LYFS_OK);
+            },
+            [&] { return CL_LyFS_Get_Master_Device_Info(path, nullptr); },
+            [&](int32_t status) {
+                EXPECT_EQ(status, LYFS_ERR_NO_MEMORY);
+                EXPECT_TRUE(library_state()->disk_list == nullptr && platform.open_devices() == 0);
+            });
     }
+    ASSERT_EQ(CL_LyFS_Stop(), LYFS_OK);
+    ASSERT_EQ(CL_LyFS_Start(), LYFS_OK);
     // Sector 0 unreadable.
     platform.arm({IoOp::kRead, 1});
     EXPECT_EQ(CL_LyFS_Get_Master_Device_Info("mem:c", nullptr), LYFS_ERR_READ);
