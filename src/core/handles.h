@@ -20,7 +20,8 @@ void release_handle(std::uint32_t handle);
 // Handles currently registered (tests check that nothing is left behind).
 std::uint64_t live_handle_count();
 
-// A zero-filled record with a handle of its own, or null when there is memory for neither.
+// A zero-filled record with a handle of its own, or null (nothing kept) when memory runs
+// short for either.
 template <typename T>
 T* allocate_with_handle(HandleKind kind) {
     T* record = platform::allocate_record<T>();
