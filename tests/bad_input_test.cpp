@@ -68,7 +68,7 @@ TEST_F(BadInputTest, EveryExportRefusesItAndTheCardIsUnchanged) {
 
     // Paths and names that name no file ("short.ts" has 8 characters).
     const std::string too_long = "/DATA/" + std::string(40, 'x');
-    const std::string long_folder = "/" + std::string(200, 'a') + "/name_of_file.ts";
+    const std::string long_folder = "/" + std::string(40, 'a') + "/name_of_file.ts";
     for (const char* path : {"", "/", "//", "/DATA", "/DATA/", "/NOFOLDER/some_file_name.ts",
                              "/DATA/short.ts", too_long.c_str(), long_folder.c_str(),
                              "/DATA/existing_file.ts/more", "/data/existing_file.ts"}) {
@@ -76,6 +76,7 @@ TEST_F(BadInputTest, EveryExportRefusesItAndTheCardIsUnchanged) {
             EXPECT_EQ(open(path, mode), LYFS_INVALID_FD) << path << " " << mode;
         }
     }
+    EXPECT_TRUE(log.contains("[ERROR]CL_LyFS_File_Open, get_folder_object failed\n"));
     EXPECT_EQ(CL_LyFS_File_Open(&desc, nullptr, "w", 0, 0, 0), LYFS_INVALID_FD);
     EXPECT_NE(open("/DATA/existing_file.ts", nullptr), LYFS_INVALID_FD) << "a null mode reads";
     EXPECT_EQ(open("/DATA/existing_file.ts", "w"), LYFS_INVALID_FD);
@@ -115,6 +116,15 @@ TEST_F(BadInputTest, EveryExportRefusesItAndTheCardIsUnchanged) {
               test::Values({0, -1, -1}));
     EXPECT_EQ(platform.counters.writes, writes_after_create);
     EXPECT_EQ(CL_LyFS_File_Close(&desc, wfd), LYFS_OK);
+
+    // A file of another card is not found through this one.
+    platform.add_card("d", 64ull << 20);
+    dev_desc d{};
+    ASSERT_EQ(test::partition_and_format("mem:d", test::default_folder_table(100)), LYFS_OK);
+    ASSERT_EQ(CL_LyFS_Device_Open("mem:d", "d", 0, &d), LYFS_OK);
+    const std::uint32_t on_d = CL_LyFS_File_Open(&d, "/DATA/other_card_file.ts", "w", 0, 0, 0);
+    EXPECT_EQ(CL_LyFS_File_Open(&desc, nullptr, "r", 0, 0, on_d), LYFS_INVALID_FD);
+    EXPECT_EQ(CL_LyFS_Device_Close(&d), LYFS_OK);
 }
 
 }  // namespace
