@@ -149,6 +149,17 @@ TEST_F(MountTest, FolderRecordAndRootDirectoryLimitsAndFoldersOutsideTheVolume) 
     EXPECT_TRUE(folder("DATA") && !folder("EVENT"));
 }
 
+TEST_F(MountTest, AFolderFilledToItsLastClusterKeepsEveryFile) {
+    const auto& photo = files->folder("PHOTO");
+    const std::uint32_t content = photo.clusters - photo.fe_clusters;
+    files->place_run("PHOTO", 0, "first_photo_00.jpg", 1000, 0, 1);
+    files->place_run("PHOTO", 1, "filling_photo_1.jpg", (content - 1) * files->cluster_bytes(), 1,
+                     content - 1);
+    ASSERT_EQ(mount(), LYFS_OK);
+    EXPECT_EQ(listed_slots("PHOTO"), (std::vector<std::uint32_t>{0, 1}));
+    EXPECT_EQ(folder("PHOTO")->free_space, 0u);
+}
+
 TEST_F(MountTest, AFileThatNoLongerFitsIsDeletedAndTheMountGoesOn) {
     const auto& photo = files->folder("PHOTO");
     const std::uint32_t content = photo.clusters - photo.fe_clusters;
