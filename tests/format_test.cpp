@@ -138,8 +138,8 @@ TEST_F(FormatTest, SlotZeroGetsTheFat32NamesWhateverTheSelectorAndSmallestAreas)
     lyfs_folder_table table{};
     table.count = 2;
     table.folders[0] = test::folder_spec("DCIM", 50, 4);
-    table.folders[1] = test::folder_spec("MISC", 0, 4);
-    table.folders[0].max_file_num = 3 * 1024;  // records to fill its three clusters
+    table.folders[1] = test::folder_spec("MISC_CAM", 0, 4);  // the longest name
+    table.folders[0].max_file_num = 3 * 1024;                // records to fill its three clusters
     EXPECT_EQ(format(table, 1), LYFS_ERR_BAD_ARGUMENT);
     table.folders[0].max_file_num = 4;
     for (int32_t selector : {1, 3}) {
