@@ -155,9 +155,21 @@ TEST(NativePlatform, RandomValuesTheClockAndTheAllocationHook) {
         const int r = native_table().random15();
         ASSERT_TRUE(r >= 0 && r <= 32767) << r;
     }
+    // The local time, as the C library reads it back.
+    const std::time_t before = std::time(nullptr);
     LocalTime now;
     native_table().local_time(&now);
-    EXPECT_TRUE(now.year >= 2020 && now.month >= 1 && now.month <= 12);
+    const std::time_t after = std::time(nullptr);
+    std::tm parts{};
+    parts.tm_year = now.year - 1900;
+    parts.tm_mon = now.month - 1;
+    parts.tm_mday = now.day;
+    parts.tm_hour = now.hour;
+    parts.tm_min = now.minute;
+    parts.tm_sec = now.second;
+    parts.tm_isdst = -1;
+    const std::time_t told = std::mktime(&parts);
+    EXPECT_TRUE(told >= before - 1 && told <= after + 1) << told - before;
     // The k-th allocation fails once or for good.
     fail_allocation_at(2);
     void* got[3] = {allocate_zeroed(8), allocate_zeroed(8), allocate_zeroed(16)};
