@@ -77,7 +77,8 @@ tsan: deps
 # Line and branch coverage of the library (src/) and of the tools over the whole ctest run,
 # unoptimised: a summary on stdout, the report in $(COVERAGE_BUILD)/coverage/index.html. A
 # measure, not a gate: nothing fails on a low figure. The counters are atomic because the
-# stress tests and the mount count from several threads at once.
+# stress tests and the mount count from several threads at once. __gcov_dump is linked in so that
+# tests whose forked processes leave by _exit can write out what those processes ran.
 coverage: deps
 	@command -v gcovr >/dev/null || { [ "$$(id -u)" = 0 ] && apt-get update -qq && \
 		DEBIAN_FRONTEND=noninteractive apt-get install -y -qq gcovr; } || \
@@ -85,7 +86,8 @@ coverage: deps
 	cmake -S . -B $(COVERAGE_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug \
 		-DCMAKE_C_FLAGS="--coverage -O0 -fprofile-update=atomic" \
 		-DCMAKE_CXX_FLAGS="--coverage -O0 -fprofile-update=atomic" \
-		-DCMAKE_EXE_LINKER_FLAGS=--coverage -DCMAKE_SHARED_LINKER_FLAGS=--coverage $(CMAKE_ARGS)
+		-DCMAKE_EXE_LINKER_FLAGS="--coverage -Wl,-u,__gcov_dump" \
+		-DCMAKE_SHARED_LINKER_FLAGS=--coverage $(CMAKE_ARGS)
 	cmake --build $(COVERAGE_BUILD) -j $(JOBS)
 	find $(COVERAGE_BUILD) -name '*.gcda' -delete
 	ctest --test-dir $(COVERAGE_BUILD) --output-on-failure -j $(JOBS)
