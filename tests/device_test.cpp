@@ -191,7 +191,11 @@ TEST_F(DeviceTest, SetUpTransfersAndKeptWrites) {
     platform.arm({IoOp::kWrite, 1, false, Fault::Kind::kSeek});
     EXPECT_EQ(write_sectors(disk->h_disk, buf.data(), 8, 1), LYFS_ERR_SEEK);
     platform.disarm();
-    // Past the device's end the transfer comes up short.
+    // A request whose byte count does not fit 32 bits is refused; past the device's end the
+    // transfer comes up short.
+    EXPECT_EQ(read_sectors(disk->h_disk, buf.data(), 0, 8'388'608), LYFS_ERR_READ);
+    EXPECT_TRUE(log.contains(
+        "[ERROR]read_sectors, ReadFile bytes count failed, sector:0, 0, 8388608, 0\n"));
     EXPECT_EQ(read_sectors(disk->h_disk, buf.data(), (8 << 21) - 1, 2), LYFS_ERR_READ);
     for (const platform::DeviceHandle no_device :
          {platform::DeviceHandle{}, platform::kInvalidDevice}) {
@@ -346,8 +350,11 @@ TEST_F(DeviceTest, Windows) {
                             platform.card("c").sector(110)[0]}),
               test::Values({11, 10, 0}));
 
-    // A gap starts a new window instead of writing stale bytes.
+    // A gap starts a new window instead of writing stale bytes, once the gathered one is out.
     ASSERT_EQ(write_window_sector(disk, 200, data.data(), false), LYFS_OK);
+    platform.arm({IoOp::kWrite, 1});
+    EXPECT_EQ(write_window_sector(disk, 205, data.data(), false), LYFS_ERR_WRITE);
+    platform.disarm();
     ASSERT_EQ(write_window_sector(disk, 205, data.data(), false), LYFS_OK);
     EXPECT_EQ(platform.log.back().bytes, 512u);
     ASSERT_EQ(flush_write_window(disk), LYFS_OK);
