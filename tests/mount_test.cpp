@@ -160,6 +160,21 @@ TEST_F(MountTest, AFolderFilledToItsLastClusterKeepsEveryFile) {
     EXPECT_EQ(folder("PHOTO")->free_space, 0u);
 }
 
+// A folder whose content clusters are all marked bad takes no file, though its size says it has
+// room, and the refused create leaves its ring empty.
+TEST_F(MountTest, AFolderWithNoUsableClusterRefusesACreate) {
+    const auto& photo = files->folder("PHOTO");
+    for (std::uint32_t c = photo.content_start; c < photo.start_cluster + photo.clusters; ++c) {
+        files->set_fat(c, 0x0FFFFFF7);
+    }
+    ASSERT_EQ(mount(), LYFS_OK);
+    EXPECT_EQ(open("/PHOTO/first_photo_00.jpg", "w"), LYFS_INVALID_FD);
+    EXPECT_TRUE(log.contains("[ERROR]create_file, find_free_fcon_fat_entry failed, fat is full"));
+    EXPECT_EQ(ring("PHOTO"), (Ring{kNoSector, kNoSector, 0}));
+    remount();
+    EXPECT_TRUE(listed_slots("PHOTO").empty());
+}
+
 TEST_F(MountTest, AFileThatNoLongerFitsIsDeletedAndTheMountGoesOn) {
     const auto& photo = files->folder("PHOTO");
     const std::uint32_t content = photo.clusters - photo.fe_clusters;
