@@ -278,6 +278,8 @@ TEST_F(DeviceTest, TheTableAsReadAndTheGeometryMounted) {
     alone.set_sector(0, table);
     alone.set_sector(2048, test::boot_sector(0xF8, 0, 14'336, 77));
     EXPECT_EQ(setup("mem:alone")->part_bpb[0].reserved_sectors, 77);
+    ASSERT_EQ(CL_LyFS_Delete_Partition("mem:alone", LYFS_PART_FAT32), LYFS_OK);
+    EXPECT_EQ(find_disk("mem:alone")->part_count, 0) << "a deleted slot is counted off";
     for (std::uint32_t word : {1025u, 64u, 0u}) {
         const std::string name = "spc" + std::to_string(word);
         auto& card = platform.add_card(name, kMiB);
