@@ -127,19 +127,14 @@ TEST_F(DeviceTest, SetUpTransfersAndKeptWrites) {
     // windows: out of memory, and nothing left.
     partitioned_card("large", 64 * 2048, 2048, 1025);
     for (const char* path : {"mem:c", "mem:large"}) {
-        fail_each_allocation(
-            [] {
-                ASSERT_EQ(CL_LyFS_Stop(), LYFS_OK);
-                ASSERT_EQ(CL_LyFS_Start(), LYFS_OK);
-            },
-            [&] { return CL_LyFS_Get_Master_Device_Info(path, nullptr); },
-            [&](int32_t status) {
-                EXPECT_EQ(status, LYFS_ERR_NO_MEMORY);
-                EXPECT_TRUE(library_state()->disk_list == nullptr && platform.open_devices() == 0);
-            });
+        fail_each_allocation([&] { restart(); },
+                             [&] { return CL_LyFS_Get_Master_Device_Info(path, nullptr); },
+                             [&](int32_t status) {
+                                 EXPECT_EQ(status, LYFS_ERR_NO_MEMORY);
+                                 EXPECT_TRUE(nothing_held());
+                             });
     }
-    ASSERT_EQ(CL_LyFS_Stop(), LYFS_OK);
-    ASSERT_EQ(CL_LyFS_Start(), LYFS_OK);
+    restart();
     // Sector 0 unreadable.
     platform.arm({IoOp::kRead, 1});
     EXPECT_EQ(CL_LyFS_Get_Master_Device_Info("mem:c", nullptr), LYFS_ERR_READ);

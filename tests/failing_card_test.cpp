@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "core/state.h"
 #include "platform/memory.h"
 #include "support/mounted_card.h"
 
@@ -37,8 +36,7 @@ TEST_F(FailingCardTest, MountingAndRecoveringAnUnclosedRecording) {
             EXPECT_TRUE(status == LYFS_ERR_READ || status == LYFS_ERR_OPEN_DEVICE ||
                         (status == LYFS_ERR_WRITE && op == IoOp::kWrite))
                 << status;
-            EXPECT_TRUE(library_state()->disk_list == nullptr && platform.open_devices() == 0)
-                << "a failed open leaves nothing";
+            EXPECT_TRUE(nothing_held()) << "a failed open leaves nothing";
         }
         if (!mounted) {
             ASSERT_EQ(mount(), LYFS_OK);
@@ -78,8 +76,7 @@ TEST_F(FailingCardTest, EveryAllocationOfASessionFailingInTurn) {
     std::vector<std::uint8_t> back(1000);
     const auto session = [&]() -> int32_t {
         if (const int32_t status = mount(); status != LYFS_OK) {
-            EXPECT_TRUE(library_state()->disk_list == nullptr && platform.open_devices() == 0)
-                << "a failed open leaves nothing";
+            EXPECT_TRUE(nothing_held()) << "a failed open leaves nothing";
             return status;
         }
         for (const char* path : {"/DATA/unfinished_recording.ts", "/DATA/committed_recording.ts"}) {
@@ -147,8 +144,7 @@ TEST_F(FailingCardTest, Partitioning) {
     platform.add_card("blank", 64ull << 20);
     fail_each_transfer(
         [&] {
-            ASSERT_EQ(CL_LyFS_Stop(), LYFS_OK);
-            ASSERT_EQ(CL_LyFS_Start(), LYFS_OK);
+            restart();
             mounted = false;
             platform.put_card("blank", std::make_unique<test::MemoryDevice>(64ull << 20));
         },

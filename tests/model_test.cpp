@@ -559,8 +559,7 @@ protected:
         table.folders[1] = test::folder_spec("PHOTO", 0, 100);
         ASSERT_EQ(test::partition_and_format(kCard, table), LYFS_OK);
         blank_ = card.clone();
-        ASSERT_EQ(CL_LyFS_Stop(), LYFS_OK);
-        ASSERT_EQ(CL_LyFS_Start(), LYFS_OK);
+        restart();
     }
 
     std::optional<std::string> run(const std::vector<Step>& steps) {

@@ -2,7 +2,6 @@
 // lists and reads exactly as a mount that repairs it, and nothing reaches it.
 #include <gtest/gtest.h>
 
-#include "core/state.h"
 #include "support/mounted_card.h"
 
 namespace lyfs {
@@ -99,19 +98,14 @@ TEST_F(ReadOnlyTest, FailedAllocationsALockedCardAndModesOfOneDevice) {
     platform.counters = {};
     for (const bool queried : {false, true}) {
         fail_each_allocation(
-            [] {
-                ASSERT_EQ(CL_LyFS_Stop(), LYFS_OK);
-                ASSERT_EQ(CL_LyFS_Start(), LYFS_OK);
-            },
+            [&] { restart(); },
             [&] {
                 int32_t status = queried ? CL_LyFS_Get_Master_Device_Info("mem:c", nullptr) : 0;
                 status =
                     status != LYFS_OK ? status : lyfs_device_open_read_only("mem:c", "card", &desc);
                 return status == LYFS_OK ? CL_LyFS_Device_Close(&desc) : status;
             },
-            [&](int32_t) {
-                EXPECT_TRUE(library_state()->disk_list == nullptr && platform.open_devices() == 0);
-            });
+            [&](int32_t) { EXPECT_TRUE(nothing_held()); });
     }
     EXPECT_EQ(platform.counters.writes + platform.counters.refused_writes, 0u);
 
@@ -124,8 +118,7 @@ TEST_F(ReadOnlyTest, FailedAllocationsALockedCardAndModesOfOneDevice) {
               test::Values(3, LYFS_ERR_WRITE_PROTECTED));
     EXPECT_EQ(platform.counters.refused_writes, 0u);
     platform.card("c").write_protected = false;
-    ASSERT_EQ(CL_LyFS_Stop(), LYFS_OK);  // forget the lock
-    ASSERT_EQ(CL_LyFS_Start(), LYFS_OK);
+    restart();  // forget the lock
 
     ASSERT_EQ(lyfs_device_open_read_only("mem:c", "card", &desc), LYFS_OK);
     mounted = true;

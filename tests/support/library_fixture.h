@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/handles.h"
+#include "core/state.h"
 #include "lyfs/lyfs.h"
 #include "platform/memory.h"
 #include "support/log_capture.h"
@@ -44,6 +45,16 @@ protected:
         EXPECT_EQ(live_handle_count(), handles_before_) << "handles left behind";
         EXPECT_EQ(platform.open_devices(), 0u) << "devices left open";
         EXPECT_EQ(platform::live_allocations(), memory_before_) << "memory left behind";
+    }
+
+    // Stops and starts the library, which forgets every disk, mount and lock it held.
+    void restart() {
+        ASSERT_EQ(CL_LyFS_Stop(), LYFS_OK);
+        ASSERT_EQ(CL_LyFS_Start(), LYFS_OK);
+    }
+    // Whether the library holds no disk and no device is open, as after a failed set-up.
+    bool nothing_held() {
+        return library_state()->disk_list == nullptr && platform.open_devices() == 0;
     }
 
     // Runs `operation` once to count its transfers, then again with each of

@@ -37,8 +37,7 @@ protected:
         ASSERT_EQ(CL_LyFS_Get_Master_Device_Info("mem:c", nullptr), LYFS_OK);
         ASSERT_EQ(partition_and_format("mem:c", folder_table()), LYFS_OK);
         EXPECT_EQ(log.count("[ERROR]"), 0u) << "preparing a card is no failure";
-        ASSERT_EQ(CL_LyFS_Stop(), LYFS_OK);  // the mount reads the card afresh
-        ASSERT_EQ(CL_LyFS_Start(), LYFS_OK);
+        restart();  // the mount reads the card afresh
         files = std::make_unique<CardFiles>(platform.card("c"));
     }
     void TearDown() override {
