@@ -235,17 +235,19 @@ TEST_F(FileTest, AWriteThatWouldDeleteAnOpenFileAndAFailedCreateFail) {
     EXPECT_EQ(data->file_list_tail->file_entry_index, 1u);
 }
 
-// A chain that turns back on itself, where every repair fails so the link stays on the card: reads
-// still end at the turn rather than hand out the file's clusters again, and a data or FAT sector
-// that cannot be read fails the read.
+// A chain that turns back on itself, or runs into a bad-cluster mark, where every repair fails so
+// the link stays on the card: reads still end there rather than hand out the file's clusters again
+// or read the bad one, and a data or FAT sector that cannot be read fails the read.
 TEST_F(FileTest, ReadsEndWhereAChainLeftUnmendedTurnsBack) {
     const std::uint32_t cluster = files->cluster_bytes();
     const std::uint32_t start = files->folder("DATA").content_start;
     files->place("DATA", 0, "looping_chain.ts", 3 * cluster, {start, start + 1}, start);
+    files->place("DATA", 1, "marked_chain.ts", 2 * cluster, {start + 2}, 0x0FFFFFF7);
     unmount();
     platform.arm({test::IoOp::kWrite, 1, true});
     ASSERT_EQ(mount(), LYFS_OK);
     const std::uint32_t fd = open("/DATA/looping_chain.ts", "r");
+    const std::uint32_t marked = open("/DATA/marked_chain.ts", "r");
     std::vector<std::uint8_t> buffer(10 * cluster);
     for (const std::uint64_t failing : {1, 2}) {  // the clusters' data, then the FAT sector
         platform.arm({test::IoOp::kRead, failing});
@@ -254,6 +256,10 @@ TEST_F(FileTest, ReadsEndWhereAChainLeftUnmendedTurnsBack) {
     EXPECT_EQ(CL_LyFS_File_Read(&desc, buffer.data(), 10 * cluster, fd), 0);
     EXPECT_TRUE(log.contains("[ERROR]read_file, invalid cluster:0x"));
     ASSERT_EQ(CL_LyFS_File_Close(&desc, fd), LYFS_OK);
+    EXPECT_EQ(CL_LyFS_File_Read(&desc, buffer.data(), 10 * cluster, marked),
+              static_cast<int32_t>(cluster));
+    EXPECT_TRUE(log.contains("[ERROR]read_file, invalid cluster:0xffffff7"));
+    ASSERT_EQ(CL_LyFS_File_Close(&desc, marked), LYFS_OK);
 }
 
 }  // namespace

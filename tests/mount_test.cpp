@@ -45,6 +45,10 @@ TEST_F(MountTest, EmptyCardMountsFillsTheDeviceRecordAndClosesOnce) {
     EXPECT_EQ(CL_LyFS_Device_Open("mem:c", std::string(128, 'n').c_str(), 0, &none),
               LYFS_ERR_MOUNT);
     EXPECT_EQ(library_state()->disk_list, nullptr);
+    // A card on a file system that keeps no advisory locks is still mounted.
+    platform.locks_unsupported = true;
+    ASSERT_EQ(mount(), LYFS_OK);
+    EXPECT_TRUE(log.contains("[INFO]CL_LyFS_Device_Open, no advisory lock on the device, error:31"));
 }
 
 TEST_F(MountTest, TheScanFindsEachRing) {

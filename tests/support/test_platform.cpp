@@ -175,6 +175,10 @@ TestPlatform::TestPlatform() {
         if (open->real != nullptr) {
             return native().lock_device(open->real, kind, last_error);
         }
+        if (g_current->locks_unsupported) {
+            *last_error = kErrorGenFailure;
+            return false;
+        }
         for (const auto& [other, _] : g_current->open_) {
             if (kind != DeviceLock::kNone && other != open && other->memory == open->memory &&
                 other->lock != DeviceLock::kNone &&
