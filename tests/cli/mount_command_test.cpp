@@ -179,6 +179,11 @@ TEST_F(MountCommand, CopiesAtOnceKeepEveryByteAndUmountCommitsThemAll) {
                   .exit_code,
               0);
     EXPECT_EQ(read_file("r2"), sample_bytes(3 * kMiB + 5, 2));
+    // A direct write of several requests' worth is handed over in order.
+    EXPECT_EQ(shell("dd if=new_3.mp4 of=mnt/EVENT/direct_clip_6.mp4 bs=4M oflag=direct "
+                    "iflag=fullblock status=none && cmp new_3.mp4 mnt/EVENT/direct_clip_6.mp4")
+                  .exit_code,
+              0);
     expect_runs({
         {"umount mnt",
          0,
@@ -195,7 +200,7 @@ TEST_F(MountCommand, CopiesAtOnceKeepEveryByteAndUmountCommitsThemAll) {
     shell("kill $(cat writer.pid)");
     expect_runs({
         {"ls card.img /DATA", 0, {"    1000000   976.6 KiB  ", "held_open_clip.mp4\n"}},
-        {"check card.img", 0, {"clean, 6 files"}},
+        {"check card.img", 0, {"clean, 7 files"}},
         {"umount .", 1, {"is not a lyfs mount: nothing was"}},  // and left alone
     });
 }

@@ -49,6 +49,9 @@ void* init_card(fuse_conn_info* conn, fuse_config* config) {
     // Each open drops the kernel's cached pages of the file anyway (a reclaimed name can come
     // back as a new file); asking for the size before every read only slows reading down.
     conn->want &= ~FUSE_CAP_AUTO_INVAL_DATA;
+    // A direct write larger than one request reaches us as several requests at once, in any order;
+    // a copy onto the card is written front to back, so they must come in order.
+    conn->want &= ~FUSE_CAP_ASYNC_DIO;
     conn->max_write = kMaxTransferBytes;
     conn->max_read = kMaxTransferBytes;  // as the mount's max_read option says
     conn->max_readahead = kMaxTransferBytes;
