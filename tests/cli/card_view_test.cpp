@@ -1,6 +1,7 @@
 // The mount's view of a card, without the kernel: card images on the test platform, which
 // counts what reaches them and fails transfers on demand.
 #include <cerrno>
+#include <set>
 #include <thread>
 
 #include "card.h"
@@ -47,6 +48,10 @@ TEST(LocalNames, AreValidDistinctAndGiveTheCardNameBack) {
     for (const auto& c : cases) {
         EXPECT_EQ(local_names(c.card, c.rules), c.local);
     }
+    // A crafted card can hold thousands of copies of one name: each still gets its own.
+    const V copies = local_names(V(20'000, "same_clip.mp4"), NameRules::kPosix);
+    EXPECT_EQ(std::set<std::string>(copies.begin(), copies.end()).size(), copies.size());
+    EXPECT_EQ(copies.back(), "same_clip~20000.mp4");
 }
 
 class CardViewTest : public test::LibraryTest {

@@ -4,6 +4,7 @@
 #include <array>
 #include <cctype>
 #include <cstdio>
+#include <map>
 #include <set>
 
 #include "names.h"
@@ -101,14 +102,19 @@ std::vector<std::string> local_names(const std::vector<std::string>& card_names,
             named[i] = true;
         }
     }
+    // Where the numbering of each escaped name stopped (1: the name itself). A name once taken
+    // stays taken, so the next copy's search goes on from there; starting again each time would
+    // cost a crafted card's thousands of copies of one name minutes at every listing.
+    std::map<std::string, unsigned> last_number;
     for (std::size_t i = 0; i < card_names.size(); ++i) {
         if (named[i]) {
             continue;
         }
         const std::string escaped = escaped_local_name(card_names[i], rules);
-        std::string candidate = escaped;
-        for (unsigned number = 2; !taken.insert(candidate).second; ++number) {
-            candidate = numbered(escaped, number);
+        unsigned& number = last_number.try_emplace(escaped, 1).first->second;
+        std::string candidate = number == 1 ? escaped : numbered(escaped, number);
+        while (!taken.insert(candidate).second) {
+            candidate = numbered(escaped, ++number);
         }
         local[i] = candidate;
     }
