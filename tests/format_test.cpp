@@ -182,6 +182,26 @@ TEST_F(FormatTest, FailingTransfersAndBadRequests) {
     EXPECT_EQ(format(table), LYFS_ERR_WRITE);
     platform.fail_flush = false;
 
+    // A card this program has open is neither formatted nor partitioned under its mount, whose
+    // caches would write the old volume back.
+    ASSERT_EQ(format(table), LYFS_OK);
+    dev_desc open_card{};
+    ASSERT_EQ(CL_LyFS_Device_Open("mem:c", "card", 0, &open_card), LYFS_OK);
+    const auto mounted_writes = platform.counters.writes;
+    std::uint32_t slot = 0;
+    std::uint32_t sectors = 0;
+    EXPECT_EQ(
+        test::Values({format(table),
+                      CL_LyFS_Create_Partition("mem:c", LYFS_PART_FAT32, 32, &slot, &sectors, 0),
+                      CL_LyFS_Delete_Partition("mem:c", LYFS_PART_ALL)}),
+        test::Values(
+            {LYFS_ERR_SHARING_VIOLATION, LYFS_ERR_SHARING_VIOLATION, LYFS_ERR_SHARING_VIOLATION}));
+    EXPECT_TRUE(log.contains(
+        "[ERROR]CL_LyFS_Format, the device is mounted, close it first, dev_name:mem:c\n"));
+    EXPECT_EQ(platform.counters.writes, mounted_writes);
+    ASSERT_EQ(CL_LyFS_Device_Close(&open_card), LYFS_OK);
+    ASSERT_EQ(CL_LyFS_Get_Master_Device_Info("mem:c", nullptr), LYFS_OK);
+
     const auto writes = platform.counters.writes;
     EXPECT_EQ(CL_LyFS_Format("mem:c", "", 2, 1, &table), LYFS_ERR_NO_DEVICE_HANDLE);
     EXPECT_EQ(CL_LyFS_Format("mem:other", "", 2, 0, &table), LYFS_ERR_NO_DISK);

@@ -86,7 +86,8 @@ enum {
     /*
      * Another program holds the device: it has the card mounted, or is
      * partitioning or formatting it (a read-only mount shares the device
-     * with other read-only mounts only). Nothing was written.
+     * with other read-only mounts only). Also a partition edit or format of
+     * a device this program has open: close it first. Nothing was written.
      */
     LYFS_ERR_SHARING_VIOLATION = 32,
     /* A folder holds no file (at mount; not a failure). */

@@ -208,6 +208,15 @@ int32_t change_disk_lock(stDISK* disk, platform::DeviceLock kind, const char* ca
     return LYFS_OK;
 }
 
+int32_t refuse_if_mounted(const stDISK* disk, const char* caller) {
+    if (disk->part_list == nullptr) {
+        return LYFS_OK;
+    }
+    log_error("[ERROR]%s, the device is mounted, close it first, dev_name:%s\n", caller,
+              disk->dev_name);
+    return LYFS_ERR_SHARING_VIOLATION;
+}
+
 }  // namespace
 
 int32_t lock_disk_for_mount(stDISK* disk, platform::DeviceLock kind, const char* caller) {
@@ -219,7 +228,11 @@ int32_t lock_disk_for_mount(stDISK* disk, platform::DeviceLock kind, const char*
 }
 
 DiskEditLock::DiskEditLock(stDISK* disk, const char* caller)
-    : disk_(disk), status_(change_disk_lock(disk, platform::DeviceLock::kExclusive, caller)) {}
+    : disk_(disk), status_(refuse_if_mounted(disk, caller)) {
+    if (status_ == LYFS_OK) {
+        status_ = change_disk_lock(disk, platform::DeviceLock::kExclusive, caller);
+    }
+}
 
 DiskEditLock::~DiskEditLock() {
     if (status_ == LYFS_OK) {
