@@ -1,6 +1,7 @@
 // The mount's view of a card, without the kernel: card images on the test platform, which
 // counts what reaches them and fails transfers on demand.
 #include <cerrno>
+#include <filesystem>
 #include <set>
 #include <thread>
 
@@ -67,10 +68,14 @@ protected:
         LibraryTest::TearDown();
     }
 
-    void mount(bool read_only = false) {
+    void mount(bool read_only = false, std::vector<std::string>* log = nullptr) {
         card = std::make_unique<Card>(image.path(),
                                       read_only ? Card::Access::ReadOnly : Card::Access::ReadWrite);
-        view = std::make_unique<CardView>(*card, read_only, [](const std::string&) {});
+        view = std::make_unique<CardView>(*card, read_only, [log](const std::string& line) {
+            if (log != nullptr) {
+                log->push_back(line);
+            }
+        });
     }
     void unmount() {
         if (view != nullptr) {
@@ -192,6 +197,52 @@ TEST_F(CardViewTest, ADamagedRecordingIsReadUncachedAndReadersShareAnOpen) {
     view->release(held);
     CardView::Handle* handle = nullptr;
     EXPECT_EQ(view->create("/DATA/refused_clip.mp4", &handle), -EROFS);
+}
+
+// A folder's name on the card is any bytes: it is listed escaped, as a file's is, while the
+// card is asked by the name it knows. A folder that no path can reach, or whose name would
+// reach an earlier folder, is left out and named in the log.
+TEST_F(CardViewTest, FoldersGoByLocalNamesAndOnesNoPathReachesAreLeftOut) {
+    // A folder of a name the library does not know keeps 200 MiB free.
+    std::filesystem::resize_file(image.path(), 1ull << 30);
+    ASSERT_EQ(test::partition_and_format(image.path(),
+                                         test::table_of({test::folder_spec("DATA", 10, 100),
+                                                         test::folder_spec("EVENT", 0, 100)})),
+              LYFS_OK);
+    put("EVENT", "event_clip_1.mp4", 1000, 1);
+    const off_t entry = cli_test::folder_entry(image.path(), "EVENT");
+    ASSERT_GE(entry, 0);
+    cli_test::poke_folder_name(image.path(), entry, "EV\x01NT");
+    mount();
+    std::vector<std::string> names;
+    EXPECT_EQ(view->list("/", &names), 0);
+    EXPECT_EQ(names, (std::vector<std::string>{"DATA", "EV%01NT"}));
+    EXPECT_EQ(read_all("/EV%01NT/event_clip_1.mp4").bytes, sample_bytes(1000, 1));
+    view->release(copy_in("/EV%01NT/event_clip_2.mp4", sample_bytes(2000, 2)));
+    CardSpace space;
+    EXPECT_EQ(view->space(&space), 0);
+    EXPECT_EQ(space.free_file_slots, 198u);
+    EXPECT_TRUE(view->failures().empty());
+    unmount();
+    mount(true);
+    EXPECT_EQ(read_all("/EV%01NT/event_clip_2.mp4").bytes, sample_bytes(2000, 2));
+    unmount();
+
+    for (const auto& [name, why] : std::vector<std::pair<std::string, std::string>>{
+             {"DATA", "folder DATA is on the card but cannot be shown: an earlier folder"},
+             {" ", "folder with no name is on the card but cannot be shown"},
+             {"EV/NT", "folder EV/NT is on the card but cannot be shown: its name holds a slash"},
+         }) {
+        cli_test::poke_folder_name(image.path(), entry, name);
+        std::vector<std::string> log;
+        mount(true, &log);
+        names.clear();
+        EXPECT_EQ(view->list("/", &names), 0);
+        EXPECT_EQ(names, std::vector<std::string>{"DATA"}) << name;
+        ASSERT_EQ(log.size(), 1u) << name;
+        EXPECT_TRUE(cli_test::contains(log[0], why));
+        unmount();
+    }
 }
 
 // Named for the ThreadSanitizer run: the view's state is shared by the kernel's threads.

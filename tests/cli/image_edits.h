@@ -73,6 +73,32 @@ inline std::uint32_t start_cluster(const std::string& image, int slot) {
     return (peek(image, record + 116) & 0xFFFF) << 16 | (peek(image, record + 122) & 0xFFFF);
 }
 
+// Where the root-directory entry of the folder `name` lies (cluster 2 holds the root
+// directory); -1 when there is none.
+inline off_t folder_entry(const std::string& image, const std::string& name) {
+    const off_t part = peek(image, 0x1AE + 8);
+    const off_t root = (part + 32 + peek(image, part * 512 + 0x24)) * 512;
+    std::string entries(kCluster, '\0');
+    const int fd = ::open(image.c_str(), O_RDONLY);
+    EXPECT_EQ(::pread(fd, entries.data(), entries.size(), root), off_t{kCluster}) << image;
+    ::close(fd);
+    const std::string padded = (name + "        ").substr(0, 8);
+    for (std::size_t at = 0; at < entries.size(); at += 32) {
+        if (entries.compare(at, 8, padded) == 0) {
+            return root + static_cast<off_t>(at);
+        }
+    }
+    return -1;
+}
+
+// Gives the root-directory entry at `entry` the name `name` (at most 8 bytes, any of them).
+inline void poke_folder_name(const std::string& image, off_t entry, const std::string& name) {
+    const std::string padded = (name + "        ").substr(0, 8);
+    const int fd = ::open(image.c_str(), O_WRONLY);
+    EXPECT_EQ(::pwrite(fd, padded.data(), 8, entry), 8) << image;
+    ::close(fd);
+}
+
 // Stamps the record at `record` as made on 2025-01-01 (0x5A21) at 08:`minute`: the create and
 // the write time and date of its short entry, coded as FAT codes them.
 inline void stamp(const std::string& image, off_t record, int minute) {

@@ -19,6 +19,21 @@ namespace {
 // The view of the card the library's delete callback speaks of: one per process.
 CardView* g_view = nullptr;
 
+// Why the library cannot reach the folder of this name, which it looks up in a path
+// "/FOLDER/FILE" by the first folder of that name; empty when it can.
+std::string unreachable_folder(const std::string& name, const std::vector<std::string>& earlier) {
+    if (name.empty()) {
+        return "it has no name, and a path cannot name it";
+    }
+    if (name.find('/') != std::string::npos) {
+        return "its name holds a slash, which ends a folder's name in a path";
+    }
+    if (std::find(earlier.begin(), earlier.end(), name) != earlier.end()) {
+        return "an earlier folder has the same name, and the card answers with that one's files";
+    }
+    return {};
+}
+
 }  // namespace
 
 std::string or_unknown(const std::string& reason) {
@@ -32,18 +47,30 @@ CardView::CardView(Card& card, bool read_only, LogLine log)
       cluster_bytes_(static_cast<std::uint32_t>(card.sectors_per_cluster() * kSectorBytes)),
       largest_file_(largest_file_bytes(card.sectors_per_cluster())),
       mounted_at_(std::time(nullptr)) {
+    std::vector<std::string> card_names;
     for (const DirInfo& info : card.folders()) {
-        auto folder = std::make_unique<Folder>();
-        folder->name = folder_name(info);
-        const std::vector<FileInfo> files = card.files(folder->name, AgeOrder::OldestFirst);
-        std::vector<std::string> card_names;
-        for (const FileInfo& file : files) {
-            card_names.push_back(tool::file_name(file));
+        const std::string name = folder_name(info);
+        if (const std::string why = unreachable_folder(name, card_names); !why.empty()) {
+            log_("folder " + (name.empty() ? std::string("with no name") : printable(name)) +
+                 " is on the card but cannot be shown: " + why);
+            continue;
         }
-        const std::vector<std::string> local = local_names(card_names);
+        card_names.push_back(name);
+    }
+    const std::vector<std::string> local_folders = local_names(card_names);
+    for (std::size_t k = 0; k < card_names.size(); ++k) {
+        auto folder = std::make_unique<Folder>();
+        folder->name = local_folders[k];
+        folder->card_name = card_names[k];
+        const std::vector<FileInfo> files = card.files(folder->card_name, AgeOrder::OldestFirst);
+        std::vector<std::string> file_names;
+        for (const FileInfo& file : files) {
+            file_names.push_back(tool::file_name(file));
+        }
+        const std::vector<std::string> local = local_names(file_names);
         for (std::size_t i = 0; i < files.size(); ++i) {
             FileRecord record;
-            record.card_name = card_names[i];
+            record.card_name = file_names[i];
             record.fd = files[i].fd;
             record.size = files[i].file_size;
             record.size_known = files[i].file_size != 0;
@@ -75,7 +102,7 @@ void CardView::reclaimed(std::uint32_t fd, const std::string& path) {
         const std::string folder = path.substr(1, slash - 1);
         std::lock_guard lock(state_);
         for (auto& f : folders_) {
-            if (f->name != folder) {
+            if (f->card_name != folder) {
                 continue;
             }
             // By its fd: names can repeat on a card.
@@ -104,6 +131,7 @@ int CardView::resolve(std::string_view text, Path* path) {
     for (auto& f : folders_) {
         if (f->name == folder) {
             path->folder = f.get();
+            break;
         }
     }
     if (path->folder == nullptr) {
@@ -269,7 +297,7 @@ int CardView::space(CardSpace* space) {
     for (const auto& folder : folders_) {
         FolderUsage usage;
         try {
-            usage = card_.space(folder->name);
+            usage = card_.space(folder->card_name);
         } catch (const Failure& failure) {
             log_(failure.what());
             return -EIO;

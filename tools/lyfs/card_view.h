@@ -1,5 +1,6 @@
 // A mounted card as a tree of files, for lyfs mount: the root holds the card's folders, each
-// folder its recordings oldest first, under their local names (local_names.h). The view follows
+// folder its recordings oldest first, all under their local names (local_names.h). A folder
+// the library cannot be asked for by its name is left out, with a log line. The view follows
 // the card as files are created through it and as the library reclaims old ones, serves several
 // readers at once, and refuses what the card cannot do with the nearest error number and one
 // log line, never half done.
@@ -102,7 +103,8 @@ private:
         std::list<std::string>::iterator place;
     };
     struct Folder {
-        std::string name;
+        std::string name;                         // local, as listed
+        std::string card_name;                    // for the library, which finds folders by it
         std::list<std::string> names;             // local names, oldest first
         std::map<std::string, FileRecord> files;  // by local name
     };

@@ -12,8 +12,8 @@ namespace lyfs::tool {
 struct CardView::Reader {
     std::mutex mutex;  // the library keeps one position per open file, shared by its readers
     std::uint32_t fd = LYFS_INVALID_FD;
-    std::string path;  // as listed
-    std::string folder;
+    std::string path;    // as listed
+    std::string folder;  // its name on the card, as the checker knows it
     std::string card_name;
     std::uint64_t size = 0;
     std::uint64_t position = 0;

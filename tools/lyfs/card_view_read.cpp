@@ -94,7 +94,7 @@ int CardView::open_reader(const Path& path, Reader** reader) {
         return -EIO;
     }
     opened->path = path.text;
-    opened->folder = path.folder->name;
+    opened->folder = path.folder->card_name;
     opened->size = file.file_size;
     opened->users = 1;
     opened->damaged = !reaches_its_size(*opened);

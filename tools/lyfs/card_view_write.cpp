@@ -117,7 +117,9 @@ int CardView::write(Handle* handle, const char* buffer, std::size_t size, std::u
 
 int CardView::start_file(Writer& writer) {
     forget_library_failures();
-    const std::uint32_t fd = CL_LyFS_File_Open(card_.handle(), writer.path.c_str(), "w", 0, 0, 0);
+    // The listed path may hold the folder's escaped name; the library wants the card's.
+    const std::string on_card = "/" + writer.folder->card_name + "/" + writer.name;
+    const std::uint32_t fd = CL_LyFS_File_Open(card_.handle(), on_card.c_str(), "w", 0, 0, 0);
     if (fd == LYFS_INVALID_FD) {
         writer.failed = true;
         log_("creating " + writer.path + " failed: " + or_unknown(library_failure()));
