@@ -1,5 +1,6 @@
 #include "mount_record.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -88,6 +89,84 @@ std::string unescape_octal(const std::string& text) {
     return out;
 }
 
+std::optional<MountRecord> parse_mount_record(std::istream& in) {
+    MountRecord record;
+    std::string line;
+    while (std::getline(in, line)) {
+        const std::size_t space = line.find(' ');
+        const std::string key = line.substr(0, space);
+        const std::string value = space == std::string::npos ? "" : line.substr(space + 1);
+        if (key == "pid") {
+            record.pid = static_cast<pid_t>(std::atol(value.c_str()));
+        } else if (key == "device") {
+            record.device = value;
+        } else if (key == "mountpoint") {
+            record.mountpoint = value;
+        } else if (key == "read-only") {
+            record.read_only = value == "1";
+        } else if (key == "ended") {
+            record.ended = true;
+        } else if (key == "failure") {
+            record.failures.push_back(value);
+        }
+    }
+    return record.pid > 0 ? std::optional(record) : std::nullopt;
+}
+
+// Root reads records that other users can write. One is believed only when its folder is a
+// real folder and the record a regular file, both of one user: a link would lead root's reads
+// elsewhere, and a file of another user in the folder was not written by the mount. `owner`
+// gets that user.
+std::optional<MountRecord> read_record(const std::string& file, uid_t* owner) {
+    if (::geteuid() != 0) {
+        std::ifstream in(file);
+        return in ? parse_mount_record(in) : std::nullopt;
+    }
+    const fs::path path(file);
+    const int folder =
+        ::open(path.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (folder < 0) {
+        return std::nullopt;
+    }
+    struct stat folder_st {};
+    const int fd = ::fstat(folder, &folder_st) == 0 && S_ISDIR(folder_st.st_mode)
+                       ? ::openat(folder, path.filename().c_str(),
+                                  O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC)
+                       : -1;
+    ::close(folder);
+    if (fd < 0) {
+        return std::nullopt;
+    }
+    struct stat file_st {};
+    std::string text;
+    // A record is a few lines; a huge one is not the mount's.
+    constexpr std::size_t kLargestRecord = 65536;
+    if (::fstat(fd, &file_st) == 0 && S_ISREG(file_st.st_mode) &&
+        file_st.st_uid == folder_st.st_uid && file_st.st_size <= off_t{kLargestRecord}) {
+        char buffer[4096];
+        ssize_t count = 0;
+        while (text.size() < kLargestRecord && (count = ::read(fd, buffer, sizeof buffer)) > 0) {
+            text.append(buffer, static_cast<std::size_t>(count));
+        }
+    }
+    ::close(fd);
+    if (text.empty()) {
+        return std::nullopt;
+    }
+    if (owner != nullptr) {
+        *owner = folder_st.st_uid;
+    }
+    std::istringstream in(text);
+    return parse_mount_record(in);
+}
+
+// Whether the process runs as `user`: a record must not make root stop or wait for a process
+// of anyone but the user who wrote it.
+bool runs_as(pid_t pid, uid_t user) {
+    struct stat st {};
+    return ::stat(("/proc/" + std::to_string(pid)).c_str(), &st) == 0 && st.st_uid == user;
+}
+
 }  // namespace
 
 std::string mount_point_key(const std::string& path) {
@@ -126,41 +205,18 @@ bool save_mount_record(const MountRecord& record) {
 }
 
 std::optional<MountRecord> read_mount_record(const std::string& file) {
-    std::ifstream in(file);
-    if (!in) {
-        return std::nullopt;
-    }
-    MountRecord record;
-    std::string line;
-    while (std::getline(in, line)) {
-        const std::size_t space = line.find(' ');
-        const std::string key = line.substr(0, space);
-        const std::string value = space == std::string::npos ? "" : line.substr(space + 1);
-        if (key == "pid") {
-            record.pid = static_cast<pid_t>(std::atol(value.c_str()));
-        } else if (key == "device") {
-            record.device = value;
-        } else if (key == "mountpoint") {
-            record.mountpoint = value;
-        } else if (key == "read-only") {
-            record.read_only = value == "1";
-        } else if (key == "ended") {
-            record.ended = true;
-        } else if (key == "failure") {
-            record.failures.push_back(value);
-        }
-    }
-    return record.pid > 0 ? std::optional(record) : std::nullopt;
+    return read_record(file, nullptr);
 }
 
 std::optional<std::pair<MountRecord, std::string>> find_mount_record(
     const std::string& mountpoint) {
     for (const std::string& folder : every_record_folder()) {
         const std::string file = folder + "/" + record_name(mountpoint);
-        const std::optional<MountRecord> record = read_mount_record(file);
+        uid_t owner = 0;
+        const std::optional<MountRecord> record = read_record(file, &owner);
         // A record whose process is gone is left from a mount that ended without lyfs umount.
         if (record && record->mountpoint == mountpoint && !record->ended &&
-            ::kill(record->pid, 0) == 0) {
+            ::kill(record->pid, 0) == 0 && (::geteuid() != 0 || runs_as(record->pid, owner))) {
             return std::pair(*record, file);
         }
     }

@@ -30,10 +30,13 @@ std::string mount_point_key(const std::string& path);
 bool save_mount_record(const MountRecord& record);
 
 // The record of the mount at `mountpoint` (a mount_point_key), found in this user's runtime
-// directory or, for root, in any user's, with the path of its file.
+// directory or, for root, in any user's, with the path of its file. Root takes a record only
+// where its folder, its file and the process it names belong to one user: any user can write
+// a record naming any process.
 std::optional<std::pair<MountRecord, std::string>> find_mount_record(const std::string& mountpoint);
 
-// Reads the record file again (after its process has ended).
+// Reads the record file again (after its process has ended); for root, with the same check of
+// its folder and file.
 std::optional<MountRecord> read_mount_record(const std::string& file);
 
 // Whether the kernel lists a lyfs mount (a FUSE mount of subtype lyfs) at `mountpoint`.
