@@ -77,16 +77,23 @@ TEST_F(FileTest, FailedFlushesAreReported) {
     platform.fail_flush = false;
     platform.arm({.op = test::IoOp::kWrite});
     EXPECT_EQ(lyfs_file_flush(&desc, held), LYFS_ERR_WRITE) << "what it holds back stays held";
-    platform.fail_flush = true;
-    EXPECT_EQ(CL_LyFS_Device_Close(&desc), LYFS_ERR_WRITE) << "with what the writer held";
+    // A device closed with bytes a writer holds back that cannot be written, or with a flush
+    // that fails after they were, has not kept what the host wrote.
+    platform.arm({.op = test::IoOp::kWrite});
+    EXPECT_EQ(CL_LyFS_Device_Close(&desc), LYFS_ERR_WRITE) << "the held bytes";
     mounted = false;
-    platform.fail_flush = false;
     ASSERT_EQ(mount(), LYFS_OK);
     EXPECT_EQ(listing("DATA"),
               (std::vector<std::string>{"data_not_flushed.ts 0", "record_not_flushed.ts 200000",
                                         "left_open_write.ts 0"}))
         << "the record was written, if not flushed";
     expect_clean_card();
+    writer("second_open_write.ts");
+    platform.fail_flush = true;
+    platform.flushes_before_failure = 1;
+    EXPECT_EQ(CL_LyFS_Device_Close(&desc), LYFS_ERR_WRITE) << "the last flush";
+    mounted = false;
+    platform.fail_flush = false;
 }
 
 TEST_F(FileTest, SeekTellAndReadsAtTheChainsEnd) {

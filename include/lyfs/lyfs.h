@@ -328,7 +328,9 @@ LYFS_API int32_t LYFS_CALL lyfs_device_mount_mode(const dev_desc* dev_handle);
 /*
  * Releases the mount and the device and flushes it. Files still open are
  * released without being committed (the bytes they held back are written
- * and flushed all the same): close them first. Returns 0 or 15.
+ * and flushed all the same): close them first. Returns 0, 15, or the status
+ * of a write of those bytes or of the flush that failed (the device is
+ * released all the same).
  */
 LYFS_API int32_t LYFS_CALL CL_LyFS_Device_Close(dev_desc* dev_handle);
 

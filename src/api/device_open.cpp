@@ -9,6 +9,7 @@
 #include "device/disk.h"
 #include "device/partition.h"
 #include "device/sector_io.h"
+#include "file/file_io.h"
 #include "folder/folder.h"
 #include "layout/layout.h"
 #include "lyfs/lyfs.h"
@@ -142,10 +143,12 @@ LYFS_API int32_t CL_LyFS_Device_Close(dev_desc* dev_handle) {
         return LYFS_ERR_CLOSE_NO_PARTITION;
     }
     stDISK* disk = part->p_disk;
-    // Whatever reached the device is made durable before it is let go.
-    const int32_t status = flush_device(disk->h_disk);
-    if (status != LYFS_OK) {
+    // What open writers hold back, then whatever reached the device, is made durable before
+    // the device is let go; a host told the close went well takes its files to be on the card.
+    int32_t status = write_held_bytes_of_open_files(part);
+    if (const int32_t flushed = flush_device(disk->h_disk); flushed != LYFS_OK) {
         log_error("[ERROR]CL_LyFS_Device_Close, flush_device failed\n");
+        status = status != LYFS_OK ? status : flushed;
     }
     release_disk(disk);
     return status;

@@ -34,7 +34,8 @@ int32_t write_cluster(stPARTITION* part, stOPEN_FILE* node, ClusterPosition at,
 int32_t write_held_bytes(stPARTITION* part, stOPEN_FILE* node);
 // The same for every open file of the partition, made durable: what a host
 // that leaves files open wrote reaches the card before the device is let go.
-void write_held_bytes_of_open_files(stPARTITION* part);
+// 0, or the first failure of a write or of the flush.
+int32_t write_held_bytes_of_open_files(stPARTITION* part);
 
 // Reclaims room if needed, reserves the ring slot behind the tail and a
 // free start cluster, and writes the new file's entry (size 0). Null on

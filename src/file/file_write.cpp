@@ -190,23 +190,29 @@ int32_t close_file(stPARTITION* part, stOPEN_FILE* node) {
     return status;
 }
 
-void write_held_bytes_of_open_files(stPARTITION* part) {
+int32_t write_held_bytes_of_open_files(stPARTITION* part) {
     bool wrote = false;
+    int32_t status = LYFS_OK;
     {
         platform::MutexGuard guard(part->h_open_file_mutex);
         for (stOPEN_FILE* node = part->open_file_list; node != nullptr; node = node->next) {
             if (node->page_copy.held) {
                 wrote = true;
-                if (write_held_bytes(part, node) != LYFS_OK) {
+                if (const int32_t written = write_held_bytes(part, node); written != LYFS_OK) {
                     log_error("[ERROR]write_held_bytes_of_open_files, file:%s\n",
                               node->p_file->file_name);
+                    status = status != LYFS_OK ? status : written;
                 }
             }
         }
     }
-    if (wrote && flush_device(part->p_disk->h_disk) != LYFS_OK) {
-        log_error("[ERROR]write_held_bytes_of_open_files, flush_device failed\n");
+    if (wrote) {
+        if (const int32_t flushed = flush_device(part->p_disk->h_disk); flushed != LYFS_OK) {
+            log_error("[ERROR]write_held_bytes_of_open_files, flush_device failed\n");
+            status = status != LYFS_OK ? status : flushed;
+        }
     }
+    return status;
 }
 
 }  // namespace lyfs
