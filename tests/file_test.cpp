@@ -242,6 +242,33 @@ TEST_F(FileTest, AWriteThatWouldDeleteAnOpenFileAndAFailedCreateFail) {
     EXPECT_EQ(data->file_list_tail->file_entry_index, 1u);
 }
 
+// Files written at once: a search that comes round to a writer's newest cluster, whose FAT entry
+// reads free until its chain grows on or it is closed, passes over it.
+TEST_F(FileTest, WritersAtOnceNeverShareACluster) {
+    const std::int32_t cluster = files->cluster_bytes();
+    stFOLDER* data = folder("DATA");
+    const auto come_round_to = [&](std::uint32_t c) {
+        data->fc_cursor = c - data->n_fc_start_cluster - 1;
+    };
+    const std::uint32_t first = open("/DATA/first_writer_000.ts", "w");
+    const std::uint32_t first_start = data->file_list_tail->start_cluster;
+    come_round_to(first_start);
+    const std::uint32_t second = open("/DATA/second_writer_01.ts", "w");
+    EXPECT_NE(data->file_list_tail->start_cluster, first_start) << "a start not yet written";
+    const auto one = pattern(cluster, 1);
+    const auto two = pattern(2 * cluster, 2);
+    ASSERT_EQ(CL_LyFS_File_Write(&desc, one.data(), cluster, first), cluster);
+    ASSERT_EQ(CL_LyFS_File_Write(&desc, two.data(), cluster, second), cluster);
+    come_round_to(first_start);
+    ASSERT_EQ(CL_LyFS_File_Write(&desc, two.data() + cluster, cluster, second), cluster);
+    ASSERT_EQ(CL_LyFS_File_Close(&desc, first), LYFS_OK);
+    ASSERT_EQ(CL_LyFS_File_Close(&desc, second), LYFS_OK);
+    remount();
+    EXPECT_EQ(read_all("/DATA/first_writer_000.ts"), one);
+    EXPECT_EQ(read_all("/DATA/second_writer_01.ts"), two);
+    expect_clean_card();
+}
+
 // A chain that turns back on itself, or runs into a bad-cluster mark, where every repair fails so
 // the link stays on the card: reads still end there rather than hand out the file's clusters again
 // or read the bad one, and a data or FAT sector that cannot be read fails the read.

@@ -25,7 +25,8 @@ void leave_nothing_to_commit(stFILE* file) {
 }
 
 // The node as right after the create: nothing written, nothing charged.
-void forget_written(stOPEN_FILE* node) {
+void forget_written(stPARTITION* part, stOPEN_FILE* node) {
+    platform::MutexGuard guard(part->h_fat_mutex);  // other writers' searches read the chain
     stCLUS_CHAIN& chain = node->clus_chain;
     chain.cur_clus = 0;
     chain.clus_pos = 0;
@@ -64,7 +65,7 @@ int32_t discard_file(stPARTITION* part, stOPEN_FILE* node) {
             return status;
         }
         folder->free_space += static_cast<std::uint64_t>(part->bytes_per_clus) * clusters;
-        forget_written(node);
+        forget_written(part, node);
     }
     if (int32_t status = delete_tail_entry(part, folder, file->file_entry_index);
         status != LYFS_OK) {

@@ -88,7 +88,7 @@ int32_t reserve_and_write_entry(stPARTITION* part, stFOLDER* folder, const char*
     }
     // From here on a failure gives the slot back, so the ring never keeps a
     // reserved hole that would stop the reclaim.
-    status = find_free_fcon_fat_entry(part, folder, start);
+    status = find_free_fcon_fat_entry(part, folder, start, held_by_open_writer);
     if (status == LYFS_ERR_NO_FREE_CLUSTER) {
         log_error("[ERROR]create_file, find_free_fcon_fat_entry failed, fat is full, ret:%d\n",
                   status);

@@ -46,7 +46,10 @@ int32_t begin_chain(stPARTITION* part, stOPEN_FILE* node) {
     if (charge_cluster(part, node->p_file->p_fold) != LYFS_OK) {
         return LYFS_FAIL;
     }
-    append_to_chain(chain, node->p_file->start_cluster);
+    {
+        platform::MutexGuard guard(part->h_fat_mutex);  // other writers' searches read the chain
+        append_to_chain(chain, node->p_file->start_cluster);
+    }
     chain.clus_pos = 0;
     node->file_pos = 0;
     put_u32(node->p_file->file_entry + record::kSize, 0);
@@ -67,12 +70,20 @@ int32_t grow_chain(stPARTITION* part, stOPEN_FILE* node) {
     }
     const std::uint32_t last = chain.p_clus_chain[chain.n_chain_entries - 1];
     std::uint32_t next = 0;
-    if (int32_t status = get_next_free_cluster(part, folder, last, &next); status != LYFS_OK) {
+    int32_t status = LYFS_OK;
+    {
+        // Until this chain holds the new cluster, only the FAT lock keeps other writers from it.
+        platform::MutexGuard guard(part->h_fat_mutex);
+        status = get_next_free_cluster(part, folder, last, &next, held_by_open_writer);
+        if (status == LYFS_OK) {
+            append_to_chain(chain, next);
+        }
+    }
+    if (status != LYFS_OK) {
         refund_cluster(part, folder);
         log_error("[ERROR]write_file, get_next_free_cluster failed, ret:%d\n", status);
         return LYFS_FAIL;
     }
-    append_to_chain(chain, next);
     return LYFS_OK;
 }
 

@@ -78,6 +78,17 @@ stOPEN_FILE* open_file_of(const dev_desc* record, std::uint32_t fd, const char* 
     return node;
 }
 
+bool held_by_open_writer(stPARTITION* part, std::uint32_t cluster) {
+    platform::MutexGuard guard(part->h_open_file_mutex);
+    return list_find(part->open_file_list, [&](stOPEN_FILE* n) {
+               const stCLUS_CHAIN& chain = n->clus_chain;
+               const std::uint32_t newest = chain.n_chain_entries == 0
+                                                ? n->p_file->start_cluster
+                                                : chain.p_clus_chain[chain.n_chain_entries - 1];
+               return (n->open_mode & kOpenForWriting) != 0 && newest == cluster;
+           }) != nullptr;
+}
+
 void unlink_open_file(stPARTITION* part, stOPEN_FILE* node) {
     platform::MutexGuard guard(part->h_open_file_mutex);
     list_remove(part->open_file_list, node);

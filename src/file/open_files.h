@@ -58,6 +58,10 @@ stOPEN_FILE* get_file_open_file_list(stPARTITION* part, std::uint32_t fd);
 // and the node of its fd, or null with the export's lines logged.
 stOPEN_FILE* open_file_of(const dev_desc* record, std::uint32_t fd, const char* export_name,
                           stPARTITION** part);
+// Whether a file being written holds `cluster` as its newest, whose FAT entry
+// still reads free: its start cluster until it is first written, then its
+// chain's last. The chains of writers change only under the FAT lock.
+bool held_by_open_writer(stPARTITION* part, std::uint32_t cluster);
 void unlink_open_file(stPARTITION* part, stOPEN_FILE* node);
 // Unlinks the node and frees it with its chain array.
 void release_open_file(stPARTITION* part, stOPEN_FILE* node);

@@ -13,8 +13,8 @@ namespace {
 // `take` accepts one; the cursor's own cluster is not examined.
 // A failed FAT read returns its status with the relative sector in `failed`.
 template <typename Take>
-int32_t search_content_area(stPARTITION* part, stFOLDER* folder, Take take, bool* found,
-                            std::uint32_t* failed) {
+int32_t search_content_area(stPARTITION* part, stFOLDER* folder, ClusterHeld held, Take take,
+                            bool* found, std::uint32_t* failed) {
     const std::uint32_t n = folder->n_fc_clusters;
     const std::uint32_t q = folder->fc_cursor;
     const std::uint32_t candidates = q == kNoSector ? n : (n == 0 ? 0 : n - 1);
@@ -30,7 +30,8 @@ int32_t search_content_area(stPARTITION* part, stFOLDER* folder, Take take, bool
             *failed = pos.sector;
             return status;
         }
-        if ((cached_fat_entry(part, pos.index) & kFatValueMask) == kFatFree) {
+        if ((cached_fat_entry(part, pos.index) & kFatValueMask) == kFatFree &&
+            (held == nullptr || !held(part, x))) {
             folder->fc_cursor = i;
             take(x);
             *found = true;
@@ -47,12 +48,13 @@ bool cluster_in_content_area(const stFOLDER* folder, std::uint32_t cluster) {
            cluster - folder->n_fc_start_cluster < folder->n_fc_clusters;
 }
 
-int32_t find_free_fcon_fat_entry(stPARTITION* part, stFOLDER* folder, std::uint32_t* cluster) {
+int32_t find_free_fcon_fat_entry(stPARTITION* part, stFOLDER* folder, std::uint32_t* cluster,
+                                 ClusterHeld held) {
     platform::MutexGuard guard(part->h_fat_mutex);
     bool found = false;
     std::uint32_t failed = 0;
     int32_t status = search_content_area(
-        part, folder, [&](std::uint32_t x) { *cluster = x; }, &found, &failed);
+        part, folder, held, [&](std::uint32_t x) { *cluster = x; }, &found, &failed);
     if (status != LYFS_OK) {
         log_error("[ERROR]find_free_fcon_fat_entry, read_file_entry_sector failed, sector:%d\n",
                   failed);
@@ -67,7 +69,7 @@ int32_t find_free_fcon_fat_entry(stPARTITION* part, stFOLDER* folder, std::uint3
 }
 
 int32_t get_next_free_cluster(stPARTITION* part, stFOLDER* folder, std::uint32_t previous,
-                              std::uint32_t* cluster) {
+                              std::uint32_t* cluster, ClusterHeld held) {
     if (!cluster_in_partition(part, previous)) {
         log_error("[ERROR]get_next_free_cluster, cluster outside the partition:%d\n", previous);
         return LYFS_ERR_BAD_ARGUMENT;
@@ -77,7 +79,7 @@ int32_t get_next_free_cluster(stPARTITION* part, stFOLDER* folder, std::uint32_t
     bool found = false;
     std::uint32_t failed = 0;
     int32_t status = search_content_area(
-        part, folder, [&](std::uint32_t x) { found_cluster = x; }, &found, &failed);
+        part, folder, held, [&](std::uint32_t x) { found_cluster = x; }, &found, &failed);
     if (status != LYFS_OK) {
         log_error("[ERROR]get_next_free_cluster, read_sectors failed\n");
         return status;
