@@ -54,16 +54,16 @@ bool parse_path(const char* path, ParsedPath* out) {
     return true;
 }
 
-// The file the host's fd names, if it lives in one of this partition's folders.
-stFILE* file_of_fd(stPARTITION* part, std::uint32_t fd) {
-    stFILE* wanted = resolve<stFILE>(fd, HandleKind::kFile);
+// The folder of this partition that holds the file the host's fd names, or null.
+stFOLDER* folder_of_fd(stPARTITION* part, std::uint32_t fd) {
+    const stFILE* wanted = resolve<stFILE>(fd, HandleKind::kFile);
     if (wanted == nullptr) {
         return nullptr;
     }
     platform::MutexGuard guard(part->h_folder_list_mutex);
     for (stFOLDER* folder = part->folder_list; folder != nullptr; folder = folder->next) {
         if (check_file_object(folder, wanted) != nullptr) {
-            return wanted;
+            return folder;
         }
     }
     return nullptr;
@@ -232,7 +232,13 @@ LYFS_API uint32_t CL_LyFS_File_Open(dev_desc* dev_handle, const char* file_path,
         return LYFS_INVALID_FD;
     }
     if (exactly_read && (file_path == nullptr || std::strchr(file_path, '/') == nullptr)) {
-        stFILE* file = file_of_fd(part, fd);
+        stFOLDER* folder = folder_of_fd(part, fd);
+        // The reclaim deletes a file that is not open under this lock: the file stays until
+        // it is registered as open. Looked up again under it, as it may have gone already.
+        const platform::MutexGuard space_guard(folder != nullptr ? folder->h_space_mutex : nullptr);
+        stFILE* file = folder != nullptr
+                           ? check_file_object(folder, resolve<stFILE>(fd, HandleKind::kFile))
+                           : nullptr;
         if (file == nullptr) {
             log_error(
                 "[ERROR]CL_LyFS_File_Open, doesn't find p_file in case null file_path, "
@@ -253,6 +259,8 @@ LYFS_API uint32_t CL_LyFS_File_Open(dev_desc* dev_handle, const char* file_path,
         log_error("[ERROR]CL_LyFS_File_Open, get_folder_object failed\n");
         return LYFS_INVALID_FD;
     }
+    // As above: no file this open finds is deleted before it is registered as open.
+    const platform::MutexGuard space_guard(folder->h_space_mutex);
     if (exactly_read) {
         if (stOPEN_FILE* open = find_open_file_list_name(part, folder, path.name)) {
             log_info("[INFO]CL_LyFS_File_Open, find_open_file_list_name, already opened, %s\n",
