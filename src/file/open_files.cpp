@@ -80,13 +80,18 @@ stOPEN_FILE* open_file_of(const dev_desc* record, std::uint32_t fd, const char* 
 
 bool held_by_open_writer(stPARTITION* part, std::uint32_t cluster) {
     platform::MutexGuard guard(part->h_open_file_mutex);
-    return list_find(part->open_file_list, [&](stOPEN_FILE* n) {
-               const stCLUS_CHAIN& chain = n->clus_chain;
-               const std::uint32_t newest = chain.n_chain_entries == 0
-                                                ? n->p_file->start_cluster
-                                                : chain.p_clus_chain[chain.n_chain_entries - 1];
-               return (n->open_mode & kOpenForWriting) != 0 && newest == cluster;
-           }) != nullptr;
+    const auto holds = [cluster](const stOPEN_FILE* n) {
+        // A reader's chain is built without the FAT lock, and ends on the card anyway.
+        if ((n->open_mode & kOpenForWriting) == 0) {
+            return false;
+        }
+        const stCLUS_CHAIN& chain = n->clus_chain;
+        const std::uint32_t newest = chain.n_chain_entries == 0
+                                         ? n->p_file->start_cluster
+                                         : chain.p_clus_chain[chain.n_chain_entries - 1];
+        return newest == cluster;
+    };
+    return list_find(part->open_file_list, holds) != nullptr;
 }
 
 void unlink_open_file(stPARTITION* part, stOPEN_FILE* node) {
