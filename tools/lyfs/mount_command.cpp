@@ -207,8 +207,8 @@ int run_umount(const UnmountOptions& options) {
                           std::to_string(record.pid) + " is not yours to stop");
         }
         std::printf(
-            "files were still open on %s: the mount was ended under them, and what was "
-            "written to them is committed\n",
+            "files were still open on %s: the mount is ended under them, which commits what "
+            "was written to them\n",
             mountpoint.c_str());
         std::fflush(stdout);
     }
