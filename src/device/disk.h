@@ -75,8 +75,9 @@ int32_t refuse_if_read_only(const stDISK* disk, const char* caller);
 // until it is closed (exclusive, or shared when it only reads); partitioning
 // and formatting hold the exclusive one while they work. A conflicting lock
 // of another program gives 32, one log line naming `caller`, and nothing
-// is written; so does a partition this program has mounted on the disk, whose
-// caches would write the old volume back over the new one.
+// is written. Partitioning and formatting get the same while this program
+// has a partition of the disk mounted: its caches would write the old volume
+// back over the new one.
 int32_t lock_disk_for_mount(stDISK* disk, platform::DeviceLock kind, const char* caller);
 
 class DiskEditLock {
