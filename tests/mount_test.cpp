@@ -48,7 +48,8 @@ TEST_F(MountTest, EmptyCardMountsFillsTheDeviceRecordAndClosesOnce) {
     // A card on a file system that keeps no advisory locks is still mounted.
     platform.locks_unsupported = true;
     ASSERT_EQ(mount(), LYFS_OK);
-    EXPECT_TRUE(log.contains("[INFO]CL_LyFS_Device_Open, no advisory lock on the device, error:31"));
+    EXPECT_TRUE(
+        log.contains("[INFO]CL_LyFS_Device_Open, no advisory lock on the device, error:31"));
 }
 
 TEST_F(MountTest, TheScanFindsEachRing) {

@@ -79,7 +79,8 @@ public:
     void disarm() { armed_ = false; }
     bool fault_fired() const { return fault_fired_; }
     bool fail_geometry = false;
-    bool locks_unsupported = false;  // in-memory cards refuse advisory locks, as some file systems do
+    bool locks_unsupported =
+        false;  // in-memory cards refuse advisory locks, as some file systems do
     bool fail_flush = false;
     std::uint64_t flushes_before_failure = 0;  // with fail_flush: those that still succeed
 
