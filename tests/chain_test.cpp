@@ -49,13 +49,15 @@ using FatTest = ChainTest;
 TEST_F(FatTest, FollowsLinksRefusesClustersOutsideThePartitionAndEndsChains) {
     set_chain_on_card({a, a + 1});
     set_fat_on_card(a + 2, 0xF0000007);  // the top four bits are not part of the value
+    const std::uint32_t last = part->total_clusters + 1;  // the partition's, still followed
+    set_fat_on_card(last, 0x0FFFFFF8);
     std::uint32_t next = 0;
     test::Values links;
-    for (std::uint32_t c : {a, a + 1, a + 2}) {
+    for (std::uint32_t c : {a, a + 1, a + 2, last}) {
         ASSERT_EQ(get_next_cluster(part, c, &next), LYFS_OK);
         links.push_back(next);
     }
-    EXPECT_EQ(links, test::Values({a + 1, 0x0FFFFFF8, 7}));
+    EXPECT_EQ(links, test::Values({a + 1, 0x0FFFFFF8, 7, 0x0FFFFFF8}));
 
     auto reads = platform.counters.reads;
     for (std::uint32_t outside : {0u, 1u, part->total_clusters + 2, 0xFFFFFFFFu}) {

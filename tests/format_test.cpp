@@ -251,6 +251,9 @@ TEST_F(FormatTest, AFileEntryAreaMayEndWhereTheFatDoes) {
     table.folders[1] = test::folder_spec("LAST", 0, 10);
     ASSERT_EQ(CL_LyFS_Format("mem:edge", "", 1, 0, &table), LYFS_OK);
     EXPECT_EQ(le32(edge.sector(2048 + 33), 4 * 127), 0x0FFFFFF8u) << "cluster 255 ends the area";
+    // One record more than a cluster holds: the area would reach a cluster past the FAT.
+    table.folders[1] = test::folder_spec("LAST", 0, 1025);
+    EXPECT_EQ(CL_LyFS_Format("mem:edge", "", 1, 0, &table), LYFS_ERR_BAD_ARGUMENT);
 }
 
 TEST_F(FormatTest, LargeClusterCardFormatsCleanly) {

@@ -168,6 +168,7 @@ TEST_F(WritePathTest, ReadingInOddPiecesTakesOneRequestPerPiece) {
     EXPECT_EQ(reads.size(), 20u);
     EXPECT_EQ(bytes_of(reads), (2'000'000u + 511) / 512 * 512) << "each sector once";
     ASSERT_EQ(CL_LyFS_File_Close(&desc, fd), LYFS_OK);
+    EXPECT_TRUE(transfers_since(from, IoOp::kWrite).empty()) << "a reader writes nothing";
     // An open without memory for its node, its page copy or its chain array
     // leaves nothing open.
     for (std::uint64_t nth = 1; nth <= 3; ++nth) {
