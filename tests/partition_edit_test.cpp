@@ -109,6 +109,9 @@ TEST_F(PartitionEditTest, SuperfloppyCardsAreLeftAloneOrWipedWholeAndNoSlotOverw
     EXPECT_EQ(card().sector(0), test::boot_sector(0xF8, 0, kCardSectors)) << "nothing written";
     ASSERT_EQ(CL_LyFS_Delete_Partition("mem:c", LYFS_PART_FAT32), LYFS_OK);
     EXPECT_EQ(card().sector(0), std::vector<std::uint8_t>(512, 0));
+    const stDISK* disk = find_disk("mem:c");
+    EXPECT_EQ(test::Values({disk->part_count, disk->no_mbr}), test::Values({0, 0}))
+        << "as an empty table reads";
 
     std::uint32_t slot = 99;
     EXPECT_EQ(create(LYFS_PART_LYFS, 100, &slot), LYFS_ERR_BAD_SLOT);
