@@ -167,17 +167,23 @@ TEST_F(MountTest, AFolderFilledToItsLastClusterKeepsEveryFile) {
 
 // A folder whose content clusters are all marked bad takes no file, though its size says it has
 // room, and the refused create leaves its ring empty.
-TEST_F(MountTest, AFolderWithNoUsableClusterRefusesACreate) {
+// A folder whose content clusters are all marked bad, and one recorded with room for no file.
+TEST_F(MountTest, AFolderWithNoUsableClusterOrNoFileEntryRefusesACreate) {
     const auto& photo = files->folder("PHOTO");
     for (std::uint32_t c = photo.content_start; c < photo.start_cluster + photo.clusters; ++c) {
         files->set_fat(c, 0x0FFFFFF7);
     }
+    auto record = files->rel(1);
+    test::put_le32(record, 8 + 4 * (4 + 1), 0);  // EVENT's maximum file count
+    files->set_rel(1, record);
     ASSERT_EQ(mount(), LYFS_OK);
     EXPECT_EQ(open("/PHOTO/first_photo_00.jpg", "w"), LYFS_INVALID_FD);
     EXPECT_TRUE(log.contains("[ERROR]create_file, find_free_fcon_fat_entry failed, fat is full"));
     EXPECT_EQ(ring("PHOTO"), (Ring{kNoSector, kNoSector, 0}));
+    EXPECT_EQ(open("/EVENT/first_event_000.ts", "w"), LYFS_INVALID_FD);
     remount();
     EXPECT_TRUE(listed_slots("PHOTO").empty());
+    EXPECT_TRUE(listed_slots("EVENT").empty());
 }
 
 TEST_F(MountTest, AFileThatNoLongerFitsIsDeletedAndTheMountGoesOn) {
