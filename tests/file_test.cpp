@@ -280,6 +280,8 @@ TEST_F(FileTest, ReadsEndWhereAChainLeftUnmendedTurnsBack) {
     unmount();
     platform.arm({test::IoOp::kWrite, 1, true});
     ASSERT_EQ(mount(), LYFS_OK);
+    EXPECT_EQ(log.count("[INFO]setup_folder_fat_entry, file's FAT table has been update"), 2u)
+        << "a repair that does not hold is tried three times in all, not forever";
     const std::uint32_t fd = open("/DATA/looping_chain.ts", "r");
     const std::uint32_t marked = open("/DATA/marked_chain.ts", "r");
     std::vector<std::uint8_t> buffer(10 * cluster);

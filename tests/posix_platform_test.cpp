@@ -3,10 +3,14 @@
 // a second program that mounts, partitions or formats it is refused with 32
 // and writes nothing.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <csignal>
 #include <functional>
+#include <vector>
 
 #include "lyfs/lyfs.h"
 #include "platform/platform.h"
@@ -27,6 +31,34 @@ TEST(PosixDevice, OtherFileKindsAreNoCards) {
     std::uint32_t sector = 0;
     EXPECT_FALSE(t.get_geometry(h, &size, &sector, &err)) << "a character device is no card";
     t.close_device(h);
+}
+
+// A device that takes a write only in part (here at a file-size limit, as a full card would)
+// fails the rest of it, rather than have the rest land somewhere else.
+TEST(PosixDevice, AWriteTakenOnlyInPartMovesNoMore) {
+    ScratchFile image{64 << 10};
+    const platform::PlatformTable& t = platform::native_table();
+    std::uint32_t err = 0;
+    bool read_only = false;
+    platform::DeviceHandle h =
+        t.open_device(image.path(), platform::DeviceAccess::kReadWrite, &read_only, &err);
+    ASSERT_NE(h, platform::kInvalidDevice);
+    rlimit before{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &before), 0);
+    const rlimit limit{(64 << 10) + 512, before.rlim_max};
+    const auto no_signal = std::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+    const std::vector<std::uint8_t> bytes(1024, 0x5A);
+    const platform::IoResult result = t.write_at(h, bytes.data(), 1024, 64 << 10);
+    ::setrlimit(RLIMIT_FSIZE, &before);
+    std::signal(SIGXFSZ, no_signal);
+    t.close_device(h);
+    EXPECT_TRUE(result.outcome != platform::IoOutcome::kDone || result.transferred == 512u);
+    EXPECT_EQ(image.bytes(), [] {
+        std::vector<std::uint8_t> expected((64 << 10) + 512, 0);
+        std::fill(expected.begin() + (64 << 10), expected.end(), 0x5A);
+        return expected;
+    }()) << "only the part taken, in its place";
 }
 
 using Step = std::function<int32_t(const char* path)>;
