@@ -60,35 +60,28 @@ inline off_t fat_entry(const std::string& image, std::uint32_t cluster) {
     return (off_t{peek(image, 0x1AE + 8)} + 32) * 512 + off_t{cluster} * 4;
 }
 
-// Where the record in `slot` of the first folder's file entries lies: they start at cluster 3,
-// behind the reserved sectors, one FAT and cluster 2, clusters being 256 sectors.
-inline off_t record_at(const std::string& image, int slot) {
+// Where the root directory of the card file system's partition lies: cluster 2, behind the
+// reserved sectors and one FAT.
+inline off_t root_directory(const std::string& image) {
     const off_t part = peek(image, 0x1AE + 8);
-    return (part + 32 + peek(image, part * 512 + 0x24) + 256) * 512 + 128 * slot;
+    return (part + 32 + peek(image, part * 512 + 0x24)) * 512;
+}
+
+// Where the record in `slot` of the first folder's file entries lies: they start at cluster 3,
+// right behind the root directory, clusters being 256 sectors.
+inline off_t record_at(const std::string& image, int slot) {
+    return root_directory(image) + 256 * 512 + 128 * slot;
+}
+
+// Where the root-directory entry of the `index`th folder of the format's table lies.
+inline off_t folder_entry(const std::string& image, int index) {
+    return root_directory(image) + 32 * index;
 }
 
 // The first cluster of the file whose record is in `slot` of the first folder.
 inline std::uint32_t start_cluster(const std::string& image, int slot) {
     const off_t record = record_at(image, slot);
     return (peek(image, record + 116) & 0xFFFF) << 16 | (peek(image, record + 122) & 0xFFFF);
-}
-
-// Where the root-directory entry of the folder `name` lies (cluster 2 holds the root
-// directory); -1 when there is none.
-inline off_t folder_entry(const std::string& image, const std::string& name) {
-    const off_t part = peek(image, 0x1AE + 8);
-    const off_t root = (part + 32 + peek(image, part * 512 + 0x24)) * 512;
-    std::string entries(kCluster, '\0');
-    const int fd = ::open(image.c_str(), O_RDONLY);
-    EXPECT_EQ(::pread(fd, entries.data(), entries.size(), root), off_t{kCluster}) << image;
-    ::close(fd);
-    const std::string padded = (name + "        ").substr(0, 8);
-    for (std::size_t at = 0; at < entries.size(); at += 32) {
-        if (entries.compare(at, 8, padded) == 0) {
-            return root + static_cast<off_t>(at);
-        }
-    }
-    return -1;
 }
 
 // Gives the root-directory entry at `entry` the name `name` (at most 8 bytes, any of them).
