@@ -263,9 +263,17 @@ TEST_F(FileTest, WritersAtOnceNeverShareACluster) {
     ASSERT_EQ(CL_LyFS_File_Write(&desc, two.data() + cluster, cluster, second), cluster);
     ASSERT_EQ(CL_LyFS_File_Close(&desc, first), LYFS_OK);
     ASSERT_EQ(CL_LyFS_File_Close(&desc, second), LYFS_OK);
+    // Nor does a new file take the start of one closed with nothing written.
+    const std::uint32_t empty = open("/DATA/closed_empty_file.ts", "w");
+    const std::uint32_t empty_start = data->file_list_tail->start_cluster;
+    ASSERT_EQ(CL_LyFS_File_Close(&desc, empty), LYFS_OK);
+    come_round_to(empty_start);
+    write_file("/DATA/third_writer_001.ts", two, cluster);
     remount();
     EXPECT_EQ(read_all("/DATA/first_writer_000.ts"), one);
     EXPECT_EQ(read_all("/DATA/second_writer_01.ts"), two);
+    EXPECT_EQ(read_all("/DATA/closed_empty_file.ts").size(), files->cluster_bytes());
+    EXPECT_EQ(read_all("/DATA/third_writer_001.ts"), two);
     expect_clean_card();
 }
 

@@ -152,6 +152,32 @@ int32_t commit(stPARTITION* part, stOPEN_FILE* node) {
     return LYFS_OK;
 }
 
+// A file closed with nothing written still owns its start cluster, whose FAT
+// entry reads free until its chain is ended: ended, no newer file takes it,
+// so the next read-open finds this file one cluster long and no other's. A
+// longer chain is one a failed discard left half freed: the read-open ends
+// it where it is free.
+int32_t end_unwritten(stPARTITION* part, stOPEN_FILE* node) {
+    stFOLDER* folder = node->p_file->p_fold;
+    const stCLUS_CHAIN& chain = node->clus_chain;
+    if (chain.n_chain_entries > 1) {
+        return LYFS_OK;
+    }
+    {
+        platform::MutexGuard guard(part->h_file_commit_mutex);
+        if (int32_t status = write_fat_entry(part, node->p_file->start_cluster);
+            status != LYFS_OK) {
+            log_error("[ERROR]close_file, write_fat_entry EOC failed\n");
+            return status;
+        }
+    }
+    if (chain.n_chain_entries == 0) {  // not charged by a first write
+        platform::MutexGuard guard(folder->h_space_mutex);
+        folder->free_space -= std::min<std::uint64_t>(folder->free_space, part->bytes_per_clus);
+    }
+    return LYFS_OK;
+}
+
 }  // namespace
 
 int32_t write_file(stPARTITION* part, stOPEN_FILE* node, const std::uint8_t* src,
@@ -193,9 +219,9 @@ int32_t close_file(stPARTITION* part, stOPEN_FILE* node) {
     int32_t status = write_held_bytes(part, node);
     if (status != LYFS_OK) {
         log_error("[ERROR]close_file, write_held_bytes failed\n");
-    } else if ((node->open_mode & kOpenForWriting) != 0 &&
-               get_u32(node->p_file->file_entry + record::kSize) > 0) {
-        status = commit(part, node);
+    } else if ((node->open_mode & kOpenForWriting) != 0) {
+        status = get_u32(node->p_file->file_entry + record::kSize) > 0 ? commit(part, node)
+                                                                       : end_unwritten(part, node);
     }
     release_open_file(part, node);
     return status;
