@@ -124,7 +124,11 @@ TEST_F(FileTest, SeekTellAndReadsAtTheChainsEnd) {
     const auto reads = platform.counters.reads;
     EXPECT_EQ(CL_LyFS_File_Read(&desc, buffer.data(), 100, fd), 0);
     EXPECT_EQ(platform.counters.reads, reads);
+    // A reader may patch the file in place, but its close commits no longer chain.
+    EXPECT_EQ(CL_LyFS_File_Seek(&desc, fd, LYFS_SEEK_END, 131072 - 100), 131072u);
+    EXPECT_EQ(CL_LyFS_File_Write(&desc, buffer.data(), 1, fd), -1);
     ASSERT_EQ(CL_LyFS_File_Close(&desc, fd), LYFS_OK);
+    expect_clean_card();
 
     const std::uint32_t wfd = open("/DATA/fresh_write_node.ts", "w");
     // Not positioned until it is written to.

@@ -90,10 +90,13 @@ int32_t grow_chain(stPARTITION* part, stOPEN_FILE* node) {
 // Puts cur_clus on the cluster of the node's position, growing the chain
 // right behind its end. A position further out would make the chain on the
 // card fork, so it is refused. A seek to the chain's end leaves cur_clus at
-// 0, so only the chain's length tells a file not yet begun.
+// 0, so only the chain's length tells a file not yet begun. A reader only
+// patches its file in place: its close commits nothing, so a cluster it took
+// would stay free on the card behind a committed chain, for another to take.
 int32_t place_for_write(stPARTITION* part, stOPEN_FILE* node) {
     stCLUS_CHAIN& chain = node->clus_chain;
-    if (chain.n_chain_entries == 0) {
+    const bool writer = (node->open_mode & kOpenForWriting) != 0;
+    if (chain.n_chain_entries == 0 && writer) {
         return begin_chain(part, node);
     }
     const std::uint32_t index = node->file_pos / part->bytes_per_clus;
@@ -102,7 +105,7 @@ int32_t place_for_write(stPARTITION* part, stOPEN_FILE* node) {
         chain.cur_clus = chain.p_clus_chain[index];
         return LYFS_OK;
     }
-    if (index == chain.n_chain_entries && chain.clus_pos == 0) {
+    if (index == chain.n_chain_entries && chain.clus_pos == 0 && writer) {
         return grow_chain(part, node);
     }
     log_error("[ERROR]write_file, position beyond the cluster chain, file_pos:%d\n",
