@@ -2,6 +2,7 @@
 // list, and what a card holds afterwards.
 #include <gtest/gtest.h>
 
+#include "file/open_files.h"
 #include "support/mounted_card.h"
 
 namespace lyfs {
@@ -278,6 +279,21 @@ TEST_F(FileTest, WritersAtOnceNeverShareACluster) {
     EXPECT_EQ(read_all("/DATA/second_writer_01.ts"), two);
     EXPECT_EQ(read_all("/DATA/closed_empty_file.ts").size(), files->cluster_bytes());
     EXPECT_EQ(read_all("/DATA/third_writer_001.ts"), two);
+    expect_clean_card();
+
+    // Nor the last cluster of a writer that a device close left unclosed behind a newer one.
+    const std::uint32_t older = open("/DATA/older_unclosed_0.ts", "w");
+    ASSERT_EQ(CL_LyFS_File_Write(&desc, two.data(), 2 * cluster, older), 2 * cluster);
+    const std::uint32_t older_last =
+        last_cluster_of(find_open_file_list(part(), older)->clus_chain);
+    const std::uint32_t newer = open("/DATA/newer_unclosed_0.ts", "w");
+    ASSERT_EQ(CL_LyFS_File_Write(&desc, one.data(), cluster, newer), cluster);
+    remount();
+    data = folder("DATA");
+    come_round_to(older_last);
+    write_file("/DATA/fourth_writer_01.ts", two, cluster);
+    EXPECT_EQ(read_all("/DATA/older_unclosed_0.ts"), two);
+    EXPECT_EQ(read_all("/DATA/fourth_writer_01.ts"), two);
     expect_clean_card();
 }
 

@@ -180,6 +180,38 @@ int32_t set_up_folder(stPARTITION* part, const std::uint8_t* entry_bytes, const 
     return LYFS_OK;
 }
 
+// Ends the chain of the newest file, and of each older one whose writer never
+// closed it: the last cluster of either reads free in the FAT, and a newer
+// file that took it would be claimed as part of it. `last` receives the
+// newest file's last cluster.
+int32_t end_unclosed_chains(stPARTITION* part, stFOLDER* folder, std::uint32_t* repaired,
+                            std::uint32_t* last) {
+    stCLUS_CHAIN chain{};
+    if (alloc_cluster_chain_mem(part, &chain) != LYFS_OK) {
+        log_error("[ERROR]setup_folder_fat_entry, alloc_cluster_chain_mem failed\n");
+        return LYFS_ERR_NO_MEMORY;
+    }
+    *repaired = 0;
+    int32_t status = LYFS_OK;
+    for (stFILE* file = folder->file_list_head; file != nullptr && status == LYFS_OK;
+         file = file->next) {
+        if (file->next != nullptr && file->file_size != 0) {
+            continue;
+        }
+        std::uint32_t mended = 0;
+        chain.n_chain_entries = 0;
+        status = construct_file_cluster_chain(&chain, part, folder, file->start_cluster, &mended);
+        *repaired |= mended;
+        *last = last_cluster_of(chain);
+    }
+    free_cluster_chain_mem(&chain);
+    if (status != LYFS_OK) {
+        log_error("[ERROR]setup_folder_fat_entry, construct_file_cluster_chain failed, folder:%s\n",
+                  folder->fold_name);
+    }
+    return status;
+}
+
 }  // namespace
 
 int32_t setup_folder_fat_entry(stPARTITION* part, stFOLDER* folder) {
@@ -193,32 +225,19 @@ int32_t setup_folder_fat_entry(stPARTITION* part, stFOLDER* folder) {
                      folder->fold_name);
             return LYFS_NO_FILE;
         }
-        stCLUS_CHAIN chain{};
-        if (alloc_cluster_chain_mem(part, &chain) != LYFS_OK) {
-            log_error("[ERROR]setup_folder_fat_entry, alloc_cluster_chain_mem failed\n");
-            return LYFS_ERR_NO_MEMORY;
-        }
         std::uint32_t repaired = 0;
-        int32_t status =
-            construct_file_cluster_chain(&chain, part, folder, newest->start_cluster, &repaired);
-        if (status != LYFS_OK) {
-            log_error(
-                "[ERROR]setup_folder_fat_entry, construct_file_cluster_chain failed, "
-                "folder:%s\n",
-                folder->fold_name);
-            free_cluster_chain_mem(&chain);
+        std::uint32_t last = 0;
+        if (int32_t status = end_unclosed_chains(part, folder, &repaired, &last);
+            status != LYFS_OK) {
             return status;
         }
         if (repaired != 0 && pass < kMaxFatPasses) {
             log_info(
                 "[INFO]setup_folder_fat_entry, file's FAT table has been update, have to "
                 "rescan\n");
-            free_cluster_chain_mem(&chain);
             part->fat_cache_sector = kNoSector;
             continue;
         }
-        const std::uint32_t last = last_cluster_of(chain);
-        free_cluster_chain_mem(&chain);
         if (last != 0) {
             folder->fc_cursor = last - folder->n_fc_start_cluster;
         }
