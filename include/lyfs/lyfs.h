@@ -414,7 +414,9 @@ LYFS_API int32_t LYFS_CALL CL_LyFS_File_Tell(dev_desc* dev_handle, uint32_t fd);
 /*
  * Writes len bytes at the position of a file opened for writing: in place over
  * what it holds and on past its end, but from no position beyond the clusters
- * it holds. The folder's oldest files may be reclaimed to make room (see the
+ * it holds. A file opened for reading is only patched in place: a write that
+ * would lengthen its clusters fails, since its close commits nothing. The
+ * folder's oldest files may be reclaimed to make room (see the
  * delete callback). The bytes that end inside a page of the device are held
  * back and go to the card with the next piece when it continues right behind
  * them; otherwise that piece, a seek elsewhere, a read, close or closing the
@@ -426,7 +428,9 @@ LYFS_API int32_t LYFS_CALL CL_LyFS_File_Write(dev_desc* dev_handle, const void* 
 
 /*
  * Closes a file. A file opened for writing is committed: its size is on the
- * card, durably, when this returns 0. Returns 0 or -1.
+ * card, durably, when this returns 0. One closed with nothing written keeps
+ * its first cluster, ended in the FAT, and reads as that cluster, like a file
+ * whose writer never closed it. Returns 0 or -1.
  */
 LYFS_API int32_t LYFS_CALL CL_LyFS_File_Close(dev_desc* dev_handle, uint32_t fd);
 
