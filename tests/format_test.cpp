@@ -256,7 +256,7 @@ TEST_F(FormatTest, AFileEntryAreaMayEndWhereTheFatDoes) {
     EXPECT_EQ(CL_LyFS_Format("mem:edge", "", 1, 0, &table), LYFS_ERR_BAD_ARGUMENT);
 }
 
-TEST_F(FormatTest, LargeClusterCardFormatsCleanly) {
+TEST_F(FormatTest, LargeClusterAndPastTwoTiBCardsFormatCleanly) {
     platform.add_card("big", 64ull << 20);
     auto& big = platform.card("big");
     big.set_sector(0, test::table_sector(1025));  // no slots, but 1025-sector clusters
@@ -264,6 +264,12 @@ TEST_F(FormatTest, LargeClusterCardFormatsCleanly) {
     EXPECT_EQ(le32(big.sector(0), 0x19E), 1025u) << "the card keeps its cluster size";
     EXPECT_EQ(big.sector(2080)[0x0D], 0x01) << "low 8 bits of 1025";
     EXPECT_TRUE(test::check_memory_card(big).clean());
+
+    // Past 2 TiB the card is used up to the last sector a 32-bit number reaches.
+    auto& huge = platform.add_card("huge", ((1ull << 32) + 4096) * 512);
+    ASSERT_EQ(test::partition_and_format("mem:huge", test::default_folder_table()), LYFS_OK);
+    EXPECT_EQ(le32(huge.sector(0), 0x1BA), 0xFFFFFFFFu - 2080);
+    EXPECT_TRUE(test::check_memory_card(huge).clean());
 }
 
 }  // namespace

@@ -95,7 +95,12 @@ int32_t initialize_disk_handle(stDISK* disk, platform::DeviceAccess access) {
         return LYFS_ERR_OPEN_DEVICE;
     }
     disk->bytes_per_sector = bytes_per_sector;
-    disk->geom_total_sectors = static_cast<std::uint32_t>(size_bytes / bytes_per_sector);
+    // Sector numbers are 32 bits: a device past 2 TiB is used up to the last
+    // sector they reach. Cutting the count to its low bits instead would
+    // show a 2.2 TB disk as a few hundred MiB, and partition it so.
+    const std::uint64_t sectors = size_bytes / bytes_per_sector;
+    disk->geom_total_sectors =
+        sectors > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<std::uint32_t>(sectors);
     disk->total_sectors = disk->geom_total_sectors;
     return LYFS_OK;
 }
