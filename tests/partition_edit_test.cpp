@@ -5,6 +5,7 @@
 
 #include "device/disk.h"
 #include "support/card_bytes.h"
+#include "support/card_maker.h"
 #include "support/library_fixture.h"
 
 namespace lyfs {
@@ -116,10 +117,15 @@ TEST_F(PartitionEditTest, SuperfloppyCardsAreLeftAloneOrWipedWholeAndNoSlotOverw
     std::uint32_t slot = 99;
     EXPECT_EQ(create(LYFS_PART_LYFS, 100, &slot), LYFS_ERR_BAD_SLOT);
     EXPECT_EQ(slot, 99u);
-    // Slot 0 filling the whole card leaves no room behind it.
+    // Slot 0 filling the whole card leaves no room behind it, and drops the slot 1 that lay
+    // there: formatting it would write inside the new slot 0.
+    ASSERT_EQ(create(LYFS_PART_FAT32, 100), LYFS_OK);
+    ASSERT_EQ(create(LYFS_PART_LYFS, 100), LYFS_OK);
     ASSERT_EQ(create(LYFS_PART_FAT32, 100'000), LYFS_OK);
     const auto writes = platform.counters.writes;
     EXPECT_EQ(create(LYFS_PART_LYFS, 100), LYFS_ERR_BAD_SLOT);
+    const auto table = test::default_folder_table();
+    EXPECT_EQ(CL_LyFS_Format("mem:c", "", LYFS_PART_LYFS, 0, &table), LYFS_ERR_BAD_SLOT);
     EXPECT_EQ(platform.counters.writes, writes);
     EXPECT_EQ(card().sector(0)[0x1AE + 4], 0);
 }

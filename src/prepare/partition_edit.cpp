@@ -120,8 +120,16 @@ int32_t create_partition_entry(stDISK* disk, std::uint8_t type_byte, std::uint32
     int32_t status = write_sectors(disk->h_disk, sector, 0, 1);
     if (status != LYFS_OK) {
         log_error("[ERROR]create_partition_entry, write_sectors failed, err code:%d\n", status);
+        return status;
     }
-    return status;
+    if (index == 0) {
+        // The other slots left the card with the old table; kept in memory
+        // they would let a format or a mount write over the new slot 0.
+        for (int slot = 1; slot < mbr::kSlotCount; ++slot) {
+            disk->part_entry[slot] = PartEntry{};
+        }
+    }
+    return LYFS_OK;
 }
 
 }  // namespace lyfs
