@@ -214,6 +214,7 @@ TEST_F(FormatTest, FailingTransfersAndBadRequests) {
     EXPECT_TRUE(
         log.contains("[ERROR]CL_LyFS_Format, folder name longer than 8 characters, index:1\n"));
     EXPECT_EQ(format_edited([](auto& t) { std::memset(t.folders[0].name, 'A', 64); }), kBad);
+    EXPECT_EQ(format_edited([](auto& t) { t.folders[1].fold_type = 0x0F; }), kBad) << "long name";
     // Shares of 101 %, a huge share, 101 % over two folders (not the whole
     // card), a region no larger than its records, a last folder left nothing.
     EXPECT_EQ(format_edited([](auto& t) { t.folders[2].share_percent = 31; }), kBad);

@@ -213,7 +213,7 @@ typedef struct stFOLDER_SPEC {
     char name[64];          /* 1 to 8 characters, zero-terminated */
     uint64_t share_percent; /* share of the volume; ignored for the last folder (the rest) */
     uint32_t max_file_num;  /* files the folder can hold */
-    uint8_t fold_type;      /* stored as the folder entry's attribute byte, never interpreted */
+    uint8_t fold_type;      /* the folder entry's attribute byte; not 0x0F (a long name) */
 } stFOLDER_SPEC;
 
 /* The folder table of CL_LyFS_Format: a count, then that many folders in

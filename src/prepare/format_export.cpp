@@ -6,6 +6,7 @@
 #include "device/sector_io.h"
 #include "entry/file_object.h"
 #include "folder/dir_clusters_record.h"
+#include "layout/dir_entry_codec.h"
 #include "layout/layout.h"
 #include "platform/memory.h"
 #include "prepare/format.h"
@@ -40,6 +41,12 @@ int32_t check_folder_names(const lyfs_folder_table* table) {
         }
         if (length > kMaxFolderNameLength) {
             log_error("[ERROR]CL_LyFS_Format, folder name longer than 8 characters, index:%d\n", k);
+            return LYFS_ERR_BAD_ARGUMENT;
+        }
+        // Readers take an entry with this attribute for a long-name group and
+        // skip it, so the folder and those behind it would never be found.
+        if (table->folders[k].fold_type == kAttrLongName) {
+            log_error("[ERROR]CL_LyFS_Format, folder type 0x0F marks a long name, index:%d\n", k);
             return LYFS_ERR_BAD_ARGUMENT;
         }
     }
