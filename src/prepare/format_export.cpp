@@ -73,7 +73,11 @@ int32_t check_folder_regions(const lyfs_folder_table* table, const Geometry& g,
     for (std::uint32_t k = 0; k < table->count; ++k) {
         const std::uint32_t fe =
             file_entry_clusters(table->folders[k].max_file_num, sects_per_clus);
-        if (regions[k] <= fe || first + fe > described) {
+        // Ring indexes are 32 bits with 0xFFFFFFFF for none: an area of more
+        // records would count 0 slots, and its folder could take no file.
+        const std::uint64_t records =
+            static_cast<std::uint64_t>(fe) * sects_per_clus * (kSectorBytes / kFileEntryBytes);
+        if (regions[k] <= fe || first + fe > described || records >= 0xFFFFFFFFull) {
             log_error(
                 "[ERROR]CL_LyFS_Format, region of folder %d (%d clusters) does not exceed "
                 "its file-entry area (%d clusters)\n",
