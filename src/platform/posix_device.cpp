@@ -17,6 +17,8 @@
 namespace lyfs::platform {
 namespace {
 
+static_assert(sizeof(off_t) == 8, "card offsets pass 4 GiB: build with _FILE_OFFSET_BITS=64");
+
 // A descriptor is stored in the handle as fd + 1 so that a valid handle is
 // never null, which the sector layer reads as "never opened".
 DeviceHandle handle_of(int fd) {
