@@ -277,6 +277,8 @@ TEST_F(FormatTest, LargeClusterAndPastTwoTiBCardsFormatCleanly) {
         {test::folder_spec("DATA", 50, 5000), test::folder_spec("EVENT", 0, 0xFFFFFFFF)});
     platform.arm({IoOp::kWrite, 1});
     EXPECT_EQ(CL_LyFS_Format("mem:huge", "", LYFS_PART_LYFS, 0, &table), LYFS_ERR_BAD_ARGUMENT);
+    EXPECT_TRUE(
+        log.contains("[ERROR]CL_LyFS_Format, folder 1 asks for more files than a ring counts\n"));
 }
 
 }  // namespace

@@ -77,7 +77,12 @@ int32_t check_folder_regions(const lyfs_folder_table* table, const Geometry& g,
         // records would count 0 slots, and its folder could take no file.
         const std::uint64_t records =
             static_cast<std::uint64_t>(fe) * sects_per_clus * (kSectorBytes / kFileEntryBytes);
-        if (regions[k] <= fe || first + fe > described || records >= 0xFFFFFFFFull) {
+        if (records >= 0xFFFFFFFFull) {
+            log_error("[ERROR]CL_LyFS_Format, folder %d asks for more files than a ring counts\n",
+                      k);
+            return LYFS_ERR_BAD_ARGUMENT;
+        }
+        if (regions[k] <= fe || first + fe > described) {
             log_error(
                 "[ERROR]CL_LyFS_Format, region of folder %d (%d clusters) does not exceed "
                 "its file-entry area (%d clusters)\n",
