@@ -125,5 +125,20 @@ TEST_F(DiscardTest, EveryTransferFailingInTurnLeavesTheFileToDiscardAgain) {
     EXPECT_EQ(folder("DATA")->file_list_tail->file_size, 0u) << "never committed";
 }
 
+// Most cards' rings are not a power of two long (5,000 files take 5,120 records), where a
+// tail stepped back the wrong way round would land elsewhere.
+class OddRingDiscardTest : public DiscardTest {
+protected:
+    lyfs_folder_table folder_table() const override { return test::default_folder_table(2100); }
+};
+
+TEST_F(OddRingDiscardTest, TheTailStepsBackToTheFileBefore) {
+    ASSERT_EQ(lyfs_file_discard(&desc, write_new(1000)), LYFS_OK);
+    EXPECT_EQ(ring("DATA"), ring_before);
+    EXPECT_EQ(ring_before.count, 2u);
+    unmount();
+    expect_as_before();
+}
+
 }  // namespace
 }  // namespace lyfs
