@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "file/open_files.h"
 #include "platform/memory.h"
 #include "support/mounted_card.h"
 
@@ -31,6 +32,8 @@ TEST_F(FailingCardTest, MountingAndRecoveringAnUnclosedRecording) {
                 << "an open that succeeds has recovered the recording on the card";
         } else if (status == LYFS_FAIL) {
             EXPECT_TRUE(mounted) << "only the recovering open fails this way";
+            EXPECT_EQ(find_open_file_list(part(), folder("EVENT")->file_list_head->handle), nullptr)
+                << "a failed open leaves the file closed";
             unmount();
         } else {
             EXPECT_TRUE(status == LYFS_ERR_READ || status == LYFS_ERR_OPEN_DEVICE ||
