@@ -269,9 +269,11 @@ TEST_F(FileTest, WritersAtOnceNeverShareACluster) {
     ASSERT_EQ(CL_LyFS_File_Close(&desc, first), LYFS_OK);
     ASSERT_EQ(CL_LyFS_File_Close(&desc, second), LYFS_OK);
     // Nor does a new file take the start of one closed with nothing written.
+    const std::uint64_t free_before = data->free_space;
     const std::uint32_t empty = open("/DATA/closed_empty_file.ts", "w");
     const std::uint32_t empty_start = data->file_list_tail->start_cluster;
     ASSERT_EQ(CL_LyFS_File_Close(&desc, empty), LYFS_OK);
+    EXPECT_EQ(data->free_space, free_before - cluster) << "charged, as a remount counts it";
     come_round_to(empty_start);
     write_file("/DATA/third_writer_001.ts", two, cluster);
     remount();
