@@ -74,6 +74,8 @@ TEST_F(MountCommand, RecordingsReadWriteAndAreReclaimedLikeAnyFilesAndReadOnlyNe
     for (const auto& [command, error] : std::vector<std::pair<std::string, std::string>>{
              {"rm " + file, "Operation not permitted"},
              {"echo x >>" + file, "Operation not permitted"},
+             {"perl -MFcntl -e 'sysopen(F, \"" + file + "\", O_RDONLY | O_TRUNC) or die \"$!\\n\"'",
+              "Operation not permitted"},
              {"truncate -s 5 " + file, "Operation not permitted"},
              {"mv " + file + " mnt/DATA/20250614_090000_F.mp4", "Operation not permitted"},
              {"ln " + file + " mnt/DATA/20250614_090000_F.mp4", "Operation not permitted"},

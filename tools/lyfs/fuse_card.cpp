@@ -112,8 +112,9 @@ int open_file(const char* path, fuse_file_info* fi) {
     return guarded([&] {
         CardView::Handle* handle = nullptr;
         bool uncached = false;
-        const int error =
-            view().open(path, (fi->flags & O_ACCMODE) != O_RDONLY, &handle, &uncached);
+        // The kernel leaves O_TRUNC to us, and Linux truncates even a file opened read-only.
+        const bool for_writing = (fi->flags & O_ACCMODE) != O_RDONLY || (fi->flags & O_TRUNC) != 0;
+        const int error = view().open(path, for_writing, &handle, &uncached);
         fi->fh = reinterpret_cast<std::uint64_t>(handle);
         fi->direct_io = uncached ? 1 : 0;
         return error;
