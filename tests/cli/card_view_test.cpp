@@ -157,7 +157,15 @@ TEST_F(CardViewTest, ACloseMakesACopyDurableAndAFailedOneIsNamedWhenItStays) {
     CardView::Handle* second = copy_in("/DATA/newer_copy_1.mp4", bytes);
     view->release(first);
     view->release(second);
-    ASSERT_EQ(view->failures().size(), 1u);
+    // Taken off the card, but the flush after it failed: named, and no longer listed.
+    CardView::Handle* third = copy_in("/DATA/unflushed_copy.mp4", bytes);
+    platform.arm({.op = test::IoOp::kWrite});
+    EXPECT_EQ(write(third, bytes, 200'000), -ENOSPC);
+    platform.fail_flush = true;
+    view->release(third);
+    platform.fail_flush = false;
+    ASSERT_EQ(view->failures().size(), 2u);
+    EXPECT_TRUE(cli_test::contains(view->failures()[1], "flushing the card failed"));
     EXPECT_TRUE(cli_test::contains(view->failures()[0],
                                    "/DATA/failed_copy_1.mp4 could not be removed from the card"));
     std::vector<std::string> names;

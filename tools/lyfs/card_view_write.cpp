@@ -174,14 +174,20 @@ void CardView::finish_writer(Writer& writer) {
     } else if (!gone && writer.failed) {
         forget_library_failures();
         const std::int32_t status = lyfs_file_discard(card_.handle(), writer.fd);
-        gone = status == LYFS_OK;
-        if (gone) {
+        const std::string why = or_unknown(library_failure());
+        // A discard whose last flush failed has taken the file off all the same.
+        FileInfo left{};
+        gone =
+            status == LYFS_OK || CL_LyFS_Get_FileInfo(card_.handle(), writer.fd, &left) != LYFS_OK;
+        if (status == LYFS_OK) {
             log_("removed " + writer.path + " from the card again (" +
                  std::to_string(writer.written) + " bytes had been written when a write failed)");
+        } else if (gone) {
+            note_failure("removed " + writer.path +
+                         " from the card again, but flushing the card failed: " + why);
         } else {
             // Refused when a newer file of the folder was created meanwhile: what was written
             // stays, committed. After a failed transfer nothing is left to commit.
-            const std::string why = or_unknown(library_failure());
             const bool committed =
                 CL_LyFS_File_Close(card_.handle(), writer.fd) == LYFS_OK && status == LYFS_FAIL;
             note_failure(writer.path + " could not be removed from the card again (" + why + "): " +
