@@ -31,6 +31,7 @@ TEST(JsonString, EscapesWhatJsonOrATerminalCannotTakeAndKeepsUtf8) {
         {"\xE2\x82", R"("\udce2\udc82")"},
         {"\xC0\xAF", R"("\udcc0\udcaf")"},
         {"\xED\xA0\x80", R"("\udced\udca0\udc80")"},
+        {"\xF8\x80\x80", R"("\udcf8\udc80\udc80")"},
     };
     for (const auto& [text, json] : cases) {
         EXPECT_EQ(json_string(text), json);

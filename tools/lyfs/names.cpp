@@ -12,7 +12,7 @@ bool is_control(unsigned char c) {
 std::size_t utf8_sequence(std::string_view text, std::uint32_t* code) {
     const auto lead = static_cast<unsigned char>(text[0]);
     const std::size_t length = lead >= 0xF0 && lead <= 0xF4   ? 4
-                               : lead >= 0xE0                 ? 3
+                               : lead >= 0xE0 && lead <= 0xEF ? 3
                                : lead >= 0xC2 && lead <= 0xDF ? 2
                                                               : 0;
     if (length == 0 || length > text.size()) {
