@@ -45,6 +45,10 @@ TEST(LocalNames, AreValidDistinctAndGiveTheCardNameBack) {
          {"a:b*c?.mp4", "CON.mp4", "com1", "trailing.", "caf\xC3\xA9_clip.mp4", "back\\slash"},
          {"a%3Ab%2Ac%3F.mp4", "%43ON.mp4", "%63om1", "trailing%2E", "caf%C3%A9_clip.mp4",
           "back%5Cslash"}},
+        // Windows takes names that differ only in case for one file.
+        {NameRules::kWindows,
+         {"Clip_one.mp4", "CLIP_ONE.mp4", "caf%c3%a9_clip.mp4", "caf\xC3\xA9_clip.mp4"},
+         {"Clip_one.mp4", "CLIP_ONE~2.mp4", "caf%c3%a9_clip.mp4", "caf%C3%A9_clip~2.mp4"}},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(local_names(c.card, c.rules), c.local);

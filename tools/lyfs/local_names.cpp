@@ -68,6 +68,15 @@ std::string numbered(const std::string& name, unsigned number) {
     return name.substr(0, at) + "~" + std::to_string(number) + name.substr(at);
 }
 
+// What two local names are compared by: Windows takes "Clip.mp4" and "CLIP.MP4" for one file.
+std::string taken_key(std::string name, NameRules rules) {
+    if (rules == NameRules::kWindows) {
+        std::transform(name.begin(), name.end(), name.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    }
+    return name;
+}
+
 }  // namespace
 
 std::string escaped_local_name(std::string_view card_name, NameRules rules) {
@@ -97,7 +106,8 @@ std::vector<std::string> local_names(const std::vector<std::string>& card_names,
     std::set<std::string> taken;
     // A card's own valid names first, each for the oldest file that has it.
     for (std::size_t i = 0; i < card_names.size(); ++i) {
-        if (!needs_escaping(card_names[i], rules) && taken.insert(card_names[i]).second) {
+        if (!needs_escaping(card_names[i], rules) &&
+            taken.insert(taken_key(card_names[i], rules)).second) {
             local[i] = card_names[i];
             named[i] = true;
         }
@@ -111,9 +121,9 @@ std::vector<std::string> local_names(const std::vector<std::string>& card_names,
             continue;
         }
         const std::string escaped = escaped_local_name(card_names[i], rules);
-        unsigned& number = last_number.try_emplace(escaped, 1).first->second;
+        unsigned& number = last_number.try_emplace(taken_key(escaped, rules), 1).first->second;
         std::string candidate = number == 1 ? escaped : numbered(escaped, number);
-        while (!taken.insert(candidate).second) {
+        while (!taken.insert(taken_key(candidate, rules)).second) {
             candidate = numbered(escaped, ++number);
         }
         local[i] = candidate;

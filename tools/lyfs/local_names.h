@@ -8,9 +8,10 @@
 // Windows also \ : * ? " < > |, bytes outside ASCII, a trailing space or dot and the first
 // letter of a device name (CON, NUL, COM1, ...); "." and ".." have every dot escaped, an empty
 // name is "%", and a % is escaped too in a name that needs escaping, so that decoding gives the
-// card name back. Of the files of a folder that would share a local name, the oldest keeps it
-// and the others get ~2, ~3, ... before the extension, in ring order; a card name that is
-// already a valid local name is never taken by another file's escaped or numbered name.
+// card name back. Of the files of a folder that would share a local name (on Windows, names
+// that differ only in case share one), the oldest keeps it and the others get ~2, ~3, ...
+// before the extension, in ring order; a card name that is already a valid local name is never
+// taken by another file's escaped or numbered name.
 #pragma once
 
 #include <string>
