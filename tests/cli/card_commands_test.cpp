@@ -195,6 +195,12 @@ TEST_F(CardWithFiles, PutGetLsInfoJsonAndTimelineAgreeOnMoreFilesThanOnePage) {
     EXPECT_EQ(read_file("linked.txt"), sample_bytes(sizes[2], 2));
     EXPECT_EQ(read_file("newdir/" + clip_name(2)), sample_bytes(sizes[2], 2));
     EXPECT_EQ(shell(kTool + " " + get + " -").out.size(), sizes[2]);
+    // A disk that fills within a piece keeps a part of exactly the bytes it says it kept.
+    EXPECT_TRUE(contains(shell("bash -c \"trap '' XFSZ; ulimit -f 1536; " + kTool + " " + get +
+                               " part.mp4 --keep-partial\"")
+                             .err,
+                         "kept its first 1048576 bytes"));
+    EXPECT_EQ(read_file("part.mp4"), sample_bytes(kMiB, 2));
     const std::string ls = kTool + " ls card.img ";
     EXPECT_EQ(shell(ls + "/DATA | awk 'NF == 6 {print $6}'").out, names);
     EXPECT_EQ(shell(ls + "/DATA --newest-first | awk 'NF == 6 {print $6}' | tac").out, names);

@@ -57,7 +57,16 @@ CopyDestination::~CopyDestination() {
 }
 
 void CopyDestination::write_all(std::span<const std::uint8_t> piece) {
-    file_->write_all(piece);
+    try {
+        file_->write_all(piece);
+    } catch (const Failure&) {
+        // A full disk takes part of a piece before it refuses the rest: a copy kept in part
+        // must hold exactly the pieces counted, or none at all.
+        if (!temporary_.empty() && !file_->truncate(written_)) {
+            written_ = 0;
+        }
+        throw;
+    }
     written_ += piece.size();
 }
 

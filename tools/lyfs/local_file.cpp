@@ -120,6 +120,10 @@ void LocalFile::write_all(std::span<const std::uint8_t> piece) {
     }
 }
 
+bool LocalFile::truncate(std::uint64_t bytes) {
+    return ::ftruncate(fd_, static_cast<off_t>(bytes)) == 0;
+}
+
 void LocalFile::sync() {
     if (!sync_file(fd_)) {
         fail_with_errno("writing " + path_);

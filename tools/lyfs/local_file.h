@@ -29,6 +29,8 @@ public:
     // Fills the whole span; fails when the file ends first.
     void read_exactly(std::span<std::uint8_t> piece);
     void write_all(std::span<const std::uint8_t> piece);
+    // Cuts the file to its first `bytes`; false when it could not.
+    bool truncate(std::uint64_t bytes);
     // Makes sure the bytes written so far are on the disk.
     void sync();
     // Closes a file being written and makes sure its bytes arrived.
