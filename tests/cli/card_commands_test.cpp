@@ -201,6 +201,14 @@ TEST_F(CardWithFiles, PutGetLsInfoJsonAndTimelineAgreeOnMoreFilesThanOnePage) {
                              .err,
                          "kept its first 1048576 bytes"));
     EXPECT_EQ(read_file("part.mp4"), sample_bytes(kMiB, 2));
+    // A longer file of its own under /dev is replaced, not written over.
+    if (const std::string shm = "/dev/shm/lyfs-cli-" + std::to_string(::getpid());
+        fs::is_directory("/dev/shm")) {
+        write_file(shm, sample_bytes(4 * kMiB, 0));
+        expect_run(get + " " + shm, 0);
+        EXPECT_EQ(read_file(shm), sample_bytes(sizes[2], 2));
+        fs::remove(shm);
+    }
     const std::string ls = kTool + " ls card.img ";
     EXPECT_EQ(shell(ls + "/DATA | awk 'NF == 6 {print $6}'").out, names);
     EXPECT_EQ(shell(ls + "/DATA --newest-first | awk 'NF == 6 {print $6}' | tac").out, names);

@@ -88,6 +88,12 @@ bool sync_file(int fd) {
 }
 
 bool is_system_stream(const std::string& path) {
+    // /dev/shm holds files of their own, which a copy replaces whole; written over in place, a
+    // longer one would keep its old end. /dev/stdout and /proc/self/fd/1 are links.
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
+        return false;
+    }
     return path.starts_with("/dev/") || path.starts_with("/proc/");
 }
 
