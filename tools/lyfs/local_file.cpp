@@ -121,7 +121,7 @@ void LocalFile::write_all(std::span<const std::uint8_t> piece) {
 }
 
 bool LocalFile::truncate(std::uint64_t bytes) {
-    return ::ftruncate(fd_, static_cast<off_t>(bytes)) == 0;
+    return truncate_file(fd_, bytes);
 }
 
 void LocalFile::sync() {

@@ -41,6 +41,8 @@ bool is_system_stream(const std::string& path);
 
 // Makes the bytes written through `fd` reach the disk; false when they did not.
 bool sync_file(int fd);
+// Cuts the file open as `fd` to its first `bytes`; false when it could not.
+bool truncate_file(int fd, std::uint64_t bytes);
 
 // Puts the file `from` in the place of `to`, in one step: `to` is either as it was or replaced.
 // Throws Failure when it cannot.

@@ -87,6 +87,10 @@ bool sync_file(int fd) {
     return ::fsync(fd) == 0;
 }
 
+bool truncate_file(int fd, std::uint64_t bytes) {
+    return ::ftruncate(fd, static_cast<off_t>(bytes)) == 0;
+}
+
 bool is_system_stream(const std::string& path) {
     // /dev/shm holds files of their own, which a copy replaces whole; written over in place, a
     // longer one would keep its old end. /dev/stdout and /proc/self/fd/1 are links.

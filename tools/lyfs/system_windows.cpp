@@ -112,6 +112,11 @@ bool sync_file(int fd) {
     return ::_commit(fd) == 0;
 }
 
+// off_t is 32 bits here: a copy past 2 GiB needs the 64-bit call.
+bool truncate_file(int fd, std::uint64_t bytes) {
+    return ::_chsize_s(fd, static_cast<__int64>(bytes)) == 0;
+}
+
 // CON, NUL and the other device names are not files anywhere.
 bool is_system_stream(const std::string& path) {
     std::string stem = std::filesystem::path(path).stem().string();
