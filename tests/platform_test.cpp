@@ -113,6 +113,14 @@ TEST(NativeDevice, ReadsWritesGathersAndMeasuresAnImagePastFourGiB) {
     EXPECT_EQ(t.read_parts_at(h, too_many, 4, 0).outcome, IoOutcome::kFailed);
     EXPECT_TRUE(t.flush_device(h));
     t.refresh_partitions(h);  // a file has no partitions to refresh
+    // A second open of the card, as another program's, cannot lock it beside a writer.
+    DeviceHandle other = t.open_device(image.path(), DeviceAccess::kReadOnly, &read_only, &err);
+    EXPECT_TRUE(t.lock_device(h, DeviceLock::kExclusive, &err));
+    EXPECT_FALSE(t.lock_device(other, DeviceLock::kShared, &err));
+    EXPECT_EQ(err, kErrorSharingViolation);
+    EXPECT_TRUE(t.lock_device(h, DeviceLock::kShared, &err) &&
+                t.lock_device(other, DeviceLock::kShared, &err));
+    t.close_device(other);
     t.close_device(h);
     EXPECT_EQ(
         t.open_device("/nonexistent/lyfs/card.img", DeviceAccess::kReadWrite, &read_only, &err),

@@ -179,10 +179,30 @@ void windows_refresh_partitions(DeviceHandle device) {
 
 // Devices are opened with FILE_SHARE_READ | FILE_SHARE_WRITE so that the
 // system's own file-system driver and other programs can keep the card open
-// beside the library; Windows has no advisory lock that would bind them, so
-// nothing keeps a second process from writing the same card here.
-bool windows_lock(DeviceHandle, DeviceLock, std::uint32_t*) {
-    return true;
+// beside the library. Other users of the library see each other through a
+// byte-range lock instead, taken on a byte far past the end of any card:
+// there it keeps out a second locker and never a transfer, as an advisory
+// lock would. A device that takes no byte-range lock goes unlocked, as on a
+// POSIX file system without advisory locks.
+constexpr std::uint64_t kLockedByte = std::uint64_t{1} << 62;
+
+bool windows_lock(DeviceHandle device, DeviceLock kind, std::uint32_t* last_error) {
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(kLockedByte);
+    at.OffsetHigh = static_cast<DWORD>(kLockedByte >> 32);
+    // A lock is not changed in place: the one held goes first, as with flock.
+    (void)UnlockFileEx(handle_of(device), 0, 1, 0, &at);
+    if (kind == DeviceLock::kNone) {
+        return true;
+    }
+    const DWORD flags =
+        LOCKFILE_FAIL_IMMEDIATELY | (kind == DeviceLock::kExclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0);
+    if (LockFileEx(handle_of(device), flags, 0, 1, 0, &at)) {
+        return true;
+    }
+    const DWORD error = GetLastError();
+    *last_error = error == ERROR_LOCK_VIOLATION ? kErrorSharingViolation : error;
+    return false;
 }
 
 std::uint32_t windows_page_bytes() {

@@ -10,7 +10,9 @@
 #include <filesystem>
 #include <random>
 
+#include "device.h"
 #include "failure.h"
+#include "lyfs/lyfs.h"
 #include "system.h"
 
 namespace lyfs::tool {
@@ -139,13 +141,22 @@ void replace_file(const std::string& from, const std::string& to) {
 }
 
 DeviceReader::DeviceReader(const std::string& path) : path_(path) {
-    // Shared as the library opens it; Windows has no lock that binds other programs.
+    // Shared as the library opens it.
     HANDLE device = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                 nullptr, OPEN_EXISTING, 0, nullptr);
     if (device == INVALID_HANDLE_VALUE) {
         throw Failure("cannot open " + path + " for reading: " + error_text(GetLastError()));
     }
     handle_ = reinterpret_cast<std::intptr_t>(device);
+    // The library holds this byte, far past the end of any card, exclusively while it writes
+    // a card and shared while it only reads one.
+    OVERLAPPED locked_byte{};
+    locked_byte.OffsetHigh = DWORD{1} << 30;
+    if (!LockFileEx(device, LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &locked_byte) &&
+        GetLastError() == ERROR_LOCK_VIOLATION) {
+        CloseHandle(device);
+        require_not_in_use(path, LYFS_ERR_SHARING_VIOLATION);
+    }
     GET_LENGTH_INFORMATION length{};
     DWORD returned = 0;
     LARGE_INTEGER file_size{};
