@@ -12,6 +12,9 @@ head -c 3000001 /dev/urandom > payload.bin
 # lyfs.exe, through the DLL, partitions, formats and fills a card under Wine.
 "$wine" "$bin/lyfs.exe" mkimage windows.img --size 128M
 "$wine" "$bin/lyfs.exe" put windows.img payload.bin /DATA/FROM_WINDOWS.BIN
+# A file past 4 GiB is too large for any card: refused, never cut to its low 32 bits.
+truncate -s 4294967808 large.bin
+if "$wine" "$bin/lyfs.exe" put windows.img large.bin /DATA/LARGE_FILE.BIN; then exit 1; fi
 "$lyfs" check windows.img
 "$lyfs" get windows.img /DATA/FROM_WINDOWS.BIN from_windows.bin
 cmp payload.bin from_windows.bin
