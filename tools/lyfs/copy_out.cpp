@@ -17,13 +17,15 @@ namespace {
 std::string settle_unfinished(CopyDestination& local, bool keep, bool hint, bool* kept) {
     const std::string got = std::to_string(local.written());
     const std::string name = local.name();
-    *kept = local.written() != 0 && (local.in_place() || keep);
     if (local.in_place()) {
+        *kept = local.written() != 0;
         local.abandon();
         return got + " bytes of it went to " + name;
     }
     if (keep && local.written() != 0) {
         local.keep();
+        // Only once it is in its place: a part that could not be put there is listed nowhere.
+        *kept = true;
         return "kept its first " + got + " bytes as " + name;
     }
     local.abandon();
