@@ -18,6 +18,13 @@ if "$wine" "$bin/lyfs.exe" put windows.img large.bin /DATA/LARGE_FILE.BIN; then 
 "$lyfs" check windows.img
 "$lyfs" get windows.img /DATA/FROM_WINDOWS.BIN from_windows.bin
 cmp payload.bin from_windows.bin
+# A local folder named outside ASCII, off the card and back: Wine hands the name on as typed in a
+# UTF-8 locale only.
+LC_ALL=C.UTF-8 "$wine" "$bin/lyfs.exe" get windows.img /DATA/FROM_WINDOWS.BIN Josée/
+cmp payload.bin Josée/FROM_WINDOWS.BIN
+LC_ALL=C.UTF-8 "$wine" "$bin/lyfs.exe" put windows.img Josée/FROM_WINDOWS.BIN /DATA/FROM_JOSEE.BIN
+"$lyfs" get windows.img /DATA/FROM_JOSEE.BIN from_josee.bin
+cmp payload.bin from_josee.bin
 
 # The Linux tool makes and fills one; lyfs.exe reads it.
 "$lyfs" mkimage linux.img --size 128M
@@ -26,4 +33,4 @@ cmp payload.bin from_windows.bin
 "$wine" "$bin/lyfs.exe" get linux.img /DATA/FROM_LINUX.BIN from_linux.bin
 cmp payload.bin from_linux.bin
 "$lyfs" check linux.img
-echo "cross check: 2 passed, 0 failed"
+echo "cross check: 3 passed, 0 failed"

@@ -48,12 +48,13 @@ std::string single_destination(const std::string& given, const std::string& name
     }
     if (given.ends_with('/') || given.ends_with(fs::path::preferred_separator)) {
         std::error_code error;
-        fs::create_directories(given, error);
+        fs::create_directories(local_path(given), error);
         if (error) {
             throw Failure("cannot create the folder " + given + ": " + error.message());
         }
     }
-    return fs::is_directory(given) ? (fs::path(given) / name).string() : given;
+    const fs::path folder = local_path(given);
+    return fs::is_directory(folder) ? path_text(folder / name) : given;
 }
 
 int run_get(const GetOptions& options) {
@@ -87,13 +88,13 @@ int run_get(const GetOptions& options) {
 }
 
 int run_put(const PutOptions& options) {
-    if (fs::is_directory(options.source)) {
+    if (fs::is_directory(local_path(options.source))) {
         throw UsageError(options.source + " is a folder: put copies one file (lyfs put DEVICE " +
                          "FILE /FOLDER); lyfs get copies a whole folder the other way");
     }
     CardPath destination = parse_card_path(options.destination);
     if (destination.name.empty()) {
-        destination.name = fs::path(options.source).filename().string();
+        destination.name = path_text(local_path(options.source).filename());
     }
     require_file_name(destination.name);
     LocalFile local = LocalFile::open_for_reading(options.source);

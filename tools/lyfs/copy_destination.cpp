@@ -34,7 +34,7 @@ CopyDestination::CopyDestination(const std::string& path) : name_(path) {
         return;
     }
     std::error_code error;
-    const fs::file_status status = fs::status(path, error);
+    const fs::file_status status = fs::status(local_path(path), error);
     if (fs::is_directory(status)) {
         throw Failure(path + " is a folder");
     }
@@ -42,11 +42,11 @@ CopyDestination::CopyDestination(const std::string& path) : name_(path) {
         file_ = std::make_unique<LocalFile>(LocalFile::open_for_writing(path));
         return;
     }
-    target_ = followed(path).string();
+    target_ = path_text(followed(local_path(path)));
     file_ = std::make_unique<LocalFile>(LocalFile::create_beside(target_, &temporary_));
     if (fs::exists(status)) {
         // The copy takes the place of the file, and keeps who may read it.
-        fs::permissions(temporary_, status.permissions(), error);
+        fs::permissions(local_path(temporary_), status.permissions(), error);
     }
 }
 

@@ -9,6 +9,7 @@
 #include "failure.h"
 #include "names.h"
 #include "progress.h"
+#include "system.h"
 #include "units.h"
 
 namespace lyfs::tool {
@@ -20,7 +21,7 @@ void create_folder(const fs::path& folder) {
     std::error_code error;
     fs::create_directories(folder, error);
     if (error) {
-        throw Failure("cannot create " + folder.string() + ": " + error.message());
+        throw Failure("cannot create " + path_text(folder) + ": " + error.message());
     }
 }
 
@@ -48,7 +49,7 @@ int copy_many(Card& card, const std::string& folder, const std::string& destinat
     session.hash_device = options.hash_device;
     // The names are taken first: reading may recover an unfinished file, which changes the list.
     const CardInventory inventory(card, folder);
-    create_folder(destination);
+    create_folder(local_path(destination));
     std::uint64_t total = 0;
     for (const InventoryFolder& listed : inventory.folders()) {
         for (const InventoryFile& file : listed.files) {
@@ -62,7 +63,7 @@ int copy_many(Card& card, const std::string& folder, const std::string& destinat
     std::uint64_t copied_bytes = 0;
     for (const InventoryFolder& listed : inventory.folders()) {
         const std::string subfolder = whole_card ? listed.local_name + "/" : "";
-        create_folder(fs::path(destination) / subfolder);
+        create_folder(local_path(destination) / subfolder);
         for (const InventoryFile& file : listed.files) {
             CopiedFile& copy = copies.emplace_back();
             copy.folder = &listed;
@@ -74,7 +75,7 @@ int copy_many(Card& card, const std::string& folder, const std::string& destinat
                                       "manifest's (lyfs get copies it alone)";
             } else {
                 copy.result = copy_out(card, path, file.listed,
-                                       (fs::path(destination) / copy.relative).string(),
+                                       path_text(local_path(destination) / copy.relative),
                                        options.keep_partial, options.manifest, progress);
             }
             // A file that could not be read whole still counts as done.
@@ -101,8 +102,8 @@ int copy_many(Card& card, const std::string& folder, const std::string& destinat
     if (options.manifest) {
         write_manifest(session, copies);
         write_report(card, inventory, session, copies);
-        std::printf("wrote %s and %s\n", (fs::path(destination) / kManifestName).string().c_str(),
-                    (fs::path(destination) / kReportName).string().c_str());
+        std::printf("wrote %s and %s\n", path_text(local_path(destination) / kManifestName).c_str(),
+                    path_text(local_path(destination) / kReportName).c_str());
     }
     if (not_copied.empty()) {
         return kExitSuccess;

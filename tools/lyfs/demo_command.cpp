@@ -283,7 +283,7 @@ void check_independently(const std::string& image) {
 
 int run_demo(const DemoOptions& options) {
     ScratchFolder scratch(options.keep);
-    const std::string image = (scratch.path() / "card.img").string();
+    const std::string image = path_text(scratch.path() / "card.img");
     const lyfs_folder_table table = parse_layout(kLayout).table;
     Library library;
     create_sparse_image(image, kCardBytes);

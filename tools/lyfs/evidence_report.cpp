@@ -32,7 +32,7 @@ void write_text_file(const std::string& path, const std::string& text) {
 }
 
 std::string path_in(const CopySession& session, const char* name) {
-    return (std::filesystem::path(session.destination) / name).string();
+    return path_text(local_path(session.destination) / name);
 }
 
 // What the card says of the file, and what became of its copy.

@@ -49,12 +49,12 @@ LocalFile LocalFile::open_for_writing(const std::string& path) {
 }
 
 LocalFile LocalFile::create_beside(const std::string& target, std::string* temporary) {
-    const std::filesystem::path place(target);
+    const std::filesystem::path place = local_path(target);
     std::random_device seed;
     for (int attempt = 0; attempt < kTemporaryNameTries; ++attempt) {
-        *temporary = (place.parent_path() / ("." + place.filename().string() + ".lyfs-" +
-                                             std::to_string(seed() % 1000000)))
-                         .string();
+        *temporary = path_text(place.parent_path() /
+                               local_path("." + path_text(place.filename()) + ".lyfs-" +
+                                          std::to_string(seed() % 1000000)));
         const int fd = ::open(temporary->c_str(), O_WRONLY | O_CREAT | O_EXCL | kOpenFlags, 0644);
         if (fd >= 0) {
             return LocalFile(*temporary, fd);

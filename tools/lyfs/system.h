@@ -26,6 +26,13 @@ extern const int kOpenFlags;
 // Failure when it cannot, and leaves no file behind then.
 void create_sparse_file(const std::string& path, std::uint64_t bytes);
 
+// The tool holds a local path as the system's own narrow text: what the command line gives and
+// the system's narrow calls and the library take, the ANSI code page on Windows. There the
+// MinGW std::filesystem reads a std::string byte for byte as Latin-1 and gives one back as
+// UTF-8, so paths cross between the two through these alone.
+std::filesystem::path local_path(const std::string& text);
+std::string path_text(const std::filesystem::path& path);
+
 // A new, empty folder of the system's temporary folder, named after `prefix`.
 std::filesystem::path make_temporary_folder(const std::string& prefix);
 

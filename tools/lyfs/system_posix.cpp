@@ -47,6 +47,14 @@ void create_sparse_file(const std::string& path, std::uint64_t bytes) {
     }
 }
 
+std::filesystem::path local_path(const std::string& text) {
+    return text;
+}
+
+std::string path_text(const std::filesystem::path& path) {
+    return path.string();
+}
+
 std::filesystem::path make_temporary_folder(const std::string& prefix) {
     const char* tmp = std::getenv("TMPDIR");
     std::string pattern =

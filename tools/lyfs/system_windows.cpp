@@ -83,6 +83,25 @@ void create_sparse_file(const std::string& path, std::uint64_t bytes) {
     }
 }
 
+std::filesystem::path local_path(const std::string& text) {
+    const int size = static_cast<int>(text.size());
+    std::wstring wide(MultiByteToWideChar(CP_ACP, 0, text.data(), size, nullptr, 0), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text.data(), size, wide.data(), static_cast<int>(wide.size()));
+    return wide;
+}
+
+// A character the code page lacks comes out as '?', which no file name holds: the path then
+// fails to open rather than naming another file.
+std::string path_text(const std::filesystem::path& path) {
+    const std::wstring& wide = path.native();
+    const int size = static_cast<int>(wide.size());
+    std::string text(
+        WideCharToMultiByte(CP_ACP, 0, wide.data(), size, nullptr, 0, nullptr, nullptr), '\0');
+    WideCharToMultiByte(CP_ACP, 0, wide.data(), size, text.data(), static_cast<int>(text.size()),
+                        nullptr, nullptr);
+    return text;
+}
+
 std::filesystem::path make_temporary_folder(const std::string& prefix) {
     std::error_code error;
     const std::filesystem::path base = std::filesystem::temp_directory_path(error);
@@ -93,7 +112,7 @@ std::filesystem::path make_temporary_folder(const std::string& prefix) {
             return folder;
         }
     }
-    throw Failure("cannot create a temporary folder in " + base.string());
+    throw Failure("cannot create a temporary folder in " + path_text(base));
 }
 
 bool stdout_is_terminal() {
@@ -121,7 +140,7 @@ bool truncate_file(int fd, std::uint64_t bytes) {
 
 // CON, NUL and the other device names are not files anywhere.
 bool is_system_stream(const std::string& path) {
-    std::string stem = std::filesystem::path(path).stem().string();
+    std::string stem = path_text(local_path(path).stem());
     for (char& c : stem) {
         c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     }
