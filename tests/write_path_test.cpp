@@ -169,6 +169,12 @@ TEST_F(WritePathTest, ReadingInOddPiecesTakesOneRequestPerPiece) {
     EXPECT_EQ(bytes_of(reads), (2'000'000u + 511) / 512 * 512) << "each sector once";
     ASSERT_EQ(CL_LyFS_File_Close(&desc, fd), LYFS_OK);
     EXPECT_TRUE(transfers_since(from, IoOp::kWrite).empty()) << "a reader writes nothing";
+    // Pieces inside one sector read it once.
+    const std::uint32_t again = open("/DATA/read_in_pieces_file.ts", "r");
+    const std::size_t small_from = platform.log.size();
+    EXPECT_EQ(read_pieces(again, 500, 100), std::vector(bytes.begin(), bytes.begin() + 500));
+    EXPECT_EQ(transfers_since(small_from, IoOp::kRead).size(), 1u);
+    ASSERT_EQ(CL_LyFS_File_Close(&desc, again), LYFS_OK);
     // An open without memory for its node, its page copy or its chain array
     // leaves nothing open.
     for (std::uint64_t nth = 1; nth <= 3; ++nth) {
