@@ -279,6 +279,13 @@ TEST_F(FormatTest, LargeClusterAndPastTwoTiBCardsFormatCleanly) {
     EXPECT_EQ(CL_LyFS_Format("mem:huge", "", LYFS_PART_LYFS, 0, &table), LYFS_ERR_BAD_ARGUMENT);
     EXPECT_TRUE(
         log.contains("[ERROR]CL_LyFS_Format, folder 1 asks for more files than a ring counts\n"));
+    platform.disarm();
+    // The largest size in whole MiB that a 32-bit count holds is taken as asked, not as the rest.
+    std::uint32_t slot = 9, count = 0;
+    EXPECT_EQ(
+        CL_LyFS_Create_Partition("mem:huge", LYFS_PART_FAT32, 0xFFFFFFFFu / 2048, &slot, &count, 1),
+        LYFS_OK);
+    EXPECT_EQ(count, 0xFFFFFFFFu / 2048 * 2048);
 }
 
 }  // namespace
