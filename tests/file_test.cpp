@@ -204,6 +204,9 @@ TEST_F(FileTest, OpeningRules) {
     const std::string longest(39, 'L');
     write_file("/DATA/" + longest, pattern(5, 9), 5);
     EXPECT_EQ(read_all("/DATA/" + longest).size(), 5u);
+    // A path at the limit is parsed: only its folder is not there.
+    EXPECT_EQ(open("/" + std::string(127, 'p'), "r"), LYFS_INVALID_FD);
+    EXPECT_FALSE(log.contains("file_path is over limit"));
     // No folder, a path over the limit, the fd form for writing, a file that
     // is not there, no name (bad_input_test has the other names no file has).
     EXPECT_EQ(test::Values({open("/NAME_ONLY_FILE.ts", "w"), open("/" + std::string(128, 'p'), "r"),
