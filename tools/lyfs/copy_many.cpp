@@ -49,7 +49,8 @@ int copy_many(Card& card, const std::string& folder, const std::string& destinat
     session.hash_device = options.hash_device;
     // The names are taken first: reading may recover an unfinished file, which changes the list.
     const CardInventory inventory(card, folder);
-    create_folder(local_path(destination));
+    const fs::path into = local_path(destination);
+    create_folder(into);
     std::uint64_t total = 0;
     for (const InventoryFolder& listed : inventory.folders()) {
         for (const InventoryFile& file : listed.files) {
@@ -63,7 +64,7 @@ int copy_many(Card& card, const std::string& folder, const std::string& destinat
     std::uint64_t copied_bytes = 0;
     for (const InventoryFolder& listed : inventory.folders()) {
         const std::string subfolder = whole_card ? listed.local_name + "/" : "";
-        create_folder(local_path(destination) / subfolder);
+        create_folder(into / subfolder);
         for (const InventoryFile& file : listed.files) {
             CopiedFile& copy = copies.emplace_back();
             copy.folder = &listed;
@@ -74,8 +75,7 @@ int copy_many(Card& card, const std::string& folder, const std::string& destinat
                 copy.result.failure = path.text() + " is not copied: its name is the " +
                                       "manifest's (lyfs get copies it alone)";
             } else {
-                copy.result = copy_out(card, path, file.listed,
-                                       path_text(local_path(destination) / copy.relative),
+                copy.result = copy_out(card, path, file.listed, path_text(into / copy.relative),
                                        options.keep_partial, options.manifest, progress);
             }
             // A file that could not be read whole still counts as done.
@@ -102,8 +102,8 @@ int copy_many(Card& card, const std::string& folder, const std::string& destinat
     if (options.manifest) {
         write_manifest(session, copies);
         write_report(card, inventory, session, copies);
-        std::printf("wrote %s and %s\n", path_text(local_path(destination) / kManifestName).c_str(),
-                    path_text(local_path(destination) / kReportName).c_str());
+        std::printf("wrote %s and %s\n", path_text(into / kManifestName).c_str(),
+                    path_text(into / kReportName).c_str());
     }
     if (not_copied.empty()) {
         return kExitSuccess;

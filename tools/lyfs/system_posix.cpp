@@ -100,13 +100,13 @@ bool truncate_file(int fd, std::uint64_t bytes) {
 }
 
 bool is_system_stream(const std::string& path) {
+    if (!path.starts_with("/dev/") && !path.starts_with("/proc/")) {
+        return false;
+    }
     // /dev/shm holds files of their own, which a copy replaces whole; written over in place, a
     // longer one would keep its old end. /dev/stdout and /proc/self/fd/1 are links.
     struct stat info {};
-    if (::lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
-        return false;
-    }
-    return path.starts_with("/dev/") || path.starts_with("/proc/");
+    return ::lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode);
 }
 
 void replace_file(const std::string& from, const std::string& to) {

@@ -167,10 +167,12 @@ DeviceReader::DeviceReader(const std::string& path) : path_(path) {
         throw Failure("cannot open " + path + " for reading: " + error_text(GetLastError()));
     }
     handle_ = reinterpret_cast<std::intptr_t>(device);
-    // The library holds this byte, far past the end of any card, exclusively while it writes
-    // a card and shared while it only reads one.
+    // The library holds byte 2^62, far past the end of any card, exclusively while it writes a
+    // card and shared while it only reads one.
+    constexpr std::uint64_t kLibraryLockByte = std::uint64_t{1} << 62;
     OVERLAPPED locked_byte{};
-    locked_byte.OffsetHigh = DWORD{1} << 30;
+    locked_byte.Offset = static_cast<DWORD>(kLibraryLockByte);
+    locked_byte.OffsetHigh = static_cast<DWORD>(kLibraryLockByte >> 32);
     if (!LockFileEx(device, LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &locked_byte) &&
         GetLastError() == ERROR_LOCK_VIOLATION) {
         CloseHandle(device);
