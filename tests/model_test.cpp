@@ -3,8 +3,7 @@
 // holds in which order, with which bytes, how much room is left, which files the reclaim takes
 // (by name groups, oldest first) and what a pulled card keeps. After every remount the
 // independent checker must find the card clean. A failure names its seed and the shortest
-// sequence of steps that still fails. LYFS_RANDOM_SEEDS=N runs seeds 1 to N instead of the few
-// fixed ones.
+// sequence of steps that still fails. It runs seeds 1 to 10, or 1 to N with LYFS_RANDOM_SEEDS=N.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -381,10 +380,13 @@ private:
         expect(n == static_cast<int32_t>(expected), "read of " + std::to_string(length) + " at " +
                                                         std::to_string(at) + " in " + file.name +
                                                         " gave " + std::to_string(n));
+        // The message is built only for a byte that differs: reads are most of a session.
         for (std::uint64_t i = 0; i < static_cast<std::uint64_t>(std::max(n, 0)); ++i) {
-            if (at + i >= file.known ||
-                !expect(got[i] == byte_at(file.serial, at + i),
-                        file.name + " differs at byte " + std::to_string(at + i))) {
+            if (at + i >= file.known) {
+                break;
+            }
+            if (got[i] != byte_at(file.serial, at + i)) {
+                expect(false, file.name + " differs at byte " + std::to_string(at + i));
                 break;
             }
         }
@@ -587,14 +589,9 @@ protected:
 };
 
 TEST_F(ModelTest, RandomSessionsAgreeWithTheModel) {
-    std::vector<std::uint32_t> seeds = {7, 11, 2026};
-    if (const char* many = std::getenv("LYFS_RANDOM_SEEDS")) {
-        seeds.clear();
-        for (std::uint32_t s = 1; s <= static_cast<std::uint32_t>(std::atoi(many)); ++s) {
-            seeds.push_back(s);
-        }
-    }
-    for (std::uint32_t seed : seeds) {
+    const char* many = std::getenv("LYFS_RANDOM_SEEDS");
+    const auto seeds = static_cast<std::uint32_t>(many != nullptr ? std::atoi(many) : 10);
+    for (std::uint32_t seed = 1; seed <= seeds; ++seed) {
         const std::vector<Step> steps = random_steps(seed, 400);
         if (const std::optional<std::string> error = run(steps)) {
             const std::vector<Step> shortest = shrink(steps);
