@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -157,9 +157,12 @@ protected:
     void write_file(const std::string& name, const std::vector<std::uint8_t>& bytes) {
         std::ofstream(name, std::ios::binary) << std::string(bytes.begin(), bytes.end());
     }
+    // Streamed whole, not byte by byte, which is slow in unoptimised builds; "" when missing.
     std::vector<std::uint8_t> read_file(const std::string& name) const {
-        std::ifstream in(name, std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), {}};
+        std::ostringstream bytes;
+        bytes << std::ifstream(name, std::ios::binary).rdbuf();
+        const std::string whole = bytes.str();
+        return {whole.begin(), whole.end()};
     }
     std::string text_of(const std::string& name) const {
         const auto bytes = read_file(name);
