@@ -121,7 +121,7 @@ int32_t verify_fold_space_ex(stPARTITION* part, stFOLDER* folder) {
               static_cast<unsigned long long>(folder->free_space));
     const std::uint64_t reserve = get_fold_min_free_space(folder);
     char group[kGroupPrefix + 1] = {};
-    std::uint32_t deleted = 0;
+    std::uint32_t deleted = 0;  // by this call, in any group
     for (;;) {
         stFILE* oldest = nullptr;
         {
@@ -192,7 +192,6 @@ int32_t verify_fold_space_ex(stPARTITION* part, stFOLDER* folder) {
             const std::size_t n = strnlen(oldest->file_name, kGroupPrefix);
             std::memcpy(group, oldest->file_name, n);
             group[n] = '\0';
-            deleted = 0;
         }
         std::uint64_t freed = 0;
         if (int32_t status = delete_file(part, folder, oldest, &freed); status != LYFS_OK) {
