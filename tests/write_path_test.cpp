@@ -146,6 +146,10 @@ TEST_F(WritePathTest, HeldBytesReachTheCardWhenNothingContinuesThem) {
         const auto flushes = platform.counters.flushes;
         EXPECT_EQ(steps[step](), answers[step]) << step;
         EXPECT_EQ(card_bytes(at, 100'000) == bytes, step != 1) << step;
+        // Once written they are not written again: a read after the seek writes nothing.
+        const auto writes = platform.counters.writes;
+        EXPECT_EQ(step == 0 ? steps[2]() : 1, 1);
+        EXPECT_EQ(platform.counters.writes, writes) << step;
         if (step >= 4) {
             EXPECT_GE(platform.counters.flushes - flushes, 1u) << step << ": made durable";
             ASSERT_EQ(mount(), LYFS_OK);
